@@ -1,0 +1,12 @@
+// Where Tillwire keeps its files: the directory of its own executable.
+#ifndef TILLWIRE_LOG_PROGRAM_DIRECTORY_H
+#define TILLWIRE_LOG_PROGRAM_DIRECTORY_H
+
+#include <string>
+
+// Returns the drive and directory of the running executable's full path, with
+// the trailing separator kept ("C:\\Tillwire\\" or "/opt/tillwire/"), so that a
+// file name can be appended directly. Independent of the working directory.
+std::string ProgramDirectory();
+
+#endif

@@ -1,0 +1,108 @@
+#include "output/terminal_connection.h"
+
+#include "log/log_file.h"
+
+#include <boost/asio/placeholders.hpp>
+#include <boost/bind/bind.hpp>
+
+#include <cstdlib>
+#include <exception>
+
+namespace {
+
+// The accept was aborted by the local system (Windows ERROR_CONNECTION_ABORTED):
+// like a cancelled accept, this is not a peer.
+const int kConnectionAbortedByLocalSystem = 1236;
+
+bool IsAbortedAccept(const boost::system::error_code& error) {
+  return error == boost::asio::error::operation_aborted ||
+         error.value() == kConnectionAbortedByLocalSystem;
+}
+
+}  // namespace
+
+unsigned short NvrPortNumber(const std::string& nvrPort) {
+  // strtol saturates where atoi's overflow is undefined; both keep the sign.
+  const long value = std::strtol(nvrPort.c_str(), nullptr, 10);
+  return static_cast<unsigned short>(static_cast<unsigned long>(value) & 0xFFFFu);
+}
+
+TerminalConnection::TerminalConnection(boost::asio::io_service& eventQueue,
+                                       const std::string& nvrAddress, const std::string& nvrPort)
+    : eventQueue(eventQueue),
+      acceptor(eventQueue),
+      peerEndpoint(boost::asio::ip::tcp::v4(), 0),
+      nvrAddress(nvrAddress),
+      nvrPort(nvrPort) {
+  LogFile::Instance().StartLine() << text::kCreatingTerminalConnection << nvrAddress << ":"
+                                  << nvrPort << std::endl;
+  try {
+    const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::tcp::v4(),
+                                                  NvrPortNumber(nvrPort));
+    acceptor.open(endpoint.protocol());
+    acceptor.set_option(boost::asio::socket_base::reuse_address(true));
+    acceptor.bind(endpoint);
+    acceptor.listen(boost::asio::socket_base::max_connections);
+  } catch (const std::exception& error) {
+    LogFile::Instance().StartLine() << text::kAcceptorBindFailed << nvrPort
+                                    << text::kAcceptorBindFailedError << error.what()
+                                    << std::endl;
+    boost::system::error_code ignored;
+    acceptor.close(ignored);
+    return;
+  }
+  StartAccept();
+}
+
+TerminalConnection::~TerminalConnection() {
+  boost::system::error_code ignored;
+  acceptor.close(ignored);
+  CloseConnection();
+}
+
+boost::asio::ip::tcp::endpoint TerminalConnection::ListeningEndpoint() const {
+  boost::system::error_code error;
+  const boost::asio::ip::tcp::endpoint endpoint = acceptor.local_endpoint(error);
+  return error ? boost::asio::ip::tcp::endpoint() : endpoint;
+}
+
+void TerminalConnection::StartAccept() {
+  connection.reset(new boost::asio::ip::tcp::socket(eventQueue));
+  acceptor.async_accept(*connection, peerEndpoint,
+                        boost::bind(&TerminalConnection::HandleAccept, this,
+                                    boost::asio::placeholders::error));
+}
+
+void TerminalConnection::HandleAccept(const boost::system::error_code& error) {
+  if (IsAbortedAccept(error)) {
+    // No peer came of it; keep listening unless the listener itself is gone.
+    if (!acceptor.is_open()) return;
+    CloseConnection();
+    StartAccept();
+    return;
+  }
+  if (error) {
+    LogFile::Instance().StartLine() << text::kTerminalPort << nvrPort << text::kAcceptFailed
+                                    << error.message() << std::endl;
+    return;
+  }
+  const std::string peerAddress = peerEndpoint.address().to_string();
+  if (peerAddress == nvrAddress) {
+    LogFile::Instance().StartLine() << text::kAcceptedConnection << nvrAddress
+                                    << text::kAcceptedConnectionPort << nvrPort << std::endl;
+    return;
+  }
+  if (rejectedAddresses.insert(peerAddress).second) {
+    LogFile::Instance().StartLine() << text::kRejectedConnection << peerAddress
+                                    << text::kRejectedConnectionPort << nvrPort << std::endl;
+  }
+  CloseConnection();
+  StartAccept();
+}
+
+void TerminalConnection::CloseConnection() {
+  if (!connection) return;
+  boost::system::error_code ignored;
+  connection->close(ignored);
+  connection.reset();
+}

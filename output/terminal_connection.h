@@ -1,0 +1,70 @@
+// One terminal's TCP server for its NVR.
+//
+// A TerminalConnection listens on the terminal's NvrPort on every IPv4
+// interface, admits a connection only from the terminal's own NVR address and
+// holds at most one NVR connection at a time; strangers are closed at once.
+// All socket work is asynchronous on the engine's event queue, which only the
+// engine drives (io_service::poll on its own thread), so no lock is needed.
+// Failures are logged and absorbed; none of them ends the program.
+#ifndef TILLWIRE_OUTPUT_TERMINAL_CONNECTION_H
+#define TILLWIRE_OUTPUT_TERMINAL_CONNECTION_H
+
+#include <boost/asio/io_service.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/system/error_code.hpp>
+
+#include <memory>
+#include <set>
+#include <string>
+
+namespace text {
+inline constexpr char kCreatingTerminalConnection[] = "Creating terminal connection: ";
+inline constexpr char kAcceptorBindFailed[] = "Acceptor bind failed: Port ";
+inline constexpr char kAcceptorBindFailedError[] = " Error: ";
+inline constexpr char kTerminalPort[] = "Terminal port ";
+inline constexpr char kAcceptFailed[] = " Accept failed: ";
+inline constexpr char kAcceptedConnection[] = "Accepted connection from NVR address: ";
+inline constexpr char kAcceptedConnectionPort[] = " Port: ";
+inline constexpr char kRejectedConnection[] = "Rejected connection from address: ";
+inline constexpr char kRejectedConnectionPort[] = " on port ";
+}  // namespace text
+
+// The TCP port that an NvrPort text names: the text read as atoi reads it
+// (leading blanks, a sign, digits up to the first other character, 0 when
+// there are none; out-of-range values saturate), keeping the low 16 bits.
+// So "70000" is 4464 and "abc" is 0, for which the system picks a port.
+unsigned short NvrPortNumber(const std::string& nvrPort);
+
+class TerminalConnection {
+ public:
+  // Logs its creation, then opens, binds and listens on the port at once and
+  // starts accepting. A port that cannot be opened is logged and leaves the
+  // terminal without a listener for good; it never fails outward.
+  TerminalConnection(boost::asio::io_service& eventQueue, const std::string& nvrAddress,
+                     const std::string& nvrPort);
+  // Closes the listener and the NVR connection. The event queue must not be
+  // driven after this: handlers still pending on it refer to this object.
+  ~TerminalConnection();
+  TerminalConnection(const TerminalConnection&) = delete;
+  TerminalConnection& operator=(const TerminalConnection&) = delete;
+
+  // Where the listener is bound (port 0 when it is not listening).
+  boost::asio::ip::tcp::endpoint ListeningEndpoint() const;
+
+ private:
+  void StartAccept();
+  void HandleAccept(const boost::system::error_code& error);
+  void CloseConnection();
+
+  boost::asio::io_service& eventQueue;
+  boost::asio::ip::tcp::acceptor acceptor;
+  boost::asio::ip::tcp::endpoint peerEndpoint;
+  // The pending accept's unopened socket, or the connected NVR, or none.
+  std::unique_ptr<boost::asio::ip::tcp::socket> connection;
+  const std::string nvrAddress;
+  const std::string nvrPort;
+  // Refused peers already logged: a stranger is reported once per terminal.
+  std::set<std::string> rejectedAddresses;
+};
+
+#endif

@@ -1,0 +1,224 @@
+#include "config/configuration.h"
+#include "support/log_watch.h"
+#include "support/nvr_client.h"
+#include "support/temp_directory.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+std::string WriteConfiguration(const TempDirectory& directory, const std::string& xml) {
+  const std::string path = directory.Path() + "Tillwire.xml";
+  WriteFile(path, xml);
+  return path;
+}
+
+// What a test compares of a built terminal table: key and admitted NVR, in order.
+std::vector<std::pair<std::string, std::string>> Summary(const TerminalTable& table) {
+  std::vector<std::pair<std::string, std::string>> summary;
+  for (const auto& entry : table) summary.emplace_back(entry.first, entry.second->nvrAddress);
+  return summary;
+}
+
+// The log lines a user would act on: every line but the listeners' creation.
+std::vector<std::string> Messages(const LogWatch& watch) {
+  std::vector<std::string> messages = watch.Texts();
+  messages.erase(std::remove_if(messages.begin(), messages.end(),
+                                [](const std::string& text) {
+                                  return text.rfind(text::kCreatingTerminalConnection, 0) == 0;
+                                }),
+                 messages.end());
+  return messages;
+}
+
+TEST(Configuration, WorkedExample) {
+  const std::string first = std::to_string(FreePort());
+  const std::string second = std::to_string(FreePort());
+  TempDirectory directory;
+  const std::string path = WriteConfiguration(directory, R"(<Tillwire>
+  <Network SniffAdapterAddress="192.168.10.2">
+    <NVR Address="1.2.3.4"/>
+    <Terminal SrcAddress="192.168.10.31" NvrPort=")" + first + R"("/>
+    <Terminal DstAddress="192.168.10.40" DstPort="9100" NvrPort=")" + second + R"("/>
+    <Terminal SrcAddress="192.168.10.32" NvrPort=")" + first + R"("/>
+  </Network>
+</Tillwire>)");
+  LogWatch watch;
+  const Configuration configuration = LoadConfiguration(path);
+  EXPECT_EQ(configuration.adapterAddress, std::optional<std::string>("192.168.10.2"));
+
+  boost::asio::io_service eventQueue;
+  const Tables tables = BuildTables(*configuration.document, eventQueue);
+  using Entry = std::pair<std::string, std::string>;
+  EXPECT_EQ(Summary(tables.terminalTable),
+            (std::vector<Entry>{{"192.168.10.31:::", "1.2.3.4"},
+                                {"::192.168.10.40:9100", "1.2.3.4"}}));
+  ASSERT_EQ(tables.nvrTable.size(), 1u);
+  EXPECT_EQ(tables.nvrTable.at("1.2.3.4")->address, "1.2.3.4");
+  const Terminal& terminal = *tables.terminalTable.at("192.168.10.31:::");
+  EXPECT_EQ(terminal.srcAddress, "192.168.10.31");
+  EXPECT_EQ(terminal.nvrPort, first);
+  EXPECT_EQ(std::to_string(terminal.channel->ListeningEndpoint().port()), first);
+  EXPECT_EQ(watch.Texts(), (std::vector<std::string>{
+                               "Creating terminal connection: 1.2.3.4:" + first,
+                               "Creating terminal connection: 1.2.3.4:" + second,
+                               "NVR Port " + first + " is already in use. Ignoring.",
+                           }));
+}
+
+TEST(Configuration, AdapterAddressComesFromTheLastNetworkElement) {
+  struct Case {
+    const char* body;
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {R"(<Network SniffAdapterAddress="10.0.0.1"/><Network/>)", std::nullopt},
+      {R"(<Network/><Network SniffAdapterAddress="10.0.0.2"/>)", std::string("10.0.0.2")},
+      {R"(<Network SniffAdapterAddress=""/>)", std::string()},
+      {R"(<Other SniffAdapterAddress="10.0.0.3"/>)", std::nullopt},
+      {R"(<Network SniffAdapterAddress=" 10.0.0.&#52; "/>)", std::string(" 10.0.0.4 ")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    TempDirectory directory;
+    const std::string path =
+        WriteConfiguration(directory, std::string("<Root>") + c.body + "</Root>");
+    EXPECT_EQ(LoadConfiguration(path).adapterAddress, c.expected);
+  }
+}
+
+// NvrPort texts that all mean "a port the system picks", so that these cases
+// never collide with a port in use on the machine.
+TEST(Configuration, TablesFollowTheFileRules) {
+  using Entry = std::pair<std::string, std::string>;
+  struct Case {
+    const char* name;
+    const char* body;
+    std::vector<Entry> terminals;
+    std::vector<std::string> messages;
+  };
+  const Case cases[] = {
+      {"the first NVR child counts, wherever it stands",
+       R"(<Network><Terminal SrcAddress="10.0.0.1" NvrPort="0"/>
+                   <NVR Address="1.2.3.4"/><NVR Address="1.2.3.5"/></Network>)",
+       {{"10.0.0.1:::", "1.2.3.4"}},
+       {}},
+      {"a repeated NVR is reported and still admitted by its own terminals",
+       R"(<Network><NVR Address="1.2.3.4"/><Terminal SrcAddress="10.0.0.1" NvrPort="0"/></Network>
+          <Network><NVR Address="1.2.3.4"/><Terminal SrcAddress="10.0.0.2" NvrPort="00"/></Network>)",
+       {{"10.0.0.1:::", "1.2.3.4"}, {"10.0.0.2:::", "1.2.3.4"}},
+       {"NVR 1.2.3.4 already defined.  Skipping duplicate."}},
+      {"terminals see only the NVR of their own element",
+       R"(<Network><NVR Address="1.2.3.4"/><Terminal SrcAddress="10.0.0.1" NvrPort="0"/></Network>
+          <Network><Terminal SrcAddress="10.0.0.2" NvrPort="00"/></Network>
+          <Network><NVR/><NVR Address="5.6.7.8"/><Terminal SrcAddress="10.0.0.3" NvrPort="000"/></Network>)",
+       {{"10.0.0.1:::", "1.2.3.4"}, {"10.0.0.2:::", ""}, {"10.0.0.3:::", ""}},
+       {}},
+      {"terminals without an address or a port",
+       R"(<Network><Terminal NvrPort="0"/><Terminal SrcPort="9100" NvrPort="00"/>
+                   <Terminal SrcAddress="10.0.0.1"/><Terminal SrcAddress="10.0.0.2" NvrPort=""/>
+                   <Terminal SrcAddress="10.0.0.3" NvrPort="0"/></Network>)",
+       {{"10.0.0.3:::", ""}},
+       {text::kInvalidTerminal, text::kInvalidTerminal}},
+      {"a duplicate terminal is skipped silently and keeps its port taken",
+       R"(<Network><Terminal SrcAddress="10.0.0.1" NvrPort="0"/>
+                   <Terminal SrcAddress="10.0.0.1" NvrPort="00"/>
+                   <Terminal SrcAddress="10.0.0.2" NvrPort="00"/>
+                   <Terminal SrcAddress="10.0.0.3" NvrPort="0"/></Network>)",
+       {{"10.0.0.1:::", ""}},
+       {"NVR Port 00 is already in use. Ignoring.", "NVR Port 0 is already in use. Ignoring."}},
+      {"keys sort byte by byte: a digit before a colon",
+       R"(<Network><Terminal DstAddress="10.0.0.9" DstPort="9100" NvrPort="0"/>
+                   <Terminal SrcAddress="10.0.0.5" NvrPort="00"/>
+                   <Terminal SrcAddress="10.0.0.5" SrcPort="1" DstAddress="10.0.0.9" NvrPort="000"/></Network>)",
+       {{"10.0.0.5:1:10.0.0.9:", ""}, {"10.0.0.5:::", ""}, {"::10.0.0.9:9100", ""}},
+       {}},
+      {"only Network children count, and texts are decoded, not trimmed",
+       R"(<Terminal SrcAddress="10.0.0.1" NvrPort="0"/>
+          <Network><Group><Terminal SrcAddress="10.0.0.2" NvrPort="00"/></Group>
+                   <Terminal SrcAddress=" 10.0.0.&#51;" NvrPort="000"/></Network>)",
+       {{" 10.0.0.3:::", ""}},
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDirectory directory;
+    const Configuration configuration = LoadConfiguration(
+        WriteConfiguration(directory, std::string("<Root>") + c.body + "</Root>"));
+    LogWatch watch;
+    boost::asio::io_service eventQueue;
+    const Tables tables = BuildTables(*configuration.document, eventQueue);
+    EXPECT_EQ(Summary(tables.terminalTable), c.terminals);
+    EXPECT_EQ(Messages(watch), c.messages);
+  }
+}
+
+// Ports are compared as texts here; whether the second one can listen is the
+// listener's affair, and its failure leaves the terminal configured.
+TEST(Configuration, SamePortWrittenTwoWaysGivesTwoTerminals) {
+  const std::string port = std::to_string(FreePort());
+  TempDirectory directory;
+  const Configuration configuration = LoadConfiguration(WriteConfiguration(
+      directory, R"(<Root><Network><Terminal SrcAddress="10.0.0.1" NvrPort=")" + port +
+                     R"("/><Terminal SrcAddress="10.0.0.2" NvrPort="0)" + port +
+                     R"("/></Network></Root>)"));
+  LogWatch watch;
+  boost::asio::io_service eventQueue;
+  const Tables tables = BuildTables(*configuration.document, eventQueue);
+  EXPECT_EQ(tables.terminalTable.size(), 2u);
+  const std::vector<std::string> messages = Messages(watch);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].rfind("Acceptor bind failed: Port 0" + port + " Error: ", 0), 0u)
+      << messages[0];
+}
+
+TEST(ConfigurationDeathTest, UnusableFileEndsTheProcess) {
+  struct Case {
+    const char* name;
+    const char* content;  // null: no file at all
+    int exitCode;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"missing", nullptr, -1, text::kFailedToLoadConfiguration},
+      {"empty", "", -1, text::kFailedToLoadConfiguration},
+      {"unclosed tags", "<Tillwire><Network><Terminal SrcAddress=\"1", -1,
+       text::kFailedToLoadConfiguration},
+      {"not XML", "\x01\x02\xff\xfe garbage", -1, text::kFailedToLoadConfiguration},
+      {"no root element", "<?xml version=\"1.0\"?><!-- nothing here -->", -2,
+       text::kNoRootElement},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDirectory directory;
+    const std::string path = directory.Path() + "Tillwire.xml";
+    if (c.content != nullptr) WriteFile(path, c.content);
+    LogWatch watch;
+    EXPECT_EXIT(LoadConfiguration(path), testing::ExitedWithCode(ExitStatus(c.exitCode)), "");
+    EXPECT_EQ(watch.Texts(), std::vector<std::string>{c.message});
+  }
+}
+
+TEST(Configuration, HostileFileGivesACleanTable) {
+  std::string body = "<Root><Network><NVR Address=\"\xc3\xa9\xff\"/>";
+  const std::string hugeAddress(1 << 20, '7');
+  body += "<Terminal SrcAddress=\"" + hugeAddress + "\" NvrPort=\"0\"/>";
+  body += "<Terminal SrcAddress=\"\xe5\x9c\xb0\xe5\x9d\x80\" NvrPort=\"00\"/>";
+  const int many = 2000;
+  for (int i = 0; i < many; ++i) {
+    body += "<Terminal DstAddress=\"10.0.0.1\" DstPort=\"" + std::to_string(i) +
+            "\" NvrPort=\"0x" + std::to_string(i) + "\"/>";
+  }
+  body += "</Network></Root>";
+  TempDirectory directory;
+  const Configuration configuration = LoadConfiguration(WriteConfiguration(directory, body));
+  boost::asio::io_service eventQueue;
+  const Tables tables = BuildTables(*configuration.document, eventQueue);
+  EXPECT_EQ(tables.terminalTable.size(), static_cast<std::size_t>(many + 2));
+  EXPECT_EQ(tables.terminalTable.count(hugeAddress + ":::"), 1u);
+  EXPECT_EQ(tables.terminalTable.at("\xe5\x9c\xb0\xe5\x9d\x80:::")->nvrAddress, "\xc3\xa9\xff");
+}
+
+}  // namespace

@@ -1,0 +1,195 @@
+#include "log/log_file.h"
+#include "log/program_directory.h"
+#include "support/log_watch.h"
+#include "support/temp_directory.h"
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+
+namespace {
+
+using boost::gregorian::date;
+using boost::posix_time::ptime;
+using boost::posix_time::time_duration;
+
+// "[ " + 20-character timestamp + " ] "
+const std::size_t kPrefixLength = 25;
+
+std::size_t FileLineLength(const std::string& text) {
+  return kPrefixLength + text.size() + std::string(kFileLineEnd).size();
+}
+
+bool Exists(const std::string& path) { return boost::filesystem::exists(path); }
+
+TEST(LogTimestamp, FormatsLocalTimeLikeTheLogReaderExpects) {
+  struct Case {
+    ptime time;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {ptime(date(2026, 12, 8), time_duration(21, 27, 17)), "2026-Dec-08 21:27:17"},
+      {ptime(date(2027, 3, 1), time_duration(9, 5, 3)), "2027-Mar-01 09:05:03"},
+      {ptime(date(2026, 12, 31), time_duration(23, 59, 59)), "2026-Dec-31 23:59:59"},
+      {ptime(date(2027, 1, 1), time_duration(0, 0, 0)), "2027-Jan-01 00:00:00"},
+      {ptime(date(2028, 2, 29), time_duration(12, 0, 0, 999999)), "2028-Feb-29 12:00:00"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.expected, FormatTimestamp(c.time));
+}
+
+TEST(LogFile, FirstLineCreatesTheFileAndLaterRunsAppend) {
+  TempDirectory directory;
+  {
+    LogFile log(directory.Path());
+    EXPECT_FALSE(Exists(log.LogPath())) << "creating the log touches no file";
+    log.StartLine() << "first " << 42 << std::endl;
+  }
+  {
+    LogFile log(directory.Path());
+    log.StartLine() << "Received Stop request from Service Control Manager" << std::endl;
+  }
+  const std::string content = ReadFile(directory.Path() + "Tillwire.log");
+  const std::string first = content.substr(0, content.find('\n') + 1);
+  EXPECT_TRUE(HasLogPrefix(first)) << first;
+  EXPECT_EQ(first.substr(kPrefixLength), std::string("first 42") + kFileLineEnd);
+  EXPECT_EQ(content.size(), FileLineLength("first 42") +
+                                FileLineLength("Received Stop request from Service Control Manager"));
+  EXPECT_EQ(LogTexts(content),
+            (std::vector<std::string>{"first 42",
+                                      "Received Stop request from Service Control Manager"}));
+}
+
+// The size test is strict and runs at line starts, on the stream's position.
+TEST(LogFile, RotatesOnlyPastTheThreshold) {
+  struct Case {
+    std::int64_t sizeAfterFirstLine;
+    bool rotates;
+  };
+  for (const Case c : {Case{LogFile::kRotationThreshold, false},
+                       Case{LogFile::kRotationThreshold + 1, true}}) {
+    SCOPED_TRACE(c.sizeAfterFirstLine);
+    TempDirectory directory;
+    LogFile log(directory.Path());
+    const std::string earlier(c.sizeAfterFirstLine - FileLineLength("one more"), 'x');
+    WriteFile(log.LogPath(), earlier);
+    WriteFile(log.RotatedPath(), "an earlier rotation");
+
+    // Just opened: the position reads 0, so the file takes one more line.
+    log.StartLine() << "one more" << std::endl;
+    ASSERT_EQ(static_cast<std::int64_t>(boost::filesystem::file_size(log.LogPath())),
+              c.sizeAfterFirstLine);
+    log.StartLine() << "next" << std::endl;
+
+    if (c.rotates) {
+      EXPECT_EQ(ReadFile(log.RotatedPath()).substr(0, earlier.size()), earlier);
+      EXPECT_EQ(static_cast<std::int64_t>(boost::filesystem::file_size(log.RotatedPath())),
+                c.sizeAfterFirstLine);
+      EXPECT_EQ(LogTexts(ReadFile(log.LogPath())), std::vector<std::string>{"next"});
+    } else {
+      EXPECT_EQ(ReadFile(log.RotatedPath()), "an earlier rotation");
+      EXPECT_EQ(static_cast<std::int64_t>(boost::filesystem::file_size(log.LogPath())),
+                c.sizeAfterFirstLine + static_cast<std::int64_t>(FileLineLength("next")));
+    }
+  }
+}
+
+TEST(LogFile, UnopenableFileGoesToStandardOutputWithPrefix) {
+  TempDirectory directory;
+  LogFile log(directory.Path() + "missing" + "/");
+  testing::internal::CaptureStdout();
+  log.StartLine() << "to the console" << std::endl;
+  log.StartLine() << "again" << std::endl;
+  const std::string output = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(LogTexts(output), (std::vector<std::string>{"to the console", "again"}));
+}
+
+// Someone keeps a directory where the rotated file should go: the log goes on
+// in the current file, says once why, and rotates as soon as it can.
+TEST(LogFile, FailedRotationKeepsLoggingAndRetries) {
+  TempDirectory directory;
+  LogFile log(directory.Path());
+  WriteFile(log.LogPath(), std::string(LogFile::kRotationThreshold + 1, 'x'));
+  boost::filesystem::create_directories(log.RotatedPath() + "/blocker");
+  log.StartLine() << "appended" << std::endl;
+
+  log.StartLine() << "still written" << std::endl;
+  log.StartLine() << "and this" << std::endl;
+  std::vector<std::string> texts = LogTexts(ReadFile(log.LogPath()).substr(
+      static_cast<std::size_t>(LogFile::kRotationThreshold + 1)));
+  ASSERT_EQ(texts.size(), 4u);
+  EXPECT_EQ(texts[0], "appended");
+  EXPECT_EQ(texts[1].rfind("boost::filesystem::remove: ", 0), 0u) << texts[1];
+  EXPECT_NE(texts[1].find(log.RotatedPath()), std::string::npos) << texts[1];
+  EXPECT_EQ(texts[2], "still written");
+  EXPECT_EQ(texts[3], "and this");
+
+  boost::filesystem::remove_all(log.RotatedPath());
+  log.StartLine() << "rotated at last" << std::endl;
+  EXPECT_EQ(LogTexts(ReadFile(log.LogPath())), std::vector<std::string>{"rotated at last"});
+  EXPECT_TRUE(boost::filesystem::is_regular_file(log.RotatedPath()));
+}
+
+#ifndef _WIN32
+// A write that fails (the disk is full) does not end logging for the run: the
+// next line reopens the file.
+TEST(LogFile, RecoversAfterAFailedWrite) {
+  TempDirectory directory;
+  LogFile log(directory.Path());
+  boost::filesystem::create_symlink("/dev/full", log.LogPath());
+  log.StartLine() << "lost on a full disk" << std::endl;
+
+  boost::filesystem::remove(log.LogPath());
+  log.StartLine() << "space again" << std::endl;
+  EXPECT_EQ(LogTexts(ReadFile(log.LogPath())), std::vector<std::string>{"space again"});
+}
+#endif
+
+TEST(LogFile, LinesOfManyThreadsNeverInterleave) {
+  TempDirectory directory;
+  LogFile log(directory.Path());
+  const int threads = 4;
+  const int linesEach = 2500;
+  std::vector<std::thread> writers;
+  for (int t = 0; t < threads; ++t) {
+    writers.emplace_back([&log, t] {
+      for (int i = 0; i < linesEach; ++i) {
+        log.StartLine() << "thread " << t << " line " << i << " " << std::string(t * 7, '#')
+                        << std::endl;
+      }
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+
+  std::set<std::string> seen;
+  for (const std::string& text : LogTexts(ReadFile(log.LogPath()))) {
+    ASSERT_EQ(text.rfind("thread ", 0), 0u) << text;
+    seen.insert(text);
+  }
+  ASSERT_EQ(seen.size(), static_cast<std::size_t>(threads * linesEach));
+  for (int t = 0; t < threads; ++t) {
+    EXPECT_EQ(seen.count("thread " + std::to_string(t) + " line 7 " + std::string(t * 7, '#')), 1u);
+  }
+}
+
+TEST(ProgramLog, LivesBesideTheExecutable) {
+#ifdef _WIN32
+  const char separator = '\\';
+  const char executable[] = "log_test.exe";
+#else
+  const char separator = '/';
+  const char executable[] = "log_test";
+#endif
+  const std::string directory = ProgramDirectory();
+  ASSERT_EQ(directory.back(), separator);
+  EXPECT_TRUE(boost::filesystem::exists(directory + executable)) << directory;
+
+  LogWatch watch;
+  LogLine("written by LogLine");
+  EXPECT_EQ(watch.Texts(), std::vector<std::string>{"written by LogLine"});
+  EXPECT_EQ(&LogFile::Instance(), &LogFile::Instance());
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+#include "support/nvr_client.h"
+
+#include <array>
+#include <thread>
+
+struct NvrClient::State : std::enable_shared_from_this<NvrClient::State> {
+  explicit State(boost::asio::io_service& eventQueue) : socket(eventQueue) {}
+
+  void Read() {
+    auto self = shared_from_this();
+    socket.async_read_some(boost::asio::buffer(buffer),
+                           [self](const boost::system::error_code& error, std::size_t count) {
+                             self->received.append(self->buffer.data(), count);
+                             if (error) {
+                               self->closed = true;
+                               return;
+                             }
+                             self->Read();
+                           });
+  }
+
+  boost::asio::ip::tcp::socket socket;
+  std::array<char, 65536> buffer;
+  std::string received;
+  bool connected = false;
+  bool closed = false;
+};
+
+NvrClient::NvrClient(boost::asio::io_service& eventQueue, unsigned short port,
+                     const std::string& localAddress)
+    : state(std::make_shared<State>(eventQueue)) {
+  state->socket.open(boost::asio::ip::tcp::v4());
+  state->socket.bind(
+      boost::asio::ip::tcp::endpoint(boost::asio::ip::address::from_string(localAddress), 0));
+  auto self = state;
+  state->socket.async_connect(
+      boost::asio::ip::tcp::endpoint(boost::asio::ip::address_v4::loopback(), port),
+      [self](const boost::system::error_code& error) {
+        if (error) {
+          self->closed = true;
+          return;
+        }
+        self->connected = true;
+        self->Read();
+      });
+}
+
+NvrClient::~NvrClient() {
+  boost::system::error_code ignored;
+  state->socket.close(ignored);
+}
+
+bool NvrClient::Connected() const { return state->connected; }
+bool NvrClient::Closed() const { return state->closed; }
+const std::string& NvrClient::Received() const { return state->received; }
+
+void NvrClient::Reset() {
+  boost::system::error_code ignored;
+  state->socket.set_option(boost::asio::socket_base::linger(true, 0), ignored);
+  state->socket.close(ignored);
+}
+
+bool PollUntil(boost::asio::io_service& eventQueue, const std::function<bool()>& done,
+               std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    eventQueue.poll();
+    eventQueue.restart();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+unsigned short FreePort() {
+  boost::asio::io_service eventQueue;
+  boost::asio::ip::tcp::acceptor probe(
+      eventQueue,
+      boost::asio::ip::tcp::endpoint(boost::asio::ip::address_v4::any(), 0));
+  return probe.local_endpoint().port();
+}

@@ -1,0 +1,43 @@
+// An NVR for tests: a TCP client on loopback that records what it receives.
+//
+// It runs on the same event queue as the code under test, so a test drives
+// both with PollUntil and no thread of its own.
+#ifndef TILLWIRE_TESTS_SUPPORT_NVR_CLIENT_H
+#define TILLWIRE_TESTS_SUPPORT_NVR_CLIENT_H
+
+#include <boost/asio/io_service.hpp>
+#include <boost/asio/ip/tcp.hpp>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+class NvrClient {
+ public:
+  // Starts connecting to 127.0.0.1:port from localAddress (any port), and
+  // reads whatever arrives once connected.
+  NvrClient(boost::asio::io_service& eventQueue, unsigned short port,
+            const std::string& localAddress = "127.0.0.1");
+  ~NvrClient();
+
+  bool Connected() const;
+  // The server closed the connection, or it failed.
+  bool Closed() const;
+  const std::string& Received() const;
+  // Closes the connection abruptly (RST), as an NVR that crashes.
+  void Reset();
+
+ private:
+  struct State;
+  std::shared_ptr<State> state;
+};
+
+// Polls the event queue until done() holds or the time is up; returns done().
+bool PollUntil(boost::asio::io_service& eventQueue, const std::function<bool()>& done,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// A TCP port on 127.0.0.1 that nothing listens on at the moment of the call.
+unsigned short FreePort();
+
+#endif
