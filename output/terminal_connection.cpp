@@ -3,8 +3,10 @@
 #include "log/log_file.h"
 
 #include <boost/asio/placeholders.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/bind/bind.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
 
@@ -90,6 +92,9 @@ void TerminalConnection::HandleAccept(const boost::system::error_code& error) {
   if (peerAddress == nvrAddress) {
     LogFile::Instance().StartLine() << text::kAcceptedConnection << nvrAddress
                                     << text::kAcceptedConnectionPort << nvrPort << std::endl;
+    // Room for the common case up front, so that sending does not allocate.
+    inFlight.reserve(kMaxPayload);
+    waiting.reserve(kMaxPayload);
     return;
   }
   if (rejectedAddresses.insert(peerAddress).second) {
@@ -105,4 +110,61 @@ void TerminalConnection::CloseConnection() {
   boost::system::error_code ignored;
   connection->close(ignored);
   connection.reset();
+  // Nothing lost on the way to this NVR is sent to the next connection.
+  ++connectionNumber;
+  inFlight.clear();
+  waiting.clear();
+  writing = false;
+  dropping = false;
+}
+
+bool TerminalConnection::Send(const unsigned char* data, int length) {
+  if (!connection || !connection->is_open()) return false;
+  const std::size_t count = static_cast<std::size_t>(std::clamp(length, 0, kMaxPayload));
+  if (count == 0) return true;
+  if (!writing) {
+    inFlight.assign(data, data + count);
+    StartWrite();
+    return true;
+  }
+  if (waiting.size() + count > kMaxWaiting) {
+    if (!dropping) {
+      LogFile::Instance().StartLine() << text::kTerminalPort << nvrAddress << ":" << nvrPort
+                                      << text::kSendQueueFull << std::endl;
+      dropping = true;
+    }
+    return true;
+  }
+  waiting.insert(waiting.end(), data, data + count);
+  return true;
+}
+
+void TerminalConnection::StartWrite() {
+  writing = true;
+  boost::asio::async_write(*connection, boost::asio::buffer(inFlight),
+                           boost::bind(&TerminalConnection::HandleWrite, this, connectionNumber,
+                                       boost::asio::placeholders::error));
+}
+
+void TerminalConnection::HandleWrite(std::uint64_t writeConnection,
+                                     const boost::system::error_code& error) {
+  // A write of a connection closed since, or cancelled by our own close.
+  if (writeConnection != connectionNumber || error == boost::asio::error::operation_aborted) {
+    return;
+  }
+  if (error) {
+    LogFile::Instance().StartLine() << text::kTerminalPort << nvrAddress << ":" << nvrPort
+                                    << text::kWriteFailed << error.message() << std::endl;
+    CloseConnection();
+    StartAccept();
+    return;
+  }
+  if (waiting.empty()) {
+    writing = false;
+    return;
+  }
+  inFlight.swap(waiting);
+  waiting.clear();
+  dropping = false;
+  StartWrite();
 }

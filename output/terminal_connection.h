@@ -1,11 +1,13 @@
-// One terminal's TCP server for its NVR.
+// One terminal's TCP server for its NVR, and the path of its payloads to it.
 //
 // A TerminalConnection listens on the terminal's NvrPort on every IPv4
 // interface, admits a connection only from the terminal's own NVR address and
 // holds at most one NVR connection at a time; strangers are closed at once.
-// All socket work is asynchronous on the engine's event queue, which only the
-// engine drives (io_service::poll on its own thread), so no lock is needed.
-// Failures are logged and absorbed; none of them ends the program.
+// The NVR receives the terminal's payloads as one plain byte stream, in the
+// order of Send, unchanged. All socket work is asynchronous on the engine's
+// event queue, which only the engine drives (io_service::poll on its own
+// thread), so no lock is needed. Failures are logged and absorbed; none of
+// them ends the program or touches another terminal.
 #ifndef TILLWIRE_OUTPUT_TERMINAL_CONNECTION_H
 #define TILLWIRE_OUTPUT_TERMINAL_CONNECTION_H
 
@@ -13,9 +15,11 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/system/error_code.hpp>
 
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace text {
 inline constexpr char kCreatingTerminalConnection[] = "Creating terminal connection: ";
@@ -27,6 +31,8 @@ inline constexpr char kAcceptedConnection[] = "Accepted connection from NVR addr
 inline constexpr char kAcceptedConnectionPort[] = " Port: ";
 inline constexpr char kRejectedConnection[] = "Rejected connection from address: ";
 inline constexpr char kRejectedConnectionPort[] = " on port ";
+inline constexpr char kWriteFailed[] = " Write failed: ";
+inline constexpr char kSendQueueFull[] = " NVR is not keeping up: dropping payloads until it catches up";
 }  // namespace text
 
 // The TCP port that an NvrPort text names: the text read as atoi reads it
@@ -48,6 +54,20 @@ class TerminalConnection {
   TerminalConnection(const TerminalConnection&) = delete;
   TerminalConnection& operator=(const TerminalConnection&) = delete;
 
+  // Payloads larger than this are cut to it (no IPv4 packet carries more).
+  static constexpr int kMaxPayload = 65535;
+  // Payloads waiting behind the write in flight are bounded by this many
+  // bytes; a payload that does not fit is dropped.
+  static constexpr std::size_t kMaxWaiting = 1048576;
+
+  // Hands a payload to the connected NVR: copies its first length bytes (at
+  // most kMaxPayload) and returns at once; the write goes on in the
+  // background, after the writes already started. Returns false, silently,
+  // when no NVR is connected; true otherwise, also for a length below 1,
+  // which sends nothing, and for a payload dropped because the NVR is not
+  // keeping up (logged once per such episode).
+  bool Send(const unsigned char* data, int length);
+
   // Where the listener is bound (port 0 when it is not listening).
   boost::asio::ip::tcp::endpoint ListeningEndpoint() const;
 
@@ -55,6 +75,8 @@ class TerminalConnection {
   void StartAccept();
   void HandleAccept(const boost::system::error_code& error);
   void CloseConnection();
+  void StartWrite();
+  void HandleWrite(std::uint64_t writeConnection, const boost::system::error_code& error);
 
   boost::asio::io_service& eventQueue;
   boost::asio::ip::tcp::acceptor acceptor;
@@ -65,6 +87,16 @@ class TerminalConnection {
   const std::string nvrPort;
   // Refused peers already logged: a stranger is reported once per terminal.
   std::set<std::string> rejectedAddresses;
+
+  // One write in flight at a time, from inFlight, which nothing changes until
+  // it completes; later payloads gather in waiting and go out together next.
+  std::vector<unsigned char> inFlight;
+  std::vector<unsigned char> waiting;
+  bool writing = false;
+  bool dropping = false;  // an overflow episode is under way (and was logged)
+  // Numbers the accepted connections, so that a completion of a connection
+  // already closed never acts on the next one.
+  std::uint64_t connectionNumber = 0;
 };
 
 #endif

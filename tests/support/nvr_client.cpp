@@ -24,11 +24,13 @@ struct NvrClient::State : std::enable_shared_from_this<NvrClient::State> {
   std::string received;
   bool connected = false;
   bool closed = false;
+  bool reading = false;
 };
 
 NvrClient::NvrClient(boost::asio::io_service& eventQueue, unsigned short port,
-                     const std::string& localAddress)
+                     const std::string& localAddress, bool readAtOnce)
     : state(std::make_shared<State>(eventQueue)) {
+  state->reading = readAtOnce;
   state->socket.open(boost::asio::ip::tcp::v4());
   state->socket.bind(
       boost::asio::ip::tcp::endpoint(boost::asio::ip::address::from_string(localAddress), 0));
@@ -41,7 +43,7 @@ NvrClient::NvrClient(boost::asio::io_service& eventQueue, unsigned short port,
           return;
         }
         self->connected = true;
-        self->Read();
+        if (self->reading) self->Read();
       });
 }
 
@@ -53,6 +55,12 @@ NvrClient::~NvrClient() {
 bool NvrClient::Connected() const { return state->connected; }
 bool NvrClient::Closed() const { return state->closed; }
 const std::string& NvrClient::Received() const { return state->received; }
+
+void NvrClient::StartReading() {
+  if (state->reading) return;
+  state->reading = true;
+  if (state->connected) state->Read();
+}
 
 void NvrClient::Reset() {
   boost::system::error_code ignored;

@@ -16,9 +16,10 @@
 class NvrClient {
  public:
   // Starts connecting to 127.0.0.1:port from localAddress (any port), and
-  // reads whatever arrives once connected.
+  // reads whatever arrives once connected, unless told to wait for
+  // StartReading (an NVR that has stopped reading).
   NvrClient(boost::asio::io_service& eventQueue, unsigned short port,
-            const std::string& localAddress = "127.0.0.1");
+            const std::string& localAddress = "127.0.0.1", bool readAtOnce = true);
   ~NvrClient();
 
   bool Connected() const;
@@ -27,6 +28,7 @@ class NvrClient {
   const std::string& Received() const;
   // Closes the connection abruptly (RST), as an NVR that crashes.
   void Reset();
+  void StartReading();
 
  private:
   struct State;

@@ -1,0 +1,41 @@
+// The data path: one captured Ethernet frame to at most one NVR.
+//
+// A frame is read as Ethernet (with at most one 802.1Q tag) carrying IPv4
+// carrying TCP or UDP; every field is read within the captured bytes only.
+// The payload's length comes from the IP total length, so Ethernet padding is
+// never forwarded. Nothing here allocates, blocks or logs.
+#ifndef TILLWIRE_CAPTURE_FRAME_DECODER_H
+#define TILLWIRE_CAPTURE_FRAME_DECODER_H
+
+#include "capture/terminal_matcher.h"
+
+#include <cstdint>
+
+// What a frame turned out to be.
+enum class FrameKind {
+  kOther,      // not IPv4 carrying TCP or UDP (ARP, IPv6, ICMP, a bad header)
+  kNoPayload,  // TCP or UDP without payload bytes, or cut short before its headers end
+  kPayload,    // TCP or UDP with payload bytes
+};
+
+struct DecodedFrame {
+  FrameKind kind;
+  PacketKey key;                 // set for kNoPayload when the ports were captured, and for kPayload
+  const unsigned char* payload;  // kPayload: the first payload byte, inside the frame
+  int payloadLength;             // kPayload: at least 1; cut to the captured bytes
+};
+
+// Decodes a frame of capturedLength bytes. A frame too short for its link
+// header, a 20-byte IPv4 header and the 4 bytes of UDP or 13 bytes of TCP
+// header that are read is kOther or kNoPayload; a payload that runs past the
+// captured bytes is cut to them.
+DecodedFrame DecodeFrame(const unsigned char* frame, std::uint32_t capturedLength);
+
+// Decodes the frame and hands its payload to the first terminal that accepts
+// it (Send copies it before returning); no other terminal is tried, even when
+// that one has no NVR connected. Returns true for TCP and UDP frames, with or
+// without payload, and false for the rest.
+bool ProcessFrame(const unsigned char* frame, std::uint32_t capturedLength,
+                  const TerminalMatcher& matcher);
+
+#endif

@@ -1,0 +1,99 @@
+#include "capture/terminal_matcher.h"
+
+
+namespace {
+
+// Reads a decimal number without sign or leading zero ("0" itself is fine) of
+// at most maxDigits digits from text at *position; advances *position.
+std::optional<unsigned> ReadDecimal(const std::string& text, std::size_t* position,
+                                    std::size_t maxDigits) {
+  const std::size_t begin = *position;
+  unsigned value = 0;
+  while (*position < text.size() && *position - begin < maxDigits && text[*position] >= '0' &&
+         text[*position] <= '9') {
+    value = value * 10 + static_cast<unsigned>(text[*position] - '0');
+    ++*position;
+  }
+  const std::size_t digits = *position - begin;
+  if (digits == 0 || (digits > 1 && text[begin] == '0')) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> ParseIpv4Text(const std::string& text) {
+  std::uint32_t address = 0;
+  std::size_t position = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (position >= text.size() || text[position] != '.') return std::nullopt;
+      ++position;
+    }
+    const std::optional<unsigned> value = ReadDecimal(text, &position, 3);
+    if (!value || *value > 255) return std::nullopt;
+    address = (address << 8) | *value;
+  }
+  if (position != text.size()) return std::nullopt;
+  return address;
+}
+
+std::optional<std::uint16_t> ParsePortText(const std::string& text) {
+  std::size_t position = 0;
+  const std::optional<unsigned> value = ReadDecimal(text, &position, 5);
+  if (!value || *value > 65535 || position != text.size()) return std::nullopt;
+  return static_cast<std::uint16_t>(*value);
+}
+
+TerminalMatcher::TerminalMatcher(const TerminalTable& terminalTable) {
+  std::size_t rank = 0;
+  for (const auto& entry : terminalTable) {
+    Terminal& terminal = *entry.second;
+    const std::optional<std::uint32_t> src = ParseIpv4Text(terminal.srcAddress);
+    const std::optional<std::uint32_t> dst = ParseIpv4Text(terminal.dstAddress);
+    const std::optional<std::uint16_t> srcPort = ParsePortText(terminal.srcPort);
+    const std::optional<std::uint16_t> dstPort = ParsePortText(terminal.dstPort);
+    ++rank;
+    // A filter that is set but is no printed value never accepts a packet.
+    if ((!terminal.srcAddress.empty() && !src) || (!terminal.dstAddress.empty() && !dst) ||
+        (!terminal.srcPort.empty() && !srcPort) || (!terminal.dstPort.empty() && !dstPort)) {
+      continue;
+    }
+    const Candidate candidate{rank, dst, srcPort, dstPort, &terminal};
+    if (src) {
+      bySource[*src].push_back(candidate);
+    } else if (dst) {
+      byDestination[*dst].push_back(candidate);
+    }
+  }
+}
+
+const TerminalMatcher::Candidates* TerminalMatcher::Lookup(
+    const std::unordered_map<std::uint32_t, Candidates>& index, std::uint32_t address) {
+  const auto found = index.find(address);
+  return found == index.end() ? nullptr : &found->second;
+}
+
+bool TerminalMatcher::Accepts(const Candidate& candidate, const PacketKey& packet) {
+  return (!candidate.dstAddress || *candidate.dstAddress == packet.dstAddress) &&
+         (!candidate.srcPort || *candidate.srcPort == packet.srcPort) &&
+         (!candidate.dstPort || *candidate.dstPort == packet.dstPort);
+}
+
+// Walks the two candidate lists together in table order: the terminals with
+// the packet's source address (their destination still to test) and those
+// with only the packet's destination address.
+Terminal* TerminalMatcher::FindTerminal(const PacketKey& packet) const {
+  static const Candidates kNone;
+  const Candidates* sourceList = Lookup(bySource, packet.srcAddress);
+  const Candidates* destinationList = Lookup(byDestination, packet.dstAddress);
+  const Candidates& bySrc = sourceList ? *sourceList : kNone;
+  const Candidates& byDst = destinationList ? *destinationList : kNone;
+  auto s = bySrc.begin();
+  auto d = byDst.begin();
+  while (s != bySrc.end() || d != byDst.end()) {
+    const bool takeSource = d == byDst.end() || (s != bySrc.end() && s->rank < d->rank);
+    const Candidate& candidate = takeSource ? *s++ : *d++;
+    if (Accepts(candidate, packet)) return candidate.terminal;
+  }
+  return nullptr;
+}

@@ -1,0 +1,67 @@
+// Which terminal a packet belongs to.
+//
+// A terminal accepts a packet when each of its four filters is empty or
+// equals the packet's printed value ("%d.%d.%d.%d" for addresses, "%d" for
+// ports); among the terminals that accept it, the one with the smallest key in
+// the terminal table wins. The matcher gives exactly that answer without
+// printing anything per packet: each filter is read once, up front, into the
+// one number whose printed form it is (a filter that is no printed form, such
+// as "09100" or "10.0.0.010", can never match), and the terminals are indexed
+// by the address that every matchable terminal has.
+#ifndef TILLWIRE_CAPTURE_TERMINAL_MATCHER_H
+#define TILLWIRE_CAPTURE_TERMINAL_MATCHER_H
+
+#include "config/terminal.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+// What a packet is matched on. Addresses hold the four bytes first byte
+// first (192.168.10.2 is 0xC0A80A02); ports are in host order.
+struct PacketKey {
+  std::uint32_t srcAddress;
+  std::uint32_t dstAddress;
+  std::uint16_t srcPort;
+  std::uint16_t dstPort;
+};
+
+// The number whose "%d.%d.%d.%d" text is exactly the given text, if any.
+std::optional<std::uint32_t> ParseIpv4Text(const std::string& text);
+// The port whose "%d" text is exactly the given text, if any.
+std::optional<std::uint16_t> ParsePortText(const std::string& text);
+
+class TerminalMatcher {
+ public:
+  // Reads the table's filters; the table must outlive the matcher and stay
+  // unchanged.
+  explicit TerminalMatcher(const TerminalTable& terminalTable);
+
+  // The first terminal in table order that accepts the packet, or null.
+  // Allocates nothing.
+  Terminal* FindTerminal(const PacketKey& packet) const;
+
+ private:
+  // One terminal's filters as numbers; an absent value accepts anything.
+  struct Candidate {
+    std::size_t rank;  // position in table order
+    std::optional<std::uint32_t> dstAddress;
+    std::optional<std::uint16_t> srcPort;
+    std::optional<std::uint16_t> dstPort;
+    Terminal* terminal;
+  };
+  using Candidates = std::vector<Candidate>;
+
+  static const Candidates* Lookup(const std::unordered_map<std::uint32_t, Candidates>& index,
+                                  std::uint32_t address);
+  static bool Accepts(const Candidate& candidate, const PacketKey& packet);
+
+  // Terminals with a source address, by that address; each list in table order.
+  std::unordered_map<std::uint32_t, Candidates> bySource;
+  // Terminals with only a destination address, by that address.
+  std::unordered_map<std::uint32_t, Candidates> byDestination;
+};
+
+#endif

@@ -1,0 +1,149 @@
+#include "capture/frame_decoder.h"
+#include "capture/terminal_matcher.h"
+#include "config/configuration.h"
+#include "support/frame_builder.h"
+#include "support/nvr_client.h"
+#include "support/temp_directory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+
+namespace {
+
+TEST(ParseText, AcceptsOnlyThePrintedForm) {
+  const std::pair<const char*, std::optional<std::uint32_t>> addresses[] = {
+      {"192.168.10.2", 0xC0A80A02u}, {"0.0.0.0", 0u},           {"255.255.255.255", 0xFFFFFFFFu},
+      {"192.168.010.2", std::nullopt}, {" 10.0.0.1", std::nullopt}, {"10.0.0.1 ", std::nullopt},
+      {"10.0.0.256", std::nullopt},  {"10.0.0", std::nullopt},   {"10.0.0.1.5", std::nullopt},
+      {"1..2.3", std::nullopt},      {"", std::nullopt},         {"+1.2.3.4", std::nullopt},
+      {"1000.2.3.4", std::nullopt},
+  };
+  for (const auto& c : addresses) EXPECT_EQ(ParseIpv4Text(c.first), c.second) << c.first;
+  const std::pair<const char*, std::optional<std::uint16_t>> ports[] = {
+      {"9100", 9100},         {"0", 0},           {"65535", 65535},        {"09100", std::nullopt},
+      {"65536", std::nullopt}, {"+1", std::nullopt}, {"100000", std::nullopt}, {"", std::nullopt},
+      {"91 00", std::nullopt},
+  };
+  for (const auto& c : ports) EXPECT_EQ(ParsePortText(c.first), c.second) << c.first;
+}
+
+class MatcherTest : public testing::Test {
+ protected:
+  // Builds the terminal table from Terminal elements of one Network element.
+  void Configure(const std::string& terminals) {
+    TempDirectory directory;
+    WriteFile(directory.Path() + "Tillwire.xml", "<Root><Network><NVR Address=\"127.0.0.1\"/>" +
+                                                     terminals + "</Network></Root>");
+    configuration = LoadConfiguration(directory.Path() + "Tillwire.xml");
+    tables = BuildTables(*configuration.document, eventQueue);
+    matcher.reset(new TerminalMatcher(tables.terminalTable));
+  }
+  std::string Match(const char* src, const char* dst, std::uint16_t srcPort,
+                    std::uint16_t dstPort) {
+    const Terminal* terminal = matcher->FindTerminal(
+        PacketKey{*ParseIpv4Text(src), *ParseIpv4Text(dst), srcPort, dstPort});
+    return terminal ? TerminalKey(terminal->srcAddress, terminal->srcPort,
+                                  terminal->dstAddress, terminal->dstPort)
+                    : "none";
+  }
+
+  boost::asio::io_service eventQueue;
+  Configuration configuration;
+  Tables tables;
+  std::unique_ptr<TerminalMatcher> matcher;
+};
+
+TEST_F(MatcherTest, FirstAcceptingTerminalInKeyOrderWins) {
+  Configure(R"(<Terminal DstAddress="192.168.10.40" DstPort="9100" NvrPort="0"/>
+               <Terminal SrcAddress="192.168.10.31" NvrPort="00"/>
+               <Terminal SrcAddress="192.168.10.32" SrcPort="09100" NvrPort="000"/>
+               <Terminal SrcAddress="192.168.10.33" DstAddress="192.168.010.40" NvrPort="0000"/>)");
+  EXPECT_EQ(Match("192.168.10.31", "192.168.10.40", 49152, 9100), "192.168.10.31:::");
+  EXPECT_EQ(Match("192.168.10.99", "192.168.10.40", 49152, 9100), "::192.168.10.40:9100");
+  EXPECT_EQ(Match("192.168.10.40", "192.168.10.99", 9100, 49152), "none") << "a reply";
+  EXPECT_EQ(Match("192.168.10.99", "192.168.10.40", 49152, 9101), "none");
+  EXPECT_EQ(Match("192.168.10.32", "192.168.10.1", 9100, 1), "none") << "SrcPort 09100";
+  EXPECT_EQ(Match("192.168.10.33", "192.168.10.40", 1, 9100), "::192.168.10.40:9100")
+      << "192.168.010.40 is not 192.168.10.40";
+}
+
+// What the terminal table means, said the slow way: print the packet's four
+// texts and walk the table in key order.
+const Terminal* ReferenceMatch(const TerminalTable& table, const PacketKey& packet) {
+  char src[16], dst[16], srcPort[6], dstPort[6];
+  const auto print = [](char* out, std::uint32_t a) {
+    std::snprintf(out, 16, "%d.%d.%d.%d", int(a >> 24), int((a >> 16) & 255), int((a >> 8) & 255),
+                  int(a & 255));
+  };
+  print(src, packet.srcAddress);
+  print(dst, packet.dstAddress);
+  std::snprintf(srcPort, sizeof srcPort, "%d", packet.srcPort);
+  std::snprintf(dstPort, sizeof dstPort, "%d", packet.dstPort);
+  const auto accepts = [](const std::string& filter, const char* text) {
+    return filter.empty() || filter == text;
+  };
+  for (const auto& entry : table) {
+    const Terminal& t = *entry.second;
+    if (accepts(t.srcAddress, src) && accepts(t.dstAddress, dst) && accepts(t.srcPort, srcPort) &&
+        accepts(t.dstPort, dstPort)) {
+      return &t;
+    }
+  }
+  return nullptr;
+}
+
+TEST_F(MatcherTest, AgreesWithTheTextWalkOnRandomTables) {
+  const char* addresses[] = {"", "10.0.0.1", "10.0.0.2", "10.0.0.10", "10.0.0.010", " 10.0.0.1"};
+  const char* ports[] = {"", "", "80", "9100", "09100", "0"};
+  const std::uint32_t packetAddresses[] = {0x0A000001, 0x0A000002, 0x0A00000A, 0x0A000003};
+  const std::uint16_t packetPorts[] = {80, 9100, 0, 443};
+  std::mt19937 random(20261210);
+  const auto pick = [&random](const auto& pool) {
+    return pool[std::uniform_int_distribution<std::size_t>(0, std::size(pool) - 1)(random)];
+  };
+  for (int round = 0; round < 20; ++round) {
+    std::string terminals;
+    for (int i = 0; i < 25; ++i) {
+      terminals += std::string("<Terminal SrcAddress=\"") + pick(addresses) + "\" DstAddress=\"" +
+                   pick(addresses) + "\" SrcPort=\"" + pick(ports) + "\" DstPort=\"" +
+                   pick(ports) + "\" NvrPort=\"0x" + std::to_string(i) + "\"/>";
+    }
+    Configure(terminals);
+    for (int i = 0; i < 500; ++i) {
+      const PacketKey packet{pick(packetAddresses), pick(packetAddresses), pick(packetPorts),
+                             pick(packetPorts)};
+      ASSERT_EQ(matcher->FindTerminal(packet), ReferenceMatch(tables.terminalTable, packet))
+          << "round " << round << " packet " << i;
+    }
+  }
+}
+
+// A packet goes to one NVR at most: the winning terminal takes it even when
+// its NVR is not connected.
+TEST_F(MatcherTest, ProcessFrameSendsToTheWinnerOnly) {
+  Configure(R"(<Terminal SrcAddress="192.168.10.31" NvrPort="0"/>
+               <Terminal DstAddress="192.168.10.40" NvrPort="00"/>)");
+  const TerminalConnection& second = *tables.terminalTable.at("::192.168.10.40:")->channel;
+  NvrClient nvr(eventQueue, second.ListeningEndpoint().port());
+  ASSERT_TRUE(PollUntil(eventQueue, [&] { return nvr.Connected(); }));
+  for (const unsigned short port : {80, 81}) {  // both to the first terminal, never connected
+    FrameSpec spec;
+    spec.payload = "swallowed";
+    spec.dstPort = port;
+    const std::vector<unsigned char> frame = BuildFrame(spec);
+    EXPECT_TRUE(ProcessFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), *matcher));
+  }
+  FrameSpec spec;
+  spec.srcAddress = 0xC0A80A63;  // 192.168.10.99
+  spec.payload = "delivered";
+  const std::vector<unsigned char> frame = BuildFrame(spec);
+  EXPECT_TRUE(ProcessFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), *matcher));
+  const std::vector<unsigned char> arp = ArpFrame();
+  EXPECT_FALSE(ProcessFrame(arp.data(), static_cast<std::uint32_t>(arp.size()), *matcher));
+  ASSERT_TRUE(PollUntil(eventQueue, [&] { return nvr.Received().size() >= 9; }));
+  EXPECT_EQ(nvr.Received(), "delivered");
+}
+
+}  // namespace

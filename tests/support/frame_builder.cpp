@@ -1,0 +1,72 @@
+#include "support/frame_builder.h"
+
+namespace {
+
+void Put16(std::vector<unsigned char>& bytes, std::size_t offset, std::uint16_t value) {
+  bytes[offset] = static_cast<unsigned char>(value >> 8);
+  bytes[offset + 1] = static_cast<unsigned char>(value);
+}
+
+void Put32(std::vector<unsigned char>& bytes, std::size_t offset, std::uint32_t value) {
+  Put16(bytes, offset, static_cast<std::uint16_t>(value >> 16));
+  Put16(bytes, offset + 2, static_cast<std::uint16_t>(value));
+}
+
+std::size_t LinkLength(const FrameSpec& spec) { return spec.vlanId ? 18 : 14; }
+
+std::size_t TransportLength(const FrameSpec& spec) {
+  return spec.protocol == 6 ? spec.tcpHeaderWords * 4u : 8u;
+}
+
+}  // namespace
+
+std::size_t PayloadOffset(const FrameSpec& spec) {
+  return LinkLength(spec) + spec.ipHeaderWords * 4u + TransportLength(spec);
+}
+
+std::vector<unsigned char> BuildFrame(const FrameSpec& spec) {
+  const std::size_t link = LinkLength(spec);
+  const std::size_t ip = link;
+  const std::size_t transport = ip + spec.ipHeaderWords * 4u;
+  std::vector<unsigned char> bytes(PayloadOffset(spec), 0);
+  for (std::size_t i = 0; i < 12; ++i) bytes[i] = static_cast<unsigned char>(0x10 + i);  // MACs
+  if (spec.vlanId) {
+    Put16(bytes, 12, 0x8100);
+    Put16(bytes, 14, *spec.vlanId);
+  }
+  Put16(bytes, link - 2, spec.etherType);
+
+  bytes[ip] = static_cast<unsigned char>((spec.ipVersion << 4) | (spec.ipHeaderWords & 0x0F));
+  const std::size_t ipLength = bytes.size() - ip + spec.payload.size();
+  Put16(bytes, ip + 2, spec.totalLength.value_or(static_cast<std::uint16_t>(ipLength)));
+  bytes[ip + 8] = 64;  // TTL
+  bytes[ip + 9] = spec.protocol;
+  Put32(bytes, ip + 12, spec.srcAddress);
+  Put32(bytes, ip + 16, spec.dstAddress);
+
+  Put16(bytes, transport, spec.srcPort);
+  Put16(bytes, transport + 2, spec.dstPort);
+  if (spec.protocol == 6) {
+    bytes[transport + 12] = static_cast<unsigned char>(spec.tcpHeaderWords << 4);
+    bytes[transport + 13] = 0x18;  // PSH ACK
+  } else if (spec.protocol == 17) {
+    const std::size_t udpLength = 8 + spec.payload.size();
+    Put16(bytes, transport + 4, spec.udpLength.value_or(static_cast<std::uint16_t>(udpLength)));
+  }
+  bytes.insert(bytes.end(), spec.payload.begin(), spec.payload.end());
+  if (bytes.size() < spec.padTo) bytes.resize(spec.padTo, 0);
+  return bytes;
+}
+
+std::vector<unsigned char> ArpFrame() {
+  std::vector<unsigned char> bytes(42, 0);
+  for (std::size_t i = 0; i < 6; ++i) bytes[i] = 0xFF;
+  Put16(bytes, 12, 0x0806);
+  Put16(bytes, 14, 1);       // Ethernet
+  Put16(bytes, 16, 0x0800);  // IPv4
+  bytes[18] = 6;
+  bytes[19] = 4;
+  Put16(bytes, 20, 1);  // request
+  bytes[23] = 6;        // sender MAC byte, where an IPv4 reader finds the protocol
+  return bytes;
+}

@@ -1,0 +1,37 @@
+// Ethernet frames built byte by byte, for decoding tests and capture files.
+#ifndef TILLWIRE_TESTS_SUPPORT_FRAME_BUILDER_H
+#define TILLWIRE_TESTS_SUPPORT_FRAME_BUILDER_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct FrameSpec {
+  std::optional<std::uint16_t> vlanId;  // adds an 802.1Q tag
+  std::uint16_t etherType = 0x0800;
+  std::uint8_t ipVersion = 4;
+  std::uint8_t ipHeaderWords = 5;
+  std::uint8_t protocol = 6;  // 6 TCP, 17 UDP, anything else
+  std::uint32_t srcAddress = 0xC0A80A1F;  // 192.168.10.31
+  std::uint32_t dstAddress = 0xC0A80A28;  // 192.168.10.40
+  std::uint16_t srcPort = 49152;
+  std::uint16_t dstPort = 9100;
+  std::uint8_t tcpHeaderWords = 5;
+  std::string payload;
+  std::optional<std::uint16_t> totalLength;  // default: the true IP length
+  std::optional<std::uint16_t> udpLength;    // default: the true UDP length
+  std::size_t padTo = 0;                     // Ethernet padding up to this frame size
+};
+
+// The frame: Ethernet header (and tag), IPv4 header (options zero), TCP or UDP
+// header (options zero; other protocols get 8 zero bytes), payload, padding.
+std::vector<unsigned char> BuildFrame(const FrameSpec& spec);
+
+// Where the payload starts in a frame built from spec.
+std::size_t PayloadOffset(const FrameSpec& spec);
+
+// A 802.3 ARP request frame whose byte 23 is 6, as an IPv4 reader would see TCP.
+std::vector<unsigned char> ArpFrame();
+
+#endif
