@@ -21,6 +21,15 @@ find_library(PCAP_LIBRARY NAMES pcap wpcap REQUIRED)
 add_library(tillwire::pcap INTERFACE IMPORTED)
 target_include_directories(tillwire::pcap INTERFACE ${PCAP_INCLUDE_DIR})
 target_link_libraries(tillwire::pcap INTERFACE ${PCAP_LIBRARY})
+# Capture files are opened through pcap_open's "file://" sources where the
+# library has the remote API (WinPcap and its successors), offline otherwise.
+include(CheckFunctionExists)
+set(CMAKE_REQUIRED_LIBRARIES ${PCAP_LIBRARY})
+if(WIN32)
+  list(APPEND CMAKE_REQUIRED_LIBRARIES ws2_32 iphlpapi)
+endif()
+check_function_exists(pcap_open TILLWIRE_HAVE_PCAP_OPEN)
+unset(CMAKE_REQUIRED_LIBRARIES)
 
 if(TILLWIRE_TESTS)
   find_package(GTest REQUIRED)

@@ -68,6 +68,9 @@ class TerminalConnection {
   // keeping up (logged once per such episode).
   bool Send(const unsigned char* data, int length);
 
+  // True while a write to the NVR is under way or payloads wait for one.
+  bool Sending() const { return writing; }
+
   // Where the listener is bound (port 0 when it is not listening).
   boost::asio::ip::tcp::endpoint ListeningEndpoint() const;
 

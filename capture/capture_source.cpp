@@ -1,0 +1,123 @@
+#include "capture/capture_source.h"
+
+#include "log/log_file.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#include <netinet/in.h>
+#endif
+
+namespace {
+
+using DeviceList = std::unique_ptr<pcap_if_t, decltype(&pcap_freealldevs)>;
+
+pcap_t* OpenFile(const std::string& source, const std::string& captureFile, char* errorText) {
+#ifdef TILLWIRE_HAVE_PCAP_OPEN
+  (void)captureFile;
+  return pcap_open(source.c_str(), kSnapLength, PCAP_OPENFLAG_PROMISCUOUS, 1000, nullptr,
+                   errorText);
+#else
+  // Libraries without the remote API read capture files through the offline open.
+  (void)source;
+  return pcap_open_offline(captureFile.c_str(), errorText);
+#endif
+}
+
+pcap_t* OpenPlayback(const std::string& captureFile, char* errorText) {
+  const std::string source = text::kFileSourcePrefix + captureFile;
+  pcap_t* handle = OpenFile(source, captureFile, errorText);
+  if (handle == nullptr) {
+    LogFile::Instance().StartLine() << text::kUnableToOpenFile << source << std::endl;
+    LogFile::Instance().StartLine() << errorText << std::endl;
+    return nullptr;
+  }
+  LogFile::Instance().StartLine() << text::kPlayingFrom << source << std::endl;
+  return handle;
+}
+
+// The first device, in list order, with an IPv4 address printed as wanted.
+const pcap_if_t* FindAdapter(const pcap_if_t* devices, const std::string& wanted) {
+  for (const pcap_if_t* device = devices; device != nullptr; device = device->next) {
+    for (const pcap_addr_t* entry = device->addresses; entry != nullptr; entry = entry->next) {
+      if (entry->addr == nullptr || entry->addr->sa_family != AF_INET) continue;
+      const auto* address = reinterpret_cast<const sockaddr_in*>(entry->addr);
+      if (wanted == FormatIpv4(reinterpret_cast<const unsigned char*>(&address->sin_addr))) {
+        return device;
+      }
+    }
+  }
+  return nullptr;
+}
+
+// Logs the failure and returns the code to exit with, or 0 with the handle.
+int OpenLive(const pcap_if_t* devices, const std::optional<std::string>& adapterAddress,
+             char* errorText, pcap_t** handle) {
+  if (devices == nullptr) {
+    LogFile::Instance().StartLine() << text::kNoInterfaces << std::endl;
+    std::cout << text::kNoInterfaces << std::endl;
+    return kExitNoCaptureDevice;
+  }
+  if (!adapterAddress) {
+    LogFile::Instance().StartLine() << text::kNoAdapterAddress << std::endl;
+    return kExitNoCaptureDevice;
+  }
+  const pcap_if_t* adapter = FindAdapter(devices, *adapterAddress);
+  if (adapter == nullptr) {
+    LogFile::Instance().StartLine() << text::kMatchingInterfaceNotFound << std::endl;
+    return kExitNoCaptureDevice;
+  }
+  *handle = pcap_open_live(adapter->name, kSnapLength, 1, kLiveReadTimeoutMs, errorText);
+  if (*handle == nullptr) {
+    LogFile::Instance().StartLine() << text::kUnableToOpenAdapter << adapter->name
+                                    << text::kUnableToOpenAdapterEnd << std::endl;
+    return kExitCaptureNotOpened;
+  }
+  const char* shownName = adapter->description ? adapter->description : adapter->name;
+  if (shownName != nullptr) {
+    LogFile::Instance().StartLine() << text::kListeningOn << shownName << " " << *adapterAddress
+                                    << std::endl;
+  }
+  return 0;
+}
+
+}  // namespace
+
+const char* FormatIpv4(const unsigned char* address) {
+  static char slots[12][16];
+  static std::int16_t slot = 0;
+  slot = slot == 11 ? 0 : slot + 1;
+  std::snprintf(slots[slot], sizeof slots[slot], "%d.%d.%d.%d", address[0], address[1],
+                address[2], address[3]);
+  return slots[slot];
+}
+
+pcap_t* OpenCaptureSource(const std::string& captureFile,
+                          const std::optional<std::string>& adapterAddress) {
+  char errorText[PCAP_ERRBUF_SIZE] = "";
+  pcap_if_t* found = nullptr;
+  if (pcap_findalldevs(&found, errorText) == -1) {
+    LogFile::Instance().StartLine() << text::kFindAllDevsFailed << errorText << std::endl;
+    std::exit(kExitNoCaptureDevice);
+  }
+  pcap_t* handle = nullptr;
+  int failure = 0;
+  {
+    const DeviceList devices(found, &pcap_freealldevs);
+    if (!captureFile.empty()) {
+      handle = OpenPlayback(captureFile, errorText);
+      failure = handle ? 0 : kExitCaptureNotOpened;
+    } else {
+      failure = OpenLive(devices.get(), adapterAddress, errorText, &handle);
+    }
+  }
+  if (failure != 0) std::exit(failure);
+  return handle;
+}

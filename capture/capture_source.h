@@ -1,0 +1,50 @@
+// Where the frames come from: a capture file (playback) or the live adapter
+// that carries the configured IPv4 address.
+#ifndef TILLWIRE_CAPTURE_CAPTURE_SOURCE_H
+#define TILLWIRE_CAPTURE_CAPTURE_SOURCE_H
+
+#include <pcap.h>
+
+#include <optional>
+#include <string>
+
+namespace text {
+inline constexpr char kFindAllDevsFailed[] = "Error in pcap_findalldevs: ";
+inline constexpr char kFileSourcePrefix[] = "file://";
+inline constexpr char kPlayingFrom[] = "Playing from ";
+inline constexpr char kUnableToOpenFile[] = "Unable to open the file: ";
+inline constexpr char kNoInterfaces[] =
+    "No interfaces found! Make sure WinPcap (Windows) or libpcap (Linux) is installed and that "
+    "you are running with administrator or root privileges.";
+inline constexpr char kNoAdapterAddress[] =
+    "No SniffAdapterAddress in the last Network element of Tillwire.xml: cannot choose the "
+    "adapter to listen on. Exiting.";
+inline constexpr char kMatchingInterfaceNotFound[] = "Matching interface not found!";
+inline constexpr char kUnableToOpenAdapter[] = "Unable to open the adapter. ";
+inline constexpr char kUnableToOpenAdapterEnd[] = " is not supported by pcap library.";
+inline constexpr char kListeningOn[] = "Listening on ";
+}  // namespace text
+
+// Exit codes of a capture source that cannot be opened.
+inline constexpr int kExitCaptureNotOpened = -1;
+inline constexpr int kExitNoCaptureDevice = -3;
+
+// Live capture: whole frames, promiscuous, reads return after 10 ms of quiet.
+inline constexpr int kSnapLength = 65536;
+inline constexpr int kLiveReadTimeoutMs = 10;
+
+// The dotted-decimal text of an IPv4 address given as its four bytes in
+// network order ("192.168.10.2"). The text lives in one of twelve static
+// slots used in turn: it stays valid for the next eleven calls. For the
+// engine's thread only.
+const char* FormatIpv4(const unsigned char* address);
+
+// Opens the run's capture handle: the capture file when captureFile is not
+// empty, otherwise the first adapter, in the library's order, that carries an
+// IPv4 address whose text equals adapterAddress byte for byte, promiscuous.
+// Logs the source in use. Every failure is logged and ends the process: -3
+// when no adapter can be chosen, -1 when the file or adapter cannot be opened.
+pcap_t* OpenCaptureSource(const std::string& captureFile,
+                          const std::optional<std::string>& adapterAddress);
+
+#endif

@@ -1,0 +1,97 @@
+#include "capture/engine.h"
+
+#include "capture/capture_source.h"
+#include "capture/frame_decoder.h"
+#include "config/configuration.h"
+#include "log/log_file.h"
+
+#include <boost/thread/exceptions.hpp>
+#include <boost/thread/thread.hpp>
+
+#include <algorithm>
+#include <thread>
+
+namespace {
+
+const int kNvrWaitRounds = 1000;
+const std::chrono::milliseconds kNvrWaitStep(10);
+const std::chrono::milliseconds kDrainLimit(5000);
+
+bool AnyWriteUnderWay(const TerminalTable& terminalTable) {
+  return std::any_of(terminalTable.begin(), terminalTable.end(),
+                     [](const auto& entry) { return entry.second->channel->Sending(); });
+}
+
+// The run from the event queue on. Every object it makes is gone when it
+// returns: terminals, tables, then the event queue.
+int RunTerminals(pcap_t* captureHandle, const TiXmlDocument& document, bool playback) {
+  try {
+    boost::asio::io_service eventQueue;
+    // Polls must keep working while no operation is pending (an idle NVR).
+    const boost::asio::io_service::work keepServing(eventQueue);
+    const Tables tables = BuildTables(document, eventQueue);
+    if (tables.terminalTable.empty()) {
+      LogFile::Instance().StartLine() << text::kNoTerminals << std::endl;
+      return kNoTerminalsResult;
+    }
+    const TerminalMatcher matcher(tables.terminalTable);
+    if (playback) WaitForNvrs(eventQueue);
+    RunCaptureLoop(captureHandle, eventQueue, matcher);
+    LogFile::Instance().StartLine() << text::kEndOfFile << pcap_geterr(captureHandle) << std::endl;
+    DrainWrites(eventQueue, tables.terminalTable, kDrainLimit);
+  } catch (const boost::thread_interrupted&) {
+    LogFile::Instance().StartLine() << text::kStopSignal << std::endl;
+  } catch (const std::exception& error) {
+    LogFile::Instance().StartLine() << text::kException << error.what() << std::endl;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int RunEngine(const std::string& captureFile) {
+  LogFile::Instance().StartLine() << text::kStartBanner << text::kVersion << std::endl;
+  const Configuration configuration = LoadConfiguration();
+  pcap_t* captureHandle = OpenCaptureSource(captureFile, configuration.adapterAddress);
+  const int result = RunTerminals(captureHandle, *configuration.document, !captureFile.empty());
+  pcap_close(captureHandle);
+  if (result == 0) LogFile::Instance().StartLine() << text::kExiting << std::endl;
+  return result;
+}
+
+void WaitForNvrs(boost::asio::io_service& eventQueue) {
+  for (int round = 0; round < kNvrWaitRounds; ++round) {
+    eventQueue.poll();
+    std::this_thread::sleep_for(kNvrWaitStep);
+  }
+}
+
+void RunCaptureLoop(pcap_t* captureHandle, boost::asio::io_service& eventQueue,
+                    const TerminalMatcher& matcher) {
+  for (;;) {
+    eventQueue.poll();
+    pcap_pkthdr* header = nullptr;
+    const unsigned char* frame = nullptr;
+    const int result = pcap_next_ex(captureHandle, &header, &frame);
+    if (result == 1) {
+      ProcessFrame(frame, header->caplen, matcher);
+    } else if (result == -1) {
+      LogFile::Instance().StartLine() << text::kReadError << pcap_geterr(captureHandle)
+                                      << std::endl;
+    } else if (result == -2) {
+      return;
+    }
+    // After every read, whatever it gave: a stop on a quiet network, or on
+    // one that carries only other protocols, ends the run promptly too.
+    boost::this_thread::interruption_point();
+  }
+}
+
+void DrainWrites(boost::asio::io_service& eventQueue, const TerminalTable& terminalTable,
+                 std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (AnyWriteUnderWay(terminalTable) && std::chrono::steady_clock::now() < deadline) {
+    eventQueue.poll();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}

@@ -1,0 +1,54 @@
+// One run of the capture engine, from the start banner to the end of capture.
+#ifndef TILLWIRE_CAPTURE_ENGINE_H
+#define TILLWIRE_CAPTURE_ENGINE_H
+
+#include "capture/terminal_matcher.h"
+
+#include <boost/asio/io_service.hpp>
+#include <pcap.h>
+
+#include <chrono>
+#include <string>
+
+namespace text {
+inline constexpr char kStartBanner[] = "------ Starting Tillwire version ";
+inline constexpr char kVersion[] = "1.2.6.72482";
+inline constexpr char kNoTerminals[] = "No terminals were configured correctly. Exiting.";
+inline constexpr char kReadError[] = "Error reading the packets: ";
+inline constexpr char kEndOfFile[] = "EOF: ";
+inline constexpr char kStopSignal[] = "Received stop signal from SCM";
+inline constexpr char kException[] = "Exception: ";
+inline constexpr char kExiting[] = "Exiting.";
+}  // namespace text
+
+// RunEngine's result when no terminal could be created.
+inline constexpr int kNoTerminalsResult = -2;
+
+// Runs the whole job: loads Tillwire.xml, opens the capture source (the named
+// capture file, or live capture when captureFile is empty), listens for every
+// terminal's NVR and forwards the matched payloads until the end of the file
+// or until the calling thread is interrupted (boost::thread::interrupt), which
+// it notices within a few tens of milliseconds. In playback it first gives
+// the NVRs about ten seconds to connect, and at the end lets the writes under
+// way finish (a few seconds at most) before closing. Returns 0, or
+// kNoTerminalsResult; a configuration or capture source that cannot be used
+// ends the process with its exit code.
+int RunEngine(const std::string& captureFile);
+
+// The parts of a run, for measuring them apart.
+
+// The playback start: about ten seconds in which NVRs can connect.
+void WaitForNvrs(boost::asio::io_service& eventQueue);
+
+// Reads and forwards frames until the end of the capture file, serving the
+// event queue before every read. Raises boost::thread_interrupted when the
+// thread is interrupted.
+void RunCaptureLoop(pcap_t* captureHandle, boost::asio::io_service& eventQueue,
+                    const TerminalMatcher& matcher);
+
+// Serves the event queue until no terminal has a write under way or waiting,
+// or the time is up.
+void DrainWrites(boost::asio::io_service& eventQueue, const TerminalTable& terminalTable,
+                 std::chrono::milliseconds limit);
+
+#endif

@@ -1,0 +1,177 @@
+// Live capture on real adapters: loopback, and a veth pair into a network
+// namespace that the test creates. Needs root; skipped otherwise.
+#include "capture/capture_source.h"
+#include "capture/engine.h"
+#include "log/program_directory.h"
+#include "support/log_watch.h"
+#include "support/nvr_client.h"
+#include "support/temp_directory.h"
+
+#include <boost/asio/ip/udp.hpp>
+#include <boost/thread/thread.hpp>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+void WriteProgramConfiguration(const std::string& xml) {
+  WriteFile(ProgramDirectory() + "Tillwire.xml", xml);
+}
+
+bool Contains(const std::vector<std::string>& texts, const std::string& prefix) {
+  return std::any_of(texts.begin(), texts.end(),
+                     [&](const std::string& text) { return text.rfind(prefix, 0) == 0; });
+}
+
+void SendUdp(const std::string& address, unsigned short port, const std::string& payload) {
+  boost::asio::io_service service;
+  boost::asio::ip::udp::socket socket(service, boost::asio::ip::udp::v4());
+  socket.send_to(boost::asio::buffer(payload),
+                 boost::asio::ip::udp::endpoint(
+                     boost::asio::ip::address::from_string(address), port));
+}
+
+// The engine on a thread of its own, as the service runs it.
+class LiveTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "live capture needs root";
+  }
+  void TearDown() override {
+    if (engine.joinable()) Stop();
+  }
+  void Start() {
+    engine = boost::thread([] { RunEngine(""); });
+  }
+  // Interrupts the engine as the service's stop does; returns how long it took.
+  std::chrono::milliseconds Stop() {
+    const auto begin = std::chrono::steady_clock::now();
+    engine.interrupt();
+    engine.join();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - begin);
+  }
+  bool LogContains(const std::string& prefix) {
+    return PollUntil(eventQueue, [&] { return Contains(watch.Texts(), prefix); });
+  }
+  // Sends datagrams until the NVR has received them all, in order.
+  void ForwardUntilReceived(NvrClient& nvr, const std::function<void(int)>& send, int count) {
+    std::string expected;
+    for (int i = 0; i < count; ++i) expected += "datagram " + std::to_string(i) + "\n";
+    for (int i = 0; i < count; ++i) send(i);
+    ASSERT_TRUE(PollUntil(eventQueue, [&] { return nvr.Received().size() >= expected.size(); }))
+        << nvr.Received();
+    EXPECT_EQ(nvr.Received(), expected);
+  }
+
+  LogWatch watch;
+  boost::asio::io_service eventQueue;
+  boost::thread engine;
+};
+
+TEST_F(LiveTest, ForwardsLoopbackTrafficAndStopsPromptly) {
+  const unsigned short printerPort = FreePort();
+  const unsigned short nvrPort = FreePort();
+  WriteProgramConfiguration(R"(<T><Network SniffAdapterAddress="127.0.0.1"><NVR Address="127.0.0.1"/>
+      <Terminal DstAddress="127.0.0.1" DstPort=")" + std::to_string(printerPort) +
+                            R"(" NvrPort=")" + std::to_string(nvrPort) + R"("/></Network></T>)");
+  Start();
+  ASSERT_TRUE(LogContains("Creating terminal connection: "));
+  NvrClient nvr(eventQueue, nvrPort);
+  ASSERT_TRUE(LogContains("Accepted connection from NVR address: 127.0.0.1"));
+  ForwardUntilReceived(
+      nvr,
+      [&](int i) { SendUdp("127.0.0.1", printerPort, "datagram " + std::to_string(i) + "\n"); },
+      50);
+
+  // The network is quiet now: the stop must not wait for traffic.
+  EXPECT_LT(Stop().count(), 1000);
+  EXPECT_TRUE(PollUntil(eventQueue, [&] { return nvr.Closed(); }));
+  NvrClient late(eventQueue, nvrPort);
+  EXPECT_TRUE(PollUntil(eventQueue, [&] { return late.Closed(); })) << "still listening";
+  EXPECT_FALSE(late.Connected());
+
+  const std::vector<std::string> texts = watch.Texts();
+  ASSERT_GE(texts.size(), 5u);
+  EXPECT_EQ(texts[0], std::string(text::kStartBanner) + text::kVersion);
+  EXPECT_EQ(texts[1].rfind(text::kListeningOn, 0), 0u) << texts[1];
+  EXPECT_EQ(texts[1].substr(texts[1].size() - 10), " 127.0.0.1");
+  EXPECT_EQ(std::vector<std::string>(texts.end() - 2, texts.end()),
+            (std::vector<std::string>{"Received stop signal from SCM", "Exiting."}));
+}
+
+// A host in a network namespace of its own sends to this machine over a veth
+// pair; the engine listens promiscuously on this end.
+TEST_F(LiveTest, ForwardsTrafficSeenOnAVethPair) {
+  const std::string id = std::to_string(getpid() % 100000);
+  const std::string ns = "twtest" + id;
+  const std::string local = "tw" + id + "a";
+  const std::string remote = "tw" + id + "b";
+  const std::string subnet = "10.201." + std::to_string(getpid() % 250) + ".";
+  const std::string setUp = "ip netns add " + ns + " && ip link add " + local +
+                            " type veth peer name " + remote + " && ip link set " + remote +
+                            " netns " + ns + " && ip addr add " + subnet + "1/24 dev " + local +
+                            " && ip link set " + local + " up && ip netns exec " + ns +
+                            " ip addr add " + subnet + "2/24 dev " + remote +
+                            " && ip netns exec " + ns + " ip link set " + remote + " up";
+  struct NamespaceGuard {
+    std::string ns;
+    ~NamespaceGuard() { std::system(("ip netns del " + ns + " 2>/dev/null").c_str()); }
+  } guard{ns};
+  ASSERT_EQ(std::system(setUp.c_str()), 0) << setUp;
+
+  const unsigned short nvrPort = FreePort();
+  WriteProgramConfiguration(R"(<T><Network SniffAdapterAddress=")" + subnet +
+                            R"(1"><NVR Address="127.0.0.1"/><Terminal SrcAddress=")" + subnet +
+                            R"(2" DstPort="9100" NvrPort=")" + std::to_string(nvrPort) +
+                            R"("/></Network></T>)");
+  Start();
+  ASSERT_TRUE(LogContains(std::string(text::kListeningOn) + local + " " + subnet + "1"));
+  NvrClient nvr(eventQueue, nvrPort);
+  ASSERT_TRUE(LogContains("Accepted connection from NVR address: 127.0.0.1"));
+  ForwardUntilReceived(
+      nvr,
+      [&](int i) {
+        const std::string send = "ip netns exec " + ns + " bash -c 'printf \"datagram " +
+                                 std::to_string(i) + "\\n\" > /dev/udp/" + subnet + "1/9100'";
+        ASSERT_EQ(std::system(send.c_str()), 0);
+      },
+      10);
+  EXPECT_LT(Stop().count(), 1000);
+}
+
+TEST(LiveCaptureDeathTest, NoAdapterToChooseEndsWithMinusThree) {
+  const std::pair<const char*, const char*> cases[] = {
+      {R"(<T><Network SniffAdapterAddress="203.0.113.77"><Terminal SrcAddress="1.2.3.4" NvrPort="0"/></Network></T>)",
+       text::kMatchingInterfaceNotFound},
+      {R"(<T><Network SniffAdapterAddress="127.000.0.1"><Terminal SrcAddress="1.2.3.4" NvrPort="0"/></Network></T>)",
+       text::kMatchingInterfaceNotFound},
+      {R"(<T><Network SniffAdapterAddress="127.0.0.1"/><Network><Terminal SrcAddress="1.2.3.4" NvrPort="0"/></Network></T>)",
+       text::kNoAdapterAddress},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    WriteProgramConfiguration(c.first);
+    LogWatch watch;
+    EXPECT_EXIT(RunEngine(""), testing::ExitedWithCode(ExitStatus(kExitNoCaptureDevice)), "");
+    EXPECT_EQ(watch.Texts(), (std::vector<std::string>{
+                                 std::string(text::kStartBanner) + text::kVersion, c.second}));
+  }
+}
+
+TEST(FormatIpv4, PrintsDottedDecimalInTwelveSlots) {
+  const unsigned char first[4] = {192, 168, 10, 2};
+  const unsigned char other[4] = {0, 0, 0, 255};
+  const char* kept = FormatIpv4(first);
+  EXPECT_STREQ(kept, "192.168.10.2");
+  for (int i = 0; i < 11; ++i) EXPECT_STREQ(FormatIpv4(other), "0.0.0.255");
+  EXPECT_STREQ(kept, "192.168.10.2") << "valid for eleven more calls";
+  FormatIpv4(other);
+  EXPECT_STREQ(kept, "0.0.0.255") << "the twelfth call reuses its slot";
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+// The engine end to end: the program run from its own directory on a capture
+// file, with NVRs connecting on loopback during its wait.
+#include "capture/engine.h"
+#include "config/configuration.h"
+#include "support/capture_writer.h"
+#include "support/frame_builder.h"
+#include "support/log_watch.h"
+#include "support/nvr_client.h"
+#include "support/program_run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+// The program under test, and how to start it: the native engine driver, or
+// the Windows build's one through Wine when TILLWIRE_WINDOWS_ENGINE_DRIVER
+// names it.
+struct Program {
+  std::string executable;
+  std::string launcher;
+};
+
+Program ProgramUnderTest() {
+  if (const char* windows = std::getenv("TILLWIRE_WINDOWS_ENGINE_DRIVER")) {
+    return Program{windows, "wine"};
+  }
+  return Program{TILLWIRE_ENGINE_DRIVER, ""};
+}
+
+// The capture file's name as the program sees it: Wine maps / to drive Z:.
+std::string CapturePathForProgram(const Program& program, const std::string& path) {
+  if (program.launcher.empty()) return path;
+  std::string windowsPath = "Z:" + path;
+  std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
+  return windowsPath;
+}
+
+class PlaybackTest : public testing::Test {
+ protected:
+  PlaybackTest() : program(ProgramUnderTest()), run(program.executable, program.launcher) {}
+
+  // Connects to a terminal's port as soon as the program listens there.
+  std::unique_ptr<NvrClient> ConnectNvr(unsigned short port) {
+    std::unique_ptr<NvrClient> nvr;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+    while (std::chrono::steady_clock::now() < deadline) {
+      nvr.reset(new NvrClient(eventQueue, port));
+      PollUntil(eventQueue, [&] { return nvr->Connected() || nvr->Closed(); });
+      if (nvr->Connected()) return nvr;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ADD_FAILURE() << "nothing listens on port " << port;
+    return nvr;
+  }
+
+  bool LogHas(const std::string& text) const {
+    const std::vector<std::string> texts = run.LogTexts();
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+  }
+
+  Program program;
+  ProgramDirectoryFixture run;
+  boost::asio::io_service eventQueue;
+};
+
+TEST_F(PlaybackTest, NvrsReceiveExactlyTheirTerminalsBytes) {
+  const std::string portA = std::to_string(FreePort());
+  const std::string portB = std::to_string(FreePort());
+  const std::string portC = std::to_string(FreePort());
+  run.WriteConfiguration(R"(<Tillwire><Network SniffAdapterAddress="192.168.10.2">
+      <NVR Address="127.0.0.1"/>
+      <Terminal SrcAddress="192.168.10.31" NvrPort=")" + portA + R"("/>
+      <Terminal DstAddress="192.168.10.40" DstPort="9100" NvrPort=")" + portB + R"("/>
+      <Terminal SrcAddress="192.168.10.33" NvrPort=")" + portC + R"("/>
+    </Network></Tillwire>)");
+
+  std::string expectedA, expectedB;
+  {
+    CaptureWriter capture(run.Path() + "capture.pcap");
+    for (int i = 0; i < 200; ++i) {
+      FrameSpec fromPos1;  // 192.168.10.31 -> 192.168.10.40:9100: A wins over B
+      fromPos1.payload = "POS1 receipt line " + std::to_string(i) + "\r\n";
+      capture.Write(BuildFrame(fromPos1));
+      expectedA += fromPos1.payload;
+
+      FrameSpec toPrinter;  // tagged UDP from another till to the printer: B
+      toPrinter.vlanId = 20;
+      toPrinter.protocol = 17;
+      toPrinter.srcAddress = 0xC0A80A32;
+      toPrinter.payload = std::string("\x1b@\0", 3) + std::to_string(i) + "\n";
+      toPrinter.padTo = 60;
+      capture.Write(BuildFrame(toPrinter));
+      expectedB += toPrinter.payload;
+
+      FrameSpec unconnected = fromPos1;  // C has no NVR: dropped
+      unconnected.srcAddress = 0xC0A80A21;
+      capture.Write(BuildFrame(unconnected));
+
+      FrameSpec reply = fromPos1;  // the printer's answer matches nobody
+      std::swap(reply.srcAddress, reply.dstAddress);
+      reply.srcAddress = 0xC0A80A28;
+      reply.dstAddress = 0xC0A80A63;
+      capture.Write(BuildFrame(reply));
+
+      FrameSpec ack = fromPos1;
+      ack.payload.clear();
+      capture.Write(BuildFrame(ack));
+      capture.Write(ArpFrame());
+    }
+  }
+  const std::string capturePath = CapturePathForProgram(program, run.Path() + "capture.pcap");
+  run.Start({capturePath});
+
+  auto nvrA = ConnectNvr(static_cast<unsigned short>(std::stoi(portA)));
+  ASSERT_TRUE(PollUntil(eventQueue, [&] {
+    return LogHas("Accepted connection from NVR address: 127.0.0.1 Port: " + portA);
+  }));
+  auto nvrB = ConnectNvr(static_cast<unsigned short>(std::stoi(portB)));
+  ASSERT_TRUE(PollUntil(
+      eventQueue, [&] { return nvrA->Closed() && nvrB->Closed(); }, std::chrono::seconds(30)));
+  EXPECT_EQ(run.Wait(std::chrono::seconds(10)), 0);
+
+  EXPECT_TRUE(nvrA->Received() == expectedA) << nvrA->Received().size() << " bytes";
+  EXPECT_TRUE(nvrB->Received() == expectedB) << nvrB->Received().size() << " bytes";
+  EXPECT_EQ(run.LogTexts(), (std::vector<std::string>{
+                                std::string(text::kStartBanner) + "1.2.6.72482",
+                                "Playing from file://" + capturePath,
+                                "Creating terminal connection: 127.0.0.1:" + portA,
+                                "Creating terminal connection: 127.0.0.1:" + portB,
+                                "Creating terminal connection: 127.0.0.1:" + portC,
+                                "Accepted connection from NVR address: 127.0.0.1 Port: " + portA,
+                                "Accepted connection from NVR address: 127.0.0.1 Port: " + portB,
+                                "EOF: ",
+                                "Exiting.",
+                            }));
+}
+
+TEST_F(PlaybackTest, FatalStartsEndTheProcessWithTheirCode) {
+  struct Case {
+    const char* name;
+    const char* configuration;  // null: no Tillwire.xml
+    bool captureExists;
+    int exitCode;
+    std::vector<std::string> afterBanner;  // "%s" stands for the capture source text
+  };
+  const char* valid = R"(<T><Network><Terminal SrcAddress="10.0.0.1" NvrPort="0"/></Network></T>)";
+  const Case cases[] = {
+      {"no configuration", nullptr, true, -1, {"Failed to load Tillwire.xml. Exiting."}},
+      {"no root element", "<?xml version=\"1.0\"?>", true, -2,
+       {"Failed to get config root element. Exiting."}},
+      {"no capture file", valid, false, -1, {"Unable to open the file: %s"}},
+      {"no terminal", "<T><Network><Terminal NvrPort=\"0\"/></Network></T>", true,
+       kNoTerminalsResult,
+       {"Playing from %s", text::kInvalidTerminal, "No terminals were configured correctly. Exiting."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramDirectoryFixture fatal(program.executable, program.launcher);
+    if (c.configuration) fatal.WriteConfiguration(c.configuration);
+    const std::string capture = fatal.Path() + "capture.pcap";
+    if (c.captureExists) CaptureWriter{capture};
+    const std::string source = "file://" + CapturePathForProgram(program, capture);
+    fatal.Start({CapturePathForProgram(program, capture)});
+    EXPECT_EQ(fatal.Wait(std::chrono::seconds(30)), ExitStatus(c.exitCode));
+
+    std::vector<std::string> expected{std::string(text::kStartBanner) + text::kVersion};
+    for (std::string line : c.afterBanner) {
+      const std::size_t at = line.find("%s");
+      if (at != std::string::npos) line.replace(at, 2, source);
+      expected.push_back(line);
+    }
+    std::vector<std::string> texts = fatal.LogTexts();
+    if (!c.captureExists && texts.size() == expected.size() + 1) {
+      texts.pop_back();  // the library's own text, as a line of its own
+    }
+    EXPECT_EQ(texts, expected);
+  }
+}
+
+}  // namespace

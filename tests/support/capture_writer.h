@@ -1,0 +1,27 @@
+// Capture files for tests, written through libpcap's own dump API.
+#ifndef TILLWIRE_TESTS_SUPPORT_CAPTURE_WRITER_H
+#define TILLWIRE_TESTS_SUPPORT_CAPTURE_WRITER_H
+
+#include <pcap.h>
+
+#include <string>
+#include <vector>
+
+class CaptureWriter {
+ public:
+  // Creates an Ethernet capture file at path, replacing any file there.
+  explicit CaptureWriter(const std::string& path);
+  ~CaptureWriter();
+  CaptureWriter(const CaptureWriter&) = delete;
+  CaptureWriter& operator=(const CaptureWriter&) = delete;
+
+  // Appends one frame, captured whole.
+  void Write(const std::vector<unsigned char>& frame);
+
+ private:
+  pcap_t* dead;
+  pcap_dumper_t* dumper;
+  long frames = 0;
+};
+
+#endif
