@@ -8,6 +8,14 @@ find_package(Threads REQUIRED)
 add_library(tillwire::boost INTERFACE IMPORTED)
 target_link_libraries(tillwire::boost INTERFACE
   Boost::thread Boost::filesystem Boost::system Boost::date_time Threads::Threads)
+if(WIN32)
+  # Asio on Winsock with its Microsoft extensions (AcceptEx), Filesystem's
+  # random names; linked statically so that the executables need no DLL
+  # beyond the system's own.
+  target_compile_definitions(tillwire::boost INTERFACE _WIN32_WINNT=0x0601)
+  target_link_libraries(tillwire::boost INTERFACE ws2_32 mswsock bcrypt advapi32)
+  add_link_options(-static)
+endif()
 
 find_path(TINYXML_INCLUDE_DIR tinyxml.h REQUIRED)
 find_library(TINYXML_LIBRARY NAMES tinyxml REQUIRED)
@@ -21,12 +29,15 @@ find_library(PCAP_LIBRARY NAMES pcap wpcap REQUIRED)
 add_library(tillwire::pcap INTERFACE IMPORTED)
 target_include_directories(tillwire::pcap INTERFACE ${PCAP_INCLUDE_DIR})
 target_link_libraries(tillwire::pcap INTERFACE ${PCAP_LIBRARY})
+if(WIN32)
+  target_link_libraries(tillwire::pcap INTERFACE ws2_32)
+endif()
 # Capture files are opened through pcap_open's "file://" sources where the
 # library has the remote API (WinPcap and its successors), offline otherwise.
 include(CheckFunctionExists)
 set(CMAKE_REQUIRED_LIBRARIES ${PCAP_LIBRARY})
 if(WIN32)
-  list(APPEND CMAKE_REQUIRED_LIBRARIES ws2_32 iphlpapi)
+  list(APPEND CMAKE_REQUIRED_LIBRARIES ws2_32)
 endif()
 check_function_exists(pcap_open TILLWIRE_HAVE_PCAP_OPEN)
 unset(CMAKE_REQUIRED_LIBRARIES)

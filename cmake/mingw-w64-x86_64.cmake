@@ -54,8 +54,15 @@ if(NOT DEFINED Boost_USE_STATIC_RUNTIME)
   set(Boost_USE_STATIC_RUNTIME ON)
 endif()
 
-# Test executables run under Wine with one prefix per machine, created by the
-# deps script so the first test doesn't pay for Wine's start-up.
+# Test executables run under Wine, in one prefix per machine that the deps
+# script creates, so no test pays for Wine's first start.
+#
+# The first Wine process to reach a wineserver also starts Wine's own
+# background processes (services.exe, winedevice.exe), which inherit its
+# stdout and stay up a few seconds after it exits; CTest and
+# gtest_discover_tests wait for the test's output pipe to close, so every test
+# would take several seconds longer. A quiet `wine hostname` with its output
+# on /dev/null starts them first; the test itself then reuses them.
 find_program(TILLWIRE_WINE NAMES wine wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(TILLWIRE_WINE)
   if(NOT DEFINED TILLWIRE_WINEPREFIX)
@@ -63,5 +70,7 @@ if(TILLWIRE_WINE)
         "Wine prefix the test executables run in")
   endif()
   set(CMAKE_CROSSCOMPILING_EMULATOR
-      env WINEDEBUG=-all WINEPREFIX=${TILLWIRE_WINEPREFIX} ${TILLWIRE_WINE})
+      env WINEDEBUG=-all WINEPREFIX=${TILLWIRE_WINEPREFIX}
+      /bin/sh -c [["$0" hostname </dev/null >/dev/null 2>&1 || : && exec "$0" "$@"]]
+      ${TILLWIRE_WINE})
 endif()

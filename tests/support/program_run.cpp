@@ -3,9 +3,25 @@
 #include "support/log_watch.h"
 
 #include <boost/filesystem.hpp>
-#include <boost/process.hpp>
 
-#include <thread>
+#include <cstdlib>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+namespace {
+
+// The exit status of a program that std::system ran.
+int ExitStatusOf(int systemResult) {
+#ifdef _WIN32
+  return systemResult;
+#else
+  return WIFEXITED(systemResult) ? WEXITSTATUS(systemResult) : -1000;
+#endif
+}
+
+}  // namespace
 
 ProgramDirectoryFixture::ProgramDirectoryFixture(const std::string& executable,
                                                  const std::string& launcher)
@@ -14,40 +30,39 @@ ProgramDirectoryFixture::ProgramDirectoryFixture(const std::string& executable,
   boost::filesystem::copy_file(executable, program);
 }
 
+ProgramDirectoryFixture::~ProgramDirectoryFixture() {
+  if (runner.joinable()) runner.join();
+}
+
 void ProgramDirectoryFixture::WriteConfiguration(const std::string& xml) const {
   WriteFile(Path() + "Tillwire.xml", xml);
 }
 
 void ProgramDirectoryFixture::Start(const std::vector<std::string>& arguments) {
-  namespace bp = boost::process;
-  std::vector<std::string> args = arguments;
-  std::string command = program;
-  if (!launcher.empty()) {
-    args.insert(args.begin(), program);
-    command = bp::search_path(launcher).string();
-  }
-  child.reset(new bp::child(command, bp::args(args), bp::start_dir(Path()),
-                            bp::std_out > (Path() + "stdout.txt"), bp::std_in < bp::null));
+  std::string command = "\"" + program + "\"";
+  for (const std::string& argument : arguments) command += " " + argument;
+  command += " > \"" + Path() + "stdout.txt\"";
+#ifdef _WIN32
+  // cmd.exe drops the outermost quotes of its command line.
+  command = "\"" + command + " < NUL\"";
+#else
+  command = "timeout -k 5 120 " + launcher + " " + command + " < /dev/null";
+#endif
+  ended = false;
+  runner = std::thread([this, command] {
+    status = ExitStatusOf(std::system(command.c_str()));
+    ended = true;
+  });
 }
 
-// Polls rather than child::wait_for, which in this Boost may sleep out its
-// whole limit after the child has ended.
 int ProgramDirectoryFixture::Wait(std::chrono::seconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  std::error_code error;
-  while (child->running(error)) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      child->terminate(error);
-      return -1000;
-    }
+  while (!ended) {
+    if (std::chrono::steady_clock::now() > deadline) return -1000;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  return child->exit_code();
-}
-
-bool ProgramDirectoryFixture::Running() {
-  std::error_code error;
-  return child->running(error);
+  runner.join();
+  return status;
 }
 
 std::string ProgramDirectoryFixture::StandardOutput() const {

@@ -6,11 +6,10 @@
 
 #include "support/temp_directory.h"
 
-#include <boost/process/child.hpp>
-
+#include <atomic>
 #include <chrono>
-#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 class ProgramDirectoryFixture {
@@ -19,16 +18,19 @@ class ProgramDirectoryFixture {
   // "wine"), the program is started through it.
   explicit ProgramDirectoryFixture(const std::string& executable,
                                    const std::string& launcher = std::string());
+  // Waits for a program still running (it is started with a time limit).
+  ~ProgramDirectoryFixture();
 
   const std::string& Path() const { return directory.Path(); }
+  const std::string& Program() const { return program; }
   void WriteConfiguration(const std::string& xml) const;
 
-  // Starts the program with these arguments, standard output to a file.
+  // Starts the program with these arguments (no blanks or quotes in them),
+  // standard input empty, standard output to a file.
   void Start(const std::vector<std::string>& arguments);
   // Waits for the program's end; returns its exit status, or -1000 when it
-  // did not end in time (it is then killed).
+  // did not end in time.
   int Wait(std::chrono::seconds limit);
-  bool Running();
 
   std::string StandardOutput() const;
   // The texts of Tillwire.log's lines, without their prefix.
@@ -38,7 +40,9 @@ class ProgramDirectoryFixture {
   TempDirectory directory;
   std::string program;
   std::string launcher;
-  std::unique_ptr<boost::process::child> child;
+  std::thread runner;
+  std::atomic<bool> ended{false};
+  int status = 0;
 };
 
 #endif
