@@ -16,6 +16,7 @@ namespace {
 const int kNvrWaitRounds = 1000;
 const std::chrono::milliseconds kNvrWaitStep(10);
 const std::chrono::milliseconds kDrainLimit(5000);
+const std::chrono::milliseconds kServiceInterval(1);
 
 bool AnyWriteUnderWay(const TerminalTable& terminalTable) {
   return std::any_of(terminalTable.begin(), terminalTable.end(),
@@ -68,22 +69,32 @@ void WaitForNvrs(boost::asio::io_service& eventQueue) {
 
 void RunCaptureLoop(pcap_t* captureHandle, boost::asio::io_service& eventQueue,
                     const TerminalMatcher& matcher) {
+  auto nextService = std::chrono::steady_clock::time_point();
   for (;;) {
-    eventQueue.poll();
+    // The event queue (accepts, finished writes) and stop requests are served
+    // at least every millisecond and after every quiet read, rather than
+    // before every frame: a poll is a system call, and writes that wait a
+    // little go out together. A stop on a quiet network, or on one that
+    // carries only other protocols, still ends the run promptly.
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= nextService) {
+      eventQueue.poll();
+      boost::this_thread::interruption_point();
+      nextService = now + kServiceInterval;
+    }
     pcap_pkthdr* header = nullptr;
     const unsigned char* frame = nullptr;
     const int result = pcap_next_ex(captureHandle, &header, &frame);
     if (result == 1) {
       ProcessFrame(frame, header->caplen, matcher);
-    } else if (result == -1) {
+      continue;
+    }
+    if (result == -2) return;
+    if (result == -1) {
       LogFile::Instance().StartLine() << text::kReadError << pcap_geterr(captureHandle)
                                       << std::endl;
-    } else if (result == -2) {
-      return;
     }
-    // After every read, whatever it gave: a stop on a quiet network, or on
-    // one that carries only other protocols, ends the run promptly too.
-    boost::this_thread::interruption_point();
+    nextService = std::chrono::steady_clock::time_point();
   }
 }
 

@@ -41,8 +41,9 @@ int RunEngine(const std::string& captureFile);
 void WaitForNvrs(boost::asio::io_service& eventQueue);
 
 // Reads and forwards frames until the end of the capture file, serving the
-// event queue before every read. Raises boost::thread_interrupted when the
-// thread is interrupted.
+// event queue and checking for a stop request at least every millisecond and
+// after every read that found no frame. Raises boost::thread_interrupted when
+// the thread is interrupted.
 void RunCaptureLoop(pcap_t* captureHandle, boost::asio::io_service& eventQueue,
                     const TerminalMatcher& matcher);
 
