@@ -1,9 +1,11 @@
-// The runtime library's program path and path splitting, on POSIX.
+// The runtime library's program path, path splitting and case-blind
+// comparison, on POSIX.
 #include "platform/windows_api.h"
 
 #include <cerrno>
 #include <cstring>
 #include <limits.h>
+#include <strings.h>
 #include <unistd.h>
 
 namespace {
@@ -44,3 +46,5 @@ void _splitpath(const char* path, char* drive, char* dir, char* fname, char* ext
   CopyPart(nameBegin, nameEnd, fname, _MAX_FNAME);
   CopyPart(nameEnd, end, ext, _MAX_EXT);
 }
+
+int _stricmp(const char* left, const char* right) { return strcasecmp(left, right); }

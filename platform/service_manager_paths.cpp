@@ -1,0 +1,14 @@
+#include "platform/service_manager_paths.h"
+
+namespace {
+
+ServiceManagerPaths& Paths() {
+  static ServiceManagerPaths paths;
+  return paths;
+}
+
+}  // namespace
+
+void SetServiceManagerPathsForTesting(const ServiceManagerPaths& paths) { Paths() = paths; }
+
+const ServiceManagerPaths& CurrentServiceManagerPaths() { return Paths(); }

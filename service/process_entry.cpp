@@ -1,0 +1,62 @@
+#include "service/process_entry.h"
+
+#include "capture/engine.h"
+#include "log/log_file.h"
+#include "platform/windows_api.h"
+#include "service/service_host.h"
+#include "service/service_installer.h"
+
+#include <cstdio>
+
+namespace {
+
+int Install() {
+  const int result = InstallService(serviceName.c_str(), text::kServiceDisplayName,
+                                    text::kServiceDescription, "", &LogLine);
+  if (result != 0) std::printf("%s\n", text::kInstallError);
+  return result;
+}
+
+int Playback(int argc, char** argv) {
+  std::printf("%s\n", text::kPlaybackMode);
+  if (argc < 3) {
+    std::printf("%s\n", text::kNoFileName);
+    return 0;
+  }
+  std::printf(text::kPlayingBackFile, argv[2]);
+  std::fflush(stdout);
+  RunEngine(argv[2]);
+  return 0;
+}
+
+int Service() {
+  std::printf("%s\n\n", text::kMustBeRunWithOptions);
+  PrintUsage();
+  std::fflush(stdout);
+  return RunServiceDispatcher();
+}
+
+}  // namespace
+
+void PrintUsage() {
+  std::printf("Service management options:\n");
+  std::printf("  -install    to install the service.\n");
+  std::printf("  -uninstall  to remove the service.\n");
+  std::printf("To start or stop Tillwire after it has been installed as a service use\n");
+  std::printf("    net start tillwire\n");
+  std::printf("or\n");
+  std::printf("    net stop tillwire\n");
+  std::printf("\n");
+  std::printf("Command line playback of a Wireshark packet capture file is also supported:\n");
+  std::printf("  -f <pcapfilename>\n");
+}
+
+int ProcessEntry(int argc, char** argv) {
+  if (argc <= 1 || (argv[1][0] != '-' && argv[1][0] != '/')) return Service();
+  const char* option = argv[1] + 1;
+  if (_stricmp(option, "install") == 0) return Install();
+  if (_stricmp(option, "uninstall") == 0) return UninstallService(serviceName.c_str(), &LogLine);
+  if (_stricmp(option, "f") == 0) return Playback(argc, argv);
+  PrintUsage();
+  return 0;
+}

@@ -1,0 +1,143 @@
+#include "service/service_host.h"
+
+#include "capture/engine.h"
+#include "log/log_file.h"
+
+#include <boost/bind/bind.hpp>
+
+#include <cstdio>
+
+const std::string serviceName = "Tillwire";
+SERVICE_STATUS_HANDLE statusHandle = nullptr;
+boost::thread engineThread;
+
+namespace {
+
+const DWORD kNoError = 0;
+const DWORD kStateWaitHintMs = 5000;
+// LogErrorEvent's composed text, terminating zero included.
+const std::size_t kEventTextSize = 255;
+
+void PrintConsoleHelp() {
+  std::printf("This application is designed to be run as a Windows service.\n");
+  std::printf("It cannot be run from the command line.\n");
+  std::printf("\n");
+  std::printf("To install as a service, run using the command line option  /install\n");
+  std::printf("then start it from the Windows Services panel.\n");
+  std::printf("The service name to look for is '%s'.\n", serviceName.c_str());
+  std::printf("You may also start the installed service from a command prompt with the command\n");
+  std::printf("    sc start %s\n", serviceName.c_str());
+}
+
+// Starts the engine on engineThread; false when no thread could be made.
+bool StartEngineThread() {
+  try {
+    engineThread = boost::thread(boost::bind(&RunEngine, std::string()));
+  } catch (const boost::thread_resource_error&) {
+    return false;
+  }
+  return engineThread.get_id() != boost::thread::id();
+}
+
+void StopEngine() {
+  ReportServiceStatus(statusHandle, SERVICE_STOP_PENDING, kNoError, 0, 1, kStateWaitHintMs);
+  LogFile::Instance().StartLine() << text::kStopRequest << std::endl;
+  engineThread.interrupt();
+  engineThread.join();
+  ReportServiceStatus(statusHandle, SERVICE_STOPPED, kNoError, 0, 0, 0);
+  LogEvent(serviceName.c_str(), text::kServiceStopped, EVENTLOG_INFORMATION_TYPE);
+}
+
+}  // namespace
+
+int RunServiceDispatcher() {
+  const SERVICE_TABLE_ENTRYA table[] = {
+      {const_cast<LPSTR>(serviceName.c_str()), &ServiceMain},
+      {nullptr, nullptr},
+  };
+  if (StartServiceCtrlDispatcherA(table)) return 0;
+  const DWORD error = GetLastError();
+  switch (error) {
+    case ERROR_INVALID_DATA:
+      LogErrorEvent(serviceName.c_str(), text::kDispatcherFailed, error);
+      break;
+    case ERROR_SERVICE_ALREADY_RUNNING:
+      LogErrorEvent(serviceName.c_str(), text::kServiceAlreadyRunning, error);
+      break;
+    case ERROR_FAILED_SERVICE_CONTROLLER_CONNECT:
+      PrintConsoleHelp();
+      break;
+    default:
+      LogErrorEvent(serviceName.c_str(), text::kUnknownStartError, error);
+      break;
+  }
+  return static_cast<int>(error);
+}
+
+void WINAPI ServiceMain(DWORD, LPSTR*) {
+  statusHandle = RegisterServiceCtrlHandlerA(serviceName.c_str(), &ServiceControlHandler);
+  if (statusHandle == nullptr) {
+    LogFile::Instance().StartLine() << text::kRegisterHandlerFailed << std::endl;
+    return;
+  }
+  ReportServiceStatus(statusHandle, SERVICE_START_PENDING, kNoError, 0, 1, kStateWaitHintMs);
+  DWORD finalState = SERVICE_RUNNING;
+  if (StartEngineThread()) {
+    LogEvent(serviceName.c_str(), text::kServiceStarted, EVENTLOG_INFORMATION_TYPE);
+  } else {
+    LogErrorEvent(serviceName.c_str(), text::kUnableToStartService, GetLastError());
+    finalState = SERVICE_STOPPED;
+  }
+  ReportServiceStatus(statusHandle, finalState, kNoError, 0, 0, 0);
+}
+
+void WINAPI ServiceControlHandler(DWORD control) {
+  switch (control) {
+    case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_SHUTDOWN:
+      StopEngine();
+      break;
+    case SERVICE_CONTROL_INTERROGATE:
+      break;
+    default: {
+      char message[kEventTextSize];
+      std::snprintf(message, sizeof message, text::kUnrecognizedControl,
+                    static_cast<unsigned long>(control));
+      LogErrorEvent(serviceName.c_str(), message, control);
+      break;
+    }
+  }
+}
+
+BOOL ReportServiceStatus(SERVICE_STATUS_HANDLE handle, DWORD state, DWORD win32ExitCode,
+                         DWORD serviceSpecificExitCode, DWORD checkPoint, DWORD waitHint) {
+  SERVICE_STATUS status{};
+  status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  status.dwCurrentState = state;
+  status.dwControlsAccepted =
+      state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+  status.dwWin32ExitCode =
+      serviceSpecificExitCode != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : win32ExitCode;
+  status.dwServiceSpecificExitCode = serviceSpecificExitCode;
+  status.dwCheckPoint = checkPoint;
+  status.dwWaitHint = waitHint;
+  return SetServiceStatus(handle, &status);
+}
+
+void LogEvent(const char* source, const char* message, WORD type) {
+  HANDLE eventSource = RegisterEventSourceA(nullptr, source);
+  if (eventSource == nullptr) return;
+  LPCSTR strings[2] = {source, message};
+  ReportEventA(eventSource, type, 0, 0, nullptr, 2, 0, strings, nullptr);
+  DeregisterEventSource(eventSource);
+}
+
+void LogErrorEvent(const char* source, const char* message, DWORD code) {
+  // A message too long for the entry is cut, never overrun.
+  char text[kEventTextSize];
+  if (std::snprintf(text, sizeof text, text::kErrorCodeSuffix, message,
+                    static_cast<unsigned long>(code)) < 0) {
+    return;
+  }
+  LogEvent(source, text, EVENTLOG_ERROR_TYPE);
+}

@@ -1,0 +1,59 @@
+// Tillwire under a service manager: the dispatcher, the service's main
+// function, its control handler, and the status and event-log reports that
+// the installer uses too. Written once against the Windows API; off Windows
+// platform/ provides that API on systemd and syslog.
+#ifndef TILLWIRE_SERVICE_SERVICE_HOST_H
+#define TILLWIRE_SERVICE_SERVICE_HOST_H
+
+#include "platform/windows_api.h"
+
+#include <boost/thread/thread.hpp>
+
+#include <string>
+
+namespace text {
+inline constexpr char kServiceStarted[] = "Service started.";
+inline constexpr char kUnableToStartService[] = "Unable to start the service.";
+inline constexpr char kServiceStopped[] = "Service stopped.";
+inline constexpr char kUnrecognizedControl[] =
+    "Service handle called with unrecognized option code = %lu";
+inline constexpr char kDispatcherFailed[] = "The call to the service dispatcher failed.";
+inline constexpr char kServiceAlreadyRunning[] = "The service is already running.";
+inline constexpr char kUnknownStartError[] = "Unknown error while starting the service.";
+inline constexpr char kRegisterHandlerFailed[] =
+    "ServiceMain call to RegisterServiceCtrlHandler() failed";
+inline constexpr char kStopRequest[] = "Received Stop request from Service Control Manager";
+inline constexpr char kErrorCodeSuffix[] = "%s  Error code=0x%08lx";
+}  // namespace text
+
+// The service's name for the service manager and its event-log source.
+extern const std::string serviceName;
+// Written by ServiceMain before it reports running; read by the control handler.
+extern SERVICE_STATUS_HANDLE statusHandle;
+extern boost::thread engineThread;
+
+// Hands the calling thread to the service manager until the service has
+// stopped; returns 0 then, or the error code of a dispatcher that could not
+// start (1063 when started from a console, after printing how to install).
+int RunServiceDispatcher();
+
+// The service: registers the control handler, reports start pending, runs the
+// engine (live capture) on engineThread and reports running.
+void WINAPI ServiceMain(DWORD argumentCount, LPSTR* arguments);
+
+// Stop and shutdown stop the engine and report stopped; interrogate is
+// ignored; any other control is reported as an error event.
+void WINAPI ServiceControlHandler(DWORD control);
+
+// Reports a state to the service manager: own-process service, no controls
+// while start is pending, stop and shutdown otherwise.
+BOOL ReportServiceStatus(SERVICE_STATUS_HANDLE handle, DWORD state, DWORD win32ExitCode,
+                         DWORD serviceSpecificExitCode, DWORD checkPoint, DWORD waitHint);
+
+// Writes one event-log entry under source, with the insertion strings source
+// and message. Nothing happens when the source cannot be registered.
+void LogEvent(const char* source, const char* message, WORD type);
+// An error entry: message, two blanks, "Error code=0x" and code in 8 hex digits.
+void LogErrorEvent(const char* source, const char* message, DWORD code);
+
+#endif

@@ -1,0 +1,171 @@
+#include "service/service_installer.h"
+
+#include "platform/windows_api.h"
+#include "service/service_host.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const DWORD kResetPeriodSeconds = 86400;
+const DWORD kRestartDelayMs = 60000;
+
+// An error entry with the last error's code, and the same text in the log.
+void ReportError(const char* name, const char* message, LogFunction log) {
+  LogErrorEvent(name, message, GetLastError());
+  log(message);
+}
+
+void ReportInformation(const char* name, const char* message, LogFunction log) {
+  LogEvent(name, message, EVENTLOG_INFORMATION_TYPE);
+  log(message);
+}
+
+// The path to register: as the module-path query gave it, or in double quotes
+// when it holds a blank, so that no shorter prefix of it (C:\Program.exe) can
+// be taken for the program.
+std::string ServicePath(const char* modulePath) {
+  if (std::strchr(modulePath, ' ') == nullptr) return modulePath;
+  return std::string("\"") + modulePath + "\"";
+}
+
+void SetDescription(SC_HANDLE service, const char* name, const char* description,
+                    LogFunction log) {
+  std::string text = description;
+  SERVICE_DESCRIPTIONA info{&text[0]};
+  if (!ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &info)) {
+    ReportError(name, text::kDescriptionFailed, log);
+  }
+}
+
+void SetRestartActions(SC_HANDLE service, const char* name, LogFunction log) {
+  SC_ACTION actions[3] = {{SC_ACTION_RESTART, kRestartDelayMs},
+                          {SC_ACTION_RESTART, kRestartDelayMs},
+                          {SC_ACTION_RESTART, kRestartDelayMs}};
+  SERVICE_FAILURE_ACTIONSA failureActions{};
+  failureActions.dwResetPeriod = kResetPeriodSeconds;
+  failureActions.cActions = 3;
+  failureActions.lpsaActions = actions;
+  if (!ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failureActions)) {
+    ReportError(name, text::kFailureActionsFailed, log);
+  }
+}
+
+// Creates and configures the service; -1 when it could not be created.
+int CreateAndConfigure(SC_HANDLE manager, const char* name, const char* displayName,
+                       const char* description, const char* dependencies, const char* modulePath,
+                       LogFunction log) {
+  const std::string path = ServicePath(modulePath);
+  SC_HANDLE service = CreateServiceA(manager, name, displayName, SERVICE_ALL_ACCESS,
+                                     SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                     SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr,
+                                     dependencies, nullptr, nullptr);
+  if (service == nullptr) {
+    ReportError(name, text::kCreateFailed, log);
+    return -1;
+  }
+  SetDescription(service, name, description, log);
+  if (EnableShutdownPrivilege()) SetRestartActions(service, name, log);
+  CloseServiceHandle(service);
+  return 0;
+}
+
+// Sends the stop control; a service that does not run is no news.
+void StopForRemoval(SC_HANDLE service, const char* name, LogFunction log) {
+  SERVICE_STATUS status{};
+  if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+    ReportInformation(name, text::kStoppedToUninstall, log);
+  } else if (GetLastError() != ERROR_SERVICE_NOT_ACTIVE) {
+    ReportError(name, text::kUninstallConnectFailed, log);
+  }
+}
+
+}  // namespace
+
+bool IsServiceInstalled(const char* name) {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, GENERIC_READ);
+  if (manager == nullptr) return false;
+  SC_HANDLE service = OpenServiceA(manager, name, GENERIC_READ);
+  const bool installed = service != nullptr;
+  if (installed) CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return installed;
+}
+
+bool EnableShutdownPrivilege() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+    return false;
+  }
+  TOKEN_PRIVILEGES privileges{};
+  privileges.PrivilegeCount = 1;
+  LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+  // The adjustment succeeds without the privilege, and says so only here.
+  const bool enabled = GetLastError() == ERROR_SUCCESS;
+  CloseHandle(token);
+  return enabled;
+}
+
+int InstallService(const char* name, const char* displayName, const char* description,
+                   const char* dependencies, LogFunction log) {
+  if (IsServiceInstalled(name)) {
+    std::printf("%s\n", text::kAlreadyInstalled);
+    return 0;
+  }
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, GENERIC_WRITE);
+  if (manager == nullptr) {
+    ReportError(name, text::kInstallConnectFailed, log);
+    return -1;
+  }
+  char modulePath[MAX_PATH] = {};
+  if (GetModuleFileNameA(nullptr, modulePath, MAX_PATH) == 0) {
+    char message[254];
+    std::snprintf(message, sizeof message, text::kModuleFileNameFailed,
+                  static_cast<unsigned long>(GetLastError()));
+    std::printf("%s", message);
+    log(message);
+    CloseServiceHandle(manager);
+    return -1;
+  }
+  const int result =
+      CreateAndConfigure(manager, name, displayName, description, dependencies, modulePath, log);
+  CloseServiceHandle(manager);
+  if (result != 0) return result;
+  ReportInformation(name, text::kInstalled, log);
+  std::printf("%s\n", text::kInstalledConsole);
+  return 0;
+}
+
+int UninstallService(const char* name, LogFunction log) {
+  if (!IsServiceInstalled(name)) {
+    std::printf("%s\n", text::kNotInstalled);
+    return 0;
+  }
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  if (manager == nullptr) {
+    ReportError(name, text::kUninstallConnectFailed, log);
+    return -1;
+  }
+  SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
+  if (service == nullptr) {
+    ReportError(name, text::kOpenFailed, log);
+    CloseServiceHandle(manager);
+    return -1;
+  }
+  StopForRemoval(service, name, log);
+  int result = 0;
+  if (DeleteService(service)) {
+    ReportInformation(name, text::kDeleted, log);
+    std::printf("%s\n", text::kUninstalledConsole);
+  } else {
+    ReportError(name, text::kDeleteFailed, log);
+    result = -1;
+  }
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return result;
+}
