@@ -1,0 +1,191 @@
+// The service runtime against the scripted Windows API: status reports,
+// controls, event-log entries and dispatcher failures.
+#include "service/service_host.h"
+
+#include "log/program_directory.h"
+#include "support/fake_windows.h"
+#include "support/log_watch.h"
+#include "support/temp_directory.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace {
+
+struct Report {
+  DWORD state, controlsAccepted, win32ExitCode, specificExitCode, checkPoint, waitHint;
+  bool operator==(const Report& other) const {
+    return state == other.state && controlsAccepted == other.controlsAccepted &&
+           win32ExitCode == other.win32ExitCode && specificExitCode == other.specificExitCode &&
+           checkPoint == other.checkPoint && waitHint == other.waitHint;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const Report& r) {
+  return out << "{state " << r.state << ", accepts " << r.controlsAccepted << ", win32 "
+             << r.win32ExitCode << ", specific " << r.specificExitCode << ", check point "
+             << r.checkPoint << ", wait hint " << r.waitHint << "}";
+}
+
+std::vector<Report> Reports(const FakeWindows& windows) {
+  std::vector<Report> reports;
+  for (const SERVICE_STATUS& s : windows.StatusReports()) {
+    EXPECT_EQ(s.dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+    reports.push_back(Report{s.dwCurrentState, s.dwControlsAccepted, s.dwWin32ExitCode,
+                             s.dwServiceSpecificExitCode, s.dwCheckPoint, s.dwWaitHint});
+  }
+  return reports;
+}
+
+// Events as "type: source | message", the way a support engineer reads them.
+std::vector<std::string> Events(const FakeWindows& windows) {
+  std::vector<std::string> events;
+  for (const FakeWindows::Event& event : windows.Events()) {
+    EXPECT_EQ(event.strings.size(), 2u);
+    EXPECT_EQ(event.source, "Tillwire");
+    const std::string type = event.type == EVENTLOG_ERROR_TYPE ? "error" : "information";
+    events.push_back(type + ": " + event.strings.at(0) + " | " + event.strings.at(1));
+  }
+  return events;
+}
+
+const Report kStartPending{SERVICE_START_PENDING, 0, 0, 0, 1, 5000};
+const Report kRunning{SERVICE_RUNNING, 5, 0, 0, 0, 0};
+const Report kStopPending{SERVICE_STOP_PENDING, 5, 0, 0, 1, 5000};
+const Report kStopped{SERVICE_STOPPED, 5, 0, 0, 0, 0};
+
+// The service running the real engine, capturing live on loopback.
+class ServiceRunTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "the engine's live capture needs root";
+    WriteFile(ProgramDirectory() + "Tillwire.xml",
+              R"(<T><Network SniffAdapterAddress="127.0.0.1"><NVR Address="127.0.0.1"/>
+                 <Terminal SrcAddress="10.9.9.9" NvrPort="0"/></Network></T>)");
+  }
+
+  LogWatch watch;
+  FakeWindows windows;
+};
+
+TEST_F(ServiceRunTest, StartsTheEngineAndStopsItOnRequest) {
+  windows.DeliverControls({SERVICE_CONTROL_INTERROGATE, 128, SERVICE_CONTROL_STOP});
+  EXPECT_EQ(RunServiceDispatcher(), 0);
+
+  EXPECT_EQ(Reports(windows),
+            (std::vector<Report>{kStartPending, kRunning, kStopPending, kStopped}));
+  EXPECT_EQ(Events(windows),
+            (std::vector<std::string>{
+                "information: Tillwire | Service started.",
+                "error: Tillwire | Service handle called with unrecognized option code = 128  "
+                "Error code=0x00000080",
+                "information: Tillwire | Service stopped.",
+            }));
+  // The stop comes at once here, so the engine's start and the stop request
+  // may share the log in either order; the engine's end comes last.
+  const std::vector<std::string> texts = watch.Texts();
+  const auto position = [&texts](const std::string& text) {
+    return std::find(texts.begin(), texts.end(), text) - texts.begin();
+  };
+  EXPECT_LT(position("------ Starting Tillwire version 1.2.6.72482"), position("Exiting."));
+  EXPECT_LT(position("Received Stop request from Service Control Manager"),
+            position("Received stop signal from SCM"));
+  ASSERT_GE(texts.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(texts.end() - 2, texts.end()),
+            (std::vector<std::string>{"Received stop signal from SCM", "Exiting."}));
+  EXPECT_FALSE(engineThread.joinable());
+}
+
+TEST_F(ServiceRunTest, ShutdownStopsLikeStop) {
+  windows.DeliverControls({SERVICE_CONTROL_SHUTDOWN});
+  EXPECT_EQ(RunServiceDispatcher(), 0);
+  EXPECT_EQ(Reports(windows),
+            (std::vector<Report>{kStartPending, kRunning, kStopPending, kStopped}));
+  EXPECT_EQ(watch.Texts().back(), "Exiting.");
+}
+
+TEST(ServiceHost, HandlerRegistrationFailureIsLoggedOnly) {
+  LogWatch watch;
+  FakeWindows windows;
+  windows.Fail("RegisterServiceCtrlHandlerA", ERROR_INVALID_NAME);
+  EXPECT_EQ(RunServiceDispatcher(), 0);
+  EXPECT_TRUE(windows.StatusReports().empty());
+  EXPECT_TRUE(windows.Events().empty());
+  EXPECT_EQ(watch.Texts(),
+            std::vector<std::string>{"ServiceMain call to RegisterServiceCtrlHandler() failed"});
+}
+
+TEST(ServiceHost, DispatcherFailuresBecomeTheExitStatus) {
+  struct Case {
+    DWORD error;
+    const char* event;  // null: none
+    bool consoleHelp;
+  };
+  const Case cases[] = {
+      {ERROR_INVALID_DATA,
+       "error: Tillwire | The call to the service dispatcher failed.  Error code=0x0000000d",
+       false},
+      {ERROR_SERVICE_ALREADY_RUNNING,
+       "error: Tillwire | The service is already running.  Error code=0x00000420", false},
+      {ERROR_ACCESS_DENIED,
+       "error: Tillwire | Unknown error while starting the service.  Error code=0x00000005",
+       false},
+      {ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, nullptr, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    FakeWindows windows;
+    windows.Fail("StartServiceCtrlDispatcherA", c.error);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RunServiceDispatcher(), static_cast<int>(c.error));
+    const std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(Events(windows),
+              c.event ? std::vector<std::string>{c.event} : std::vector<std::string>{});
+    EXPECT_EQ(console, c.consoleHelp
+                           ? "This application is designed to be run as a Windows service.\n"
+                             "It cannot be run from the command line.\n"
+                             "\n"
+                             "To install as a service, run using the command line option  "
+                             "/install\n"
+                             "then start it from the Windows Services panel.\n"
+                             "The service name to look for is 'Tillwire'.\n"
+                             "You may also start the installed service from a command prompt "
+                             "with the command\n"
+                             "    sc start Tillwire\n"
+                           : "");
+  }
+}
+
+TEST(ServiceHost, StatusReportsFollowTheStateAndExitCodes) {
+  struct Case {
+    DWORD state, win32, specific;
+    Report expected;
+  };
+  const Case cases[] = {
+      {SERVICE_START_PENDING, 0, 0, {SERVICE_START_PENDING, 0, 0, 0, 7, 9}},
+      {SERVICE_RUNNING, 0, 0, {SERVICE_RUNNING, 5, 0, 0, 7, 9}},
+      {SERVICE_STOPPED, 5, 0, {SERVICE_STOPPED, 5, 5, 0, 7, 9}},
+      {SERVICE_STOPPED, 5, 42, {SERVICE_STOPPED, 5, ERROR_SERVICE_SPECIFIC_ERROR, 42, 7, 9}},
+  };
+  for (const Case& c : cases) {
+    FakeWindows windows;
+    // SetServiceStatus wants the handle of a registered handler.
+    const SERVICE_STATUS_HANDLE handle =
+        RegisterServiceCtrlHandlerA("Tillwire", &ServiceControlHandler);
+    EXPECT_TRUE(ReportServiceStatus(handle, c.state, c.win32, c.specific, 7, 9));
+    EXPECT_EQ(Reports(windows), std::vector<Report>{c.expected});
+  }
+}
+
+TEST(ServiceHost, EventsWithoutASourceAreDropped) {
+  FakeWindows windows;
+  windows.Fail("RegisterEventSourceA", ERROR_ACCESS_DENIED);
+  LogErrorEvent("Tillwire", "anything", 5);
+  EXPECT_TRUE(windows.Events().empty());
+  EXPECT_TRUE(windows.OpenHandles().empty());
+}
+
+}  // namespace

@@ -1,0 +1,285 @@
+// Installation and removal against the scripted Windows API: what is
+// registered, and every message on each of its channels.
+#include "service/process_entry.h"
+#include "service/service_installer.h"
+
+#include "support/fake_windows.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+// The program log as the installer sees it: a plain function.
+std::vector<std::string>& LoggedLines() {
+  static std::vector<std::string> lines;
+  return lines;
+}
+
+std::ostream& RecordLine(const char* text) {
+  static std::ostringstream sink;
+  LoggedLines().push_back(text);
+  return sink;
+}
+
+std::vector<std::string> Events(const FakeWindows& windows) {
+  std::vector<std::string> events;
+  for (const FakeWindows::Event& event : windows.Events()) {
+    events.push_back((event.type == EVENTLOG_ERROR_TYPE ? "error: " : "information: ") +
+                     event.strings.at(1));
+  }
+  return events;
+}
+
+// What one installer call showed on its three channels.
+struct Outcome {
+  int result;
+  std::string console;
+  std::vector<std::string> events;
+  std::vector<std::string> log;
+};
+
+class InstallerTest : public testing::Test {
+ protected:
+  Outcome Run(const std::function<int()>& operation) {
+    LoggedLines().clear();
+    testing::internal::CaptureStdout();
+    const int result = operation();
+    Outcome outcome{result, testing::internal::GetCapturedStdout(), Events(windows),
+                    LoggedLines()};
+    EXPECT_TRUE(windows.OpenHandles().empty()) << windows.OpenHandles().front();
+    return outcome;
+  }
+  Outcome Install() {
+    return Run([] {
+      return InstallService("Tillwire", "Tillwire", "Corvane Tillwire service", "", &RecordLine);
+    });
+  }
+  Outcome Uninstall() { return Run([] { return UninstallService("Tillwire", &RecordLine); }); }
+
+  FakeWindows windows;
+};
+
+TEST_F(InstallerTest, RegistersAnAutomaticOwnProcessServiceWithRestarts) {
+  windows.SetModuleFileName("C:\\Tillwire\\tillwire.exe");
+  const Outcome outcome = Install();
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.console, "Service installed successfully\n");
+  EXPECT_EQ(outcome.events, std::vector<std::string>{"information: Installed service."});
+  EXPECT_EQ(outcome.log, std::vector<std::string>{"Installed service."});
+
+  const FakeWindows::Service service = windows.Services().at("Tillwire");
+  EXPECT_EQ(service.displayName, "Tillwire");
+  EXPECT_EQ(service.desiredAccess, static_cast<DWORD>(SERVICE_ALL_ACCESS));
+  EXPECT_EQ(service.serviceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+  EXPECT_EQ(service.startType, static_cast<DWORD>(SERVICE_AUTO_START));
+  EXPECT_EQ(service.errorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+  EXPECT_EQ(service.binaryPathName, "C:\\Tillwire\\tillwire.exe");
+  EXPECT_TRUE(service.dependencies.empty());
+  EXPECT_EQ(service.serviceStartName, "") << "the local system account";
+  EXPECT_EQ(service.description, "Corvane Tillwire service");
+  EXPECT_EQ(service.resetPeriod, 86400u);
+  ASSERT_EQ(service.failureActions.size(), 3u);
+  for (const SC_ACTION& action : service.failureActions) {
+    EXPECT_EQ(action.Type, SC_ACTION_RESTART);
+    EXPECT_EQ(action.Delay, 60000u);
+  }
+  EXPECT_EQ(windows.EnabledPrivileges(), std::vector<std::string>{"SeShutdownPrivilege"});
+}
+
+TEST_F(InstallerTest, QuotesAPathWithBlanks) {
+  windows.SetModuleFileName("C:\\Program Files\\Tillwire\\tillwire.exe");
+  EXPECT_EQ(Install().result, 0);
+  EXPECT_EQ(windows.Services().at("Tillwire").binaryPathName,
+            "\"C:\\Program Files\\Tillwire\\tillwire.exe\"");
+}
+
+TEST_F(InstallerTest, WithoutTheShutdownPrivilegeThereAreNoRestartsAndNoComplaint) {
+  windows.SetShutdownPrivilegeHeld(false);
+  const Outcome outcome = Install();
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.events, std::vector<std::string>{"information: Installed service."});
+  EXPECT_TRUE(windows.Services().at("Tillwire").failureActions.empty());
+  EXPECT_EQ(windows.Services().at("Tillwire").description, "Corvane Tillwire service");
+}
+
+TEST_F(InstallerTest, AlreadyInstalledTouchesNeitherLog) {
+  windows.AddService("Tillwire");
+  const Outcome outcome = Install();
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.console, "The service is already installed\n");
+  EXPECT_TRUE(outcome.events.empty());
+  EXPECT_TRUE(outcome.log.empty());
+}
+
+TEST_F(InstallerTest, InstallFailuresOnTheirChannels) {
+  struct Case {
+    const char* failing;
+    DWORD error;
+    int result;
+    std::string console;
+    std::vector<std::string> events;
+    std::vector<std::string> log;
+  };
+  const Case cases[] = {
+      {"OpenSCManagerA", ERROR_ACCESS_DENIED, -1, "",
+       {"error: Unable to connect to service control manager during install.  Error "
+        "code=0x00000005"},
+       {"Unable to connect to service control manager during install."}},
+      {"GetModuleFileNameA", ERROR_INSUFFICIENT_BUFFER, -1,
+       "GetModuleFileName() failed. Error code=0x0000007a\n",
+       {},
+       {"GetModuleFileName() failed. Error code=0x0000007a\n"}},
+      {"CreateServiceA", ERROR_SERVICE_EXISTS, -1, "",
+       {"error: Unable to create service during install.  Error code=0x00000431"},
+       {"Unable to create service during install."}},
+      {"ChangeServiceConfig2A", ERROR_ACCESS_DENIED, 0, "Service installed successfully\n",
+       {"error: Unable to set service description during install.  Error code=0x00000005",
+        "error: Unable to set service failure actions during install.  Error code=0x00000005",
+        "information: Installed service."},
+       {"Unable to set service description during install.",
+        "Unable to set service failure actions during install.", "Installed service."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.failing);
+    FakeWindows fresh;
+    fresh.Fail(c.failing, c.error);
+    LoggedLines().clear();
+    testing::internal::CaptureStdout();
+    const int result =
+        InstallService("Tillwire", "Tillwire", "Corvane Tillwire service", "", &RecordLine);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.console);
+    EXPECT_EQ(Events(fresh), c.events);
+    EXPECT_EQ(LoggedLines(), c.log);
+    EXPECT_TRUE(fresh.OpenHandles().empty());
+  }
+}
+
+TEST_F(InstallerTest, RemovesARunningOrStoppedService) {
+  struct Case {
+    const char* name;
+    DWORD controlError;  // ERROR_SUCCESS: the stop control succeeds
+    std::vector<std::string> events;
+  };
+  const Case cases[] = {
+      {"running", ERROR_SUCCESS,
+       {"information: Stopped the service in order to uninstall", "information: Deleted service."}},
+      {"stopped", ERROR_SERVICE_NOT_ACTIVE, {"information: Deleted service."}},
+      {"stop refused", ERROR_ACCESS_DENIED,
+       {"error: Unable to connect to service control manager during uninstall.  Error "
+        "code=0x00000005",
+        "information: Deleted service."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeWindows fresh;
+    fresh.AddService("Tillwire");
+    if (c.controlError != ERROR_SUCCESS) fresh.Fail("ControlService", c.controlError);
+    LoggedLines().clear();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(UninstallService("Tillwire", &RecordLine), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Service uninstalled successfully\n");
+    EXPECT_EQ(Events(fresh), c.events);
+    EXPECT_EQ(LoggedLines().back(), "Deleted service.");
+    EXPECT_TRUE(fresh.Services().at("Tillwire").deleted);
+    EXPECT_TRUE(fresh.OpenHandles().empty());
+  }
+}
+
+TEST_F(InstallerTest, RemovalFailuresAndAbsence) {
+  EXPECT_EQ(Uninstall().console, "The service is not installed\n");
+  EXPECT_TRUE(Events(windows).empty());
+
+  windows.AddService("Tillwire");
+  windows.Fail("DeleteService", ERROR_ACCESS_DENIED);
+  const Outcome outcome = Uninstall();
+  EXPECT_EQ(outcome.result, -1);
+  EXPECT_EQ(outcome.console, "");
+  EXPECT_EQ(outcome.events.back(),
+            "error: Error deleting service during uninstall.  Error code=0x00000005");
+  EXPECT_EQ(outcome.log.back(), "Error deleting service during uninstall.");
+}
+
+// The command line on top of the installer and the dispatcher.
+int Entry(std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), "tillwire");
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(&argument[0]);
+  return ProcessEntry(static_cast<int>(argv.size()), argv.data());
+}
+
+std::string Usage() {
+  testing::internal::CaptureStdout();
+  PrintUsage();
+  return testing::internal::GetCapturedStdout();
+}
+
+TEST(CommandLine, ChoosesTheModeByTheFirstArgumentOnly) {
+  const std::string usage =
+      "Service management options:\n"
+      "  -install    to install the service.\n"
+      "  -uninstall  to remove the service.\n"
+      "To start or stop Tillwire after it has been installed as a service use\n"
+      "    net start tillwire\n"
+      "or\n"
+      "    net stop tillwire\n"
+      "\n"
+      "Command line playback of a Wireshark packet capture file is also supported:\n"
+      "  -f <pcapfilename>\n";
+  EXPECT_EQ(Usage(), usage);
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    std::string console;  // "" unless checked whole
+    bool installs;
+  };
+  const Case cases[] = {
+      {{"-install"}, 0, "Service installed successfully\n", true},
+      {{"/Install", "ignored"}, 0, "Service installed successfully\n", true},
+      {{"-INSTALL"}, 0, "Service installed successfully\n", true},
+      {{"--install"}, 0, usage, false},
+      {{"-"}, 0, usage, false},
+      {{"/nonsense"}, 0, usage, false},
+      {{"-uninstall"}, 0, "The service is not installed\n", false},
+      {{"/F"}, 0, "Running in command line file playback mode\nNo file name provided with -f option\n",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments.front());
+    FakeWindows windows;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Entry(c.arguments), c.status);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.console);
+    EXPECT_EQ(windows.Services().count("Tillwire"), c.installs ? 1u : 0u);
+  }
+}
+
+TEST(CommandLine, InstallFailureAddsItsConsoleLine) {
+  FakeWindows windows;
+  windows.Fail("CreateServiceA", ERROR_ACCESS_DENIED);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Entry({"-install"}), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Error installing service.  See the application log for details.\n");
+}
+
+TEST(CommandLine, WithoutAnOptionTheDispatcherDecides) {
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{}, std::vector<std::string>{"install"}}) {
+    FakeWindows windows;
+    windows.Fail("StartServiceCtrlDispatcherA", ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+    const std::string usage = Usage();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Entry(arguments), 1063);
+    const std::string console = testing::internal::GetCapturedStdout();
+    const std::string head =
+        "Must be run with command line options or installed as a service\n\n" + usage +
+        "This application is designed to be run as a Windows service.\n";
+    EXPECT_EQ(console.substr(0, head.size()), head);
+    EXPECT_EQ(windows.Services().count("Tillwire"), 0u);
+  }
+}
+
+}  // namespace
