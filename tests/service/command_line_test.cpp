@@ -1,5 +1,6 @@
 // The program itself, run from a program directory of the test's own.
 #include "support/capture_writer.h"
+#include "support/console_texts.h"
 #include "support/log_watch.h"
 #include "support/program_run.h"
 
@@ -9,28 +10,6 @@
 #include <unistd.h>
 
 namespace {
-
-const char kUsage[] =
-    "Service management options:\n"
-    "  -install    to install the service.\n"
-    "  -uninstall  to remove the service.\n"
-    "To start or stop Tillwire after it has been installed as a service use\n"
-    "    net start tillwire\n"
-    "or\n"
-    "    net stop tillwire\n"
-    "\n"
-    "Command line playback of a Wireshark packet capture file is also supported:\n"
-    "  -f <pcapfilename>\n";
-
-const char kConsoleHelp[] =
-    "This application is designed to be run as a Windows service.\n"
-    "It cannot be run from the command line.\n"
-    "\n"
-    "To install as a service, run using the command line option  /install\n"
-    "then start it from the Windows Services panel.\n"
-    "The service name to look for is 'Tillwire'.\n"
-    "You may also start the installed service from a command prompt with the command\n"
-    "    sc start Tillwire\n";
 
 bool LogFileExists(const ProgramDirectoryFixture& program) {
   return boost::filesystem::exists(program.Path() + "Tillwire.log");
@@ -45,12 +24,12 @@ TEST(Program, ModesThatLogNothingCreateNoLogFile) {
   const Case cases[] = {
       {{}, ExitStatus(1063),
        std::string("Must be run with command line options or installed as a service\n\n") +
-           kUsage + kConsoleHelp},
+           kExpectedUsage + kExpectedConsoleHelp},
       {{"install"}, ExitStatus(1063),
        std::string("Must be run with command line options or installed as a service\n\n") +
-           kUsage + kConsoleHelp},
-      {{"--install"}, 0, kUsage},
-      {{"-"}, 0, kUsage},
+           kExpectedUsage + kExpectedConsoleHelp},
+      {{"--install"}, 0, kExpectedUsage},
+      {{"-"}, 0, kExpectedUsage},
       {{"-f"}, 0,
        "Running in command line file playback mode\nNo file name provided with -f option\n"},
   };

@@ -3,6 +3,7 @@
 #include "service/service_host.h"
 
 #include "log/program_directory.h"
+#include "support/console_texts.h"
 #include "support/fake_windows.h"
 #include "support/log_watch.h"
 #include "support/temp_directory.h"
@@ -144,18 +145,7 @@ TEST(ServiceHost, DispatcherFailuresBecomeTheExitStatus) {
     const std::string console = testing::internal::GetCapturedStdout();
     EXPECT_EQ(Events(windows),
               c.event ? std::vector<std::string>{c.event} : std::vector<std::string>{});
-    EXPECT_EQ(console, c.consoleHelp
-                           ? "This application is designed to be run as a Windows service.\n"
-                             "It cannot be run from the command line.\n"
-                             "\n"
-                             "To install as a service, run using the command line option  "
-                             "/install\n"
-                             "then start it from the Windows Services panel.\n"
-                             "The service name to look for is 'Tillwire'.\n"
-                             "You may also start the installed service from a command prompt "
-                             "with the command\n"
-                             "    sc start Tillwire\n"
-                           : "");
+    EXPECT_EQ(console, c.consoleHelp ? kExpectedConsoleHelp : "");
   }
 }
 

@@ -3,6 +3,7 @@
 #include "service/process_entry.h"
 #include "service/service_installer.h"
 
+#include "support/console_texts.h"
 #include "support/fake_windows.h"
 
 #include <gtest/gtest.h>
@@ -217,17 +218,7 @@ std::string Usage() {
 }
 
 TEST(CommandLine, ChoosesTheModeByTheFirstArgumentOnly) {
-  const std::string usage =
-      "Service management options:\n"
-      "  -install    to install the service.\n"
-      "  -uninstall  to remove the service.\n"
-      "To start or stop Tillwire after it has been installed as a service use\n"
-      "    net start tillwire\n"
-      "or\n"
-      "    net stop tillwire\n"
-      "\n"
-      "Command line playback of a Wireshark packet capture file is also supported:\n"
-      "  -f <pcapfilename>\n";
+  const std::string usage = kExpectedUsage;
   EXPECT_EQ(Usage(), usage);
   struct Case {
     std::vector<std::string> arguments;

@@ -1,0 +1,28 @@
+// The program's console texts as an installer reads them, written out once
+// for every test that checks them byte for byte.
+#ifndef TILLWIRE_TESTS_SUPPORT_CONSOLE_TEXTS_H
+#define TILLWIRE_TESTS_SUPPORT_CONSOLE_TEXTS_H
+
+inline constexpr char kExpectedUsage[] =
+    "Service management options:\n"
+    "  -install    to install the service.\n"
+    "  -uninstall  to remove the service.\n"
+    "To start or stop Tillwire after it has been installed as a service use\n"
+    "    net start tillwire\n"
+    "or\n"
+    "    net stop tillwire\n"
+    "\n"
+    "Command line playback of a Wireshark packet capture file is also supported:\n"
+    "  -f <pcapfilename>\n";
+
+inline constexpr char kExpectedConsoleHelp[] =
+    "This application is designed to be run as a Windows service.\n"
+    "It cannot be run from the command line.\n"
+    "\n"
+    "To install as a service, run using the command line option  /install\n"
+    "then start it from the Windows Services panel.\n"
+    "The service name to look for is 'Tillwire'.\n"
+    "You may also start the installed service from a command prompt with the command\n"
+    "    sc start Tillwire\n";
+
+#endif
