@@ -9,37 +9,21 @@
 #include "support/capture_writer.h"
 #include "support/frame_builder.h"
 #include "support/nvr_client.h"
+#include "support/reading_nvr.h"
 #include "support/temp_directory.h"
-
-#include <boost/asio/read.hpp>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
+#include <memory>
 
 namespace {
 
 const int kTerminals = 10;
 
-// A running digest of a byte stream, so that gigabytes need no storage.
-struct Digest {
-  std::uint64_t bytes = 0;
-  std::uint64_t hash = 1469598103934665603ull;
-  void Add(const char* data, std::size_t size) {
-    bytes += size;
-    for (std::size_t i = 0; i < size; ++i) {
-      hash = (hash ^ static_cast<unsigned char>(data[i])) * 1099511628211ull;
-    }
-  }
-  bool operator==(const Digest& other) const {
-    return bytes == other.bytes && hash == other.hash;
-  }
-};
-
 // Writes the capture and returns what each terminal's NVR should receive.
-std::vector<Digest> WriteCapture(const std::string& path, int frames) {
-  std::vector<Digest> expected(kTerminals);
+std::vector<std::string> WriteCapture(const std::string& path, int frames) {
+  std::vector<std::string> expected(kTerminals);
   CaptureWriter capture(path);
   std::vector<std::vector<unsigned char>> others;
   FrameSpec ipv6;
@@ -65,7 +49,7 @@ std::vector<Digest> WriteCapture(const std::string& path, int frames) {
     spec.protocol = n % 4 == 0 ? 6 : 17;
     spec.payload = "frame " + std::to_string(n) + " " + std::string(40 + n % 200, 'p') + "\n";
     capture.Write(BuildFrame(spec));
-    expected[static_cast<std::size_t>(terminal)].Add(spec.payload.data(), spec.payload.size());
+    expected[static_cast<std::size_t>(terminal)] += spec.payload;
   }
   return expected;
 }
@@ -93,7 +77,7 @@ int main(int argc, char** argv) {
   const int frames = argc > 1 ? std::atoi(argv[1]) : 1000000;
   TempDirectory directory;
   const std::string path = directory.Path() + "mixed.pcap";
-  const std::vector<Digest> expected = WriteCapture(path, frames);
+  const std::vector<std::string> expected = WriteCapture(path, frames);
 
   boost::asio::io_service eventQueue;
   TerminalTable table;
@@ -106,19 +90,10 @@ int main(int argc, char** argv) {
   const TerminalMatcher matcher(table);
 
   // Each NVR reads on a thread of its own until the engine closes it.
-  std::vector<Digest> received(kTerminals);
-  std::vector<std::thread> readers;
+  std::vector<std::unique_ptr<ReadingNvr>> nvrs;
   for (int t = 0; t < kTerminals; ++t) {
-    const unsigned short port =
-        table.at("10.0.1." + std::to_string(t) + ":::")->channel->ListeningEndpoint().port();
-    readers.emplace_back([port, &digest = received[static_cast<std::size_t>(t)]] {
-      boost::asio::io_service service;
-      boost::asio::ip::tcp::socket socket(service);
-      socket.connect({boost::asio::ip::address_v4::loopback(), port});
-      std::vector<char> buffer(1 << 16);
-      boost::system::error_code error;
-      while (!error) digest.Add(buffer.data(), socket.read_some(boost::asio::buffer(buffer), error));
-    });
+    const std::string key = TerminalKey("10.0.1." + std::to_string(t), "", "", "");
+    nvrs.emplace_back(new ReadingNvr(table.at(key)->channel->ListeningEndpoint().port()));
   }
   PollUntil(eventQueue, [&] {
     for (const auto& entry : table) {
@@ -131,12 +106,12 @@ int main(int argc, char** argv) {
   pcap_t* handle = pcap_open_offline(path.c_str(), errorText);
   const boost::asio::io_service::work keepServing(eventQueue);
   const auto begin = std::chrono::steady_clock::now();
-  RunCaptureLoop(handle, eventQueue, matcher);
+  PlaybackPacer pacer(eventQueue, table);
+  RunCaptureLoop(handle, eventQueue, matcher, &pacer);
   const double engineSeconds = Seconds(std::chrono::steady_clock::now() - begin);
   DrainWrites(eventQueue, table, std::chrono::seconds(30));
   pcap_close(handle);
   table.clear();
-  for (std::thread& reader : readers) reader.join();
 
   const double engineRate = frames / engineSeconds;
   const double bareRate = BareLoopRate(path);
@@ -146,10 +121,11 @@ int main(int argc, char** argv) {
   std::printf("engine / bare: %.3f\n", engineRate / bareRate);
   int failures = 0;
   for (int t = 0; t < kTerminals; ++t) {
-    if (!(received[static_cast<std::size_t>(t)] == expected[static_cast<std::size_t>(t)])) {
-      std::printf("terminal %d: received %llu bytes, expected %llu, or different bytes\n", t,
-                  static_cast<unsigned long long>(received[static_cast<std::size_t>(t)].bytes),
-                  static_cast<unsigned long long>(expected[static_cast<std::size_t>(t)].bytes));
+    const std::string& received = nvrs[static_cast<std::size_t>(t)]->Received();
+    const std::string& wanted = expected[static_cast<std::size_t>(t)];
+    if (received != wanted) {
+      std::printf("terminal %d: received %zu bytes, expected %zu, or different bytes\n", t,
+                  received.size(), wanted.size());
       ++failures;
     }
   }

@@ -2,6 +2,7 @@
 
 #include "capture/capture_source.h"
 #include "capture/frame_decoder.h"
+#include "capture/playback_pacer.h"
 #include "config/configuration.h"
 #include "log/log_file.h"
 
@@ -9,6 +10,7 @@
 #include <boost/thread/thread.hpp>
 
 #include <algorithm>
+#include <cstdint>
 #include <thread>
 
 namespace {
@@ -17,6 +19,9 @@ const int kNvrWaitRounds = 1000;
 const std::chrono::milliseconds kNvrWaitStep(10);
 const std::chrono::milliseconds kDrainLimit(5000);
 const std::chrono::milliseconds kServiceInterval(1);
+// Captured bytes read between two services at most; no NVR can fall further
+// behind than this between two looks.
+const std::uint64_t kServiceBytes = 256 * 1024;
 
 bool AnyWriteUnderWay(const TerminalTable& terminalTable) {
   return std::any_of(terminalTable.begin(), terminalTable.end(),
@@ -36,8 +41,13 @@ int RunTerminals(pcap_t* captureHandle, const TiXmlDocument& document, bool play
       return kNoTerminalsResult;
     }
     const TerminalMatcher matcher(tables.terminalTable);
-    if (playback) WaitForNvrs(eventQueue);
-    RunCaptureLoop(captureHandle, eventQueue, matcher);
+    if (playback) {
+      WaitForNvrs(eventQueue);
+      PlaybackPacer pacer(eventQueue, tables.terminalTable);
+      RunCaptureLoop(captureHandle, eventQueue, matcher, &pacer);
+    } else {
+      RunCaptureLoop(captureHandle, eventQueue, matcher, nullptr);
+    }
     LogFile::Instance().StartLine() << text::kEndOfFile << pcap_geterr(captureHandle) << std::endl;
     DrainWrites(eventQueue, tables.terminalTable, kDrainLimit);
   } catch (const boost::thread_interrupted&) {
@@ -68,25 +78,29 @@ void WaitForNvrs(boost::asio::io_service& eventQueue) {
 }
 
 void RunCaptureLoop(pcap_t* captureHandle, boost::asio::io_service& eventQueue,
-                    const TerminalMatcher& matcher) {
+                    const TerminalMatcher& matcher, PlaybackPacer* pacer) {
   auto nextService = std::chrono::steady_clock::time_point();
+  std::uint64_t bytesSinceService = 0;
   for (;;) {
     // The event queue (accepts, finished writes) and stop requests are served
-    // at least every millisecond and after every quiet read, rather than
-    // before every frame: a poll is a system call, and writes that wait a
-    // little go out together. A stop on a quiet network, or on one that
+    // every millisecond, every 256 KiB and after every quiet read, rather
+    // than before every frame: a poll is a system call, and writes that wait
+    // a little go out together. A stop on a quiet network, or on one that
     // carries only other protocols, still ends the run promptly.
     const auto now = std::chrono::steady_clock::now();
-    if (now >= nextService) {
+    if (now >= nextService || bytesSinceService >= kServiceBytes) {
       eventQueue.poll();
       boost::this_thread::interruption_point();
+      if (pacer != nullptr) pacer->CatchUp();
       nextService = now + kServiceInterval;
+      bytesSinceService = 0;
     }
     pcap_pkthdr* header = nullptr;
     const unsigned char* frame = nullptr;
     const int result = pcap_next_ex(captureHandle, &header, &frame);
     if (result == 1) {
       ProcessFrame(frame, header->caplen, matcher);
+      bytesSinceService += header->caplen;
       continue;
     }
     if (result == -2) return;

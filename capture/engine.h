@@ -2,6 +2,7 @@
 #ifndef TILLWIRE_CAPTURE_ENGINE_H
 #define TILLWIRE_CAPTURE_ENGINE_H
 
+#include "capture/playback_pacer.h"
 #include "capture/terminal_matcher.h"
 
 #include <boost/asio/io_service.hpp>
@@ -29,8 +30,9 @@ inline constexpr int kNoTerminalsResult = -2;
 // terminal's NVR and forwards the matched payloads until the end of the file
 // or until the calling thread is interrupted (boost::thread::interrupt), which
 // it notices within a few tens of milliseconds. In playback it first gives
-// the NVRs about ten seconds to connect, and at the end lets the writes under
-// way finish (a few seconds at most) before closing. Returns 0, or
+// the NVRs about ten seconds to connect, keeps the replay from outrunning the
+// NVRs that read, and at the end lets the writes under way finish (a few
+// seconds at most) before closing. Returns 0, or
 // kNoTerminalsResult; a configuration or capture source that cannot be used
 // ends the process with its exit code.
 int RunEngine(const std::string& captureFile);
@@ -42,10 +44,11 @@ void WaitForNvrs(boost::asio::io_service& eventQueue);
 
 // Reads and forwards frames until the end of the capture file, serving the
 // event queue and checking for a stop request at least every millisecond and
-// after every read that found no frame. Raises boost::thread_interrupted when
-// the thread is interrupted.
+// after every read that found no frame; in playback (with a pacer) it lets
+// NVRs that are behind catch up. Raises boost::thread_interrupted when the
+// thread is interrupted.
 void RunCaptureLoop(pcap_t* captureHandle, boost::asio::io_service& eventQueue,
-                    const TerminalMatcher& matcher);
+                    const TerminalMatcher& matcher, PlaybackPacer* pacer);
 
 // Serves the event queue until no terminal has a write under way or waiting,
 // or the time is up.

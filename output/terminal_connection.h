@@ -70,6 +70,8 @@ class TerminalConnection {
 
   // True while a write to the NVR is under way or payloads wait for one.
   bool Sending() const { return writing; }
+  // The bytes waiting behind the write in flight.
+  std::size_t WaitingBytes() const { return waiting.size(); }
 
   // Where the listener is bound (port 0 when it is not listening).
   boost::asio::ip::tcp::endpoint ListeningEndpoint() const;
