@@ -14,6 +14,9 @@
 #include <sys/socket.h>
 #include <netinet/in.h>
 #endif
+#ifdef TILLWIRE_HAVE_PCAP_SELECTABLE_FD
+#include <poll.h>
+#endif
 
 namespace {
 
@@ -75,6 +78,11 @@ int OpenLive(const pcap_if_t* devices, const std::optional<std::string>& adapter
     return kExitNoCaptureDevice;
   }
   *handle = pcap_open_live(adapter->name, kSnapLength, 1, kLiveReadTimeoutMs, errorText);
+#ifdef TILLWIRE_HAVE_PCAP_SELECTABLE_FD
+  // Reads wait in ReadFrame, which bounds them (Linux's packet ring times out
+  // only once a frame has arrived).
+  if (*handle != nullptr) pcap_setnonblock(*handle, 1, errorText);
+#endif
   if (*handle == nullptr) {
     LogFile::Instance().StartLine() << text::kUnableToOpenAdapter << adapter->name
                                     << text::kUnableToOpenAdapterEnd << std::endl;
@@ -89,6 +97,20 @@ int OpenLive(const pcap_if_t* devices, const std::optional<std::string>& adapter
 }
 
 }  // namespace
+
+int ReadFrame(pcap_t* captureHandle, pcap_pkthdr** header, const unsigned char** frame) {
+  int result = pcap_next_ex(captureHandle, header, frame);
+#ifdef TILLWIRE_HAVE_PCAP_SELECTABLE_FD
+  // Only a live handle, which is non-blocking, finds nothing to read.
+  if (result == 0) {
+    pollfd ready{pcap_get_selectable_fd(captureHandle), POLLIN, 0};
+    if (ready.fd >= 0 && poll(&ready, 1, kLiveReadTimeoutMs) > 0) {
+      result = pcap_next_ex(captureHandle, header, frame);
+    }
+  }
+#endif
+  return result;
+}
 
 const char* FormatIpv4(const unsigned char* address) {
   static char slots[12][16];

@@ -47,4 +47,10 @@ const char* FormatIpv4(const unsigned char* address);
 pcap_t* OpenCaptureSource(const std::string& captureFile,
                           const std::optional<std::string>& adapterAddress);
 
+// Reads the next frame as pcap_next_ex does (1 a frame, 0 none yet, -1 an
+// error, -2 the end of the file), but a live handle returns 0 after at most
+// the live read time-out also on a network without any traffic, where some
+// capture mechanisms would wait for the first frame indefinitely.
+int ReadFrame(pcap_t* captureHandle, pcap_pkthdr** header, const unsigned char** frame);
+
 #endif

@@ -97,7 +97,7 @@ void RunCaptureLoop(pcap_t* captureHandle, boost::asio::io_service& eventQueue,
     }
     pcap_pkthdr* header = nullptr;
     const unsigned char* frame = nullptr;
-    const int result = pcap_next_ex(captureHandle, &header, &frame);
+    const int result = ReadFrame(captureHandle, &header, &frame);
     if (result == 1) {
       ProcessFrame(frame, header->caplen, matcher);
       bytesSinceService += header->caplen;

@@ -40,6 +40,8 @@ if(WIN32)
   list(APPEND CMAKE_REQUIRED_LIBRARIES ws2_32)
 endif()
 check_function_exists(pcap_open TILLWIRE_HAVE_PCAP_OPEN)
+# Live reads are bounded by polling the handle's descriptor where it has one.
+check_function_exists(pcap_get_selectable_fd TILLWIRE_HAVE_PCAP_SELECTABLE_FD)
 unset(CMAKE_REQUIRED_LIBRARIES)
 
 if(TILLWIRE_TESTS)

@@ -14,3 +14,6 @@ echo "== Windows engine, NVRs on Linux"
 WINEPREFIX="${TILLWIRE_WINDEPS:-/var/cache/tillwire/windeps}/wineprefix" WINEDEBUG=-all \
 TILLWIRE_WINDOWS_ENGINE_DRIVER="$build/tests/engine_driver.exe" \
   "$top/build/tests/engine_test/engine_test"
+
+echo "== Windows service under Wine's service control manager"
+"$top/tests/wine/service_test.sh" "$build/tillwire.exe"

@@ -104,6 +104,16 @@ TEST_F(LiveTest, ForwardsLoopbackTrafficAndStopsPromptly) {
             (std::vector<std::string>{"Received stop signal from SCM", "Exiting."}));
 }
 
+// Before any frame has arrived: the capture must not wait for one.
+TEST_F(LiveTest, StopsOnANetworkWithoutTraffic) {
+  WriteProgramConfiguration(R"(<T><Network SniffAdapterAddress="127.0.0.1">
+      <Terminal SrcAddress="10.9.9.9" NvrPort="0"/></Network></T>)");
+  Start();
+  ASSERT_TRUE(LogContains("Creating terminal connection: "));
+  EXPECT_LT(Stop().count(), 1000);
+  EXPECT_EQ(watch.Texts().back(), "Exiting.");
+}
+
 // A host in a network namespace of its own sends to this machine over a veth
 // pair; the engine listens promiscuously on this end.
 TEST_F(LiveTest, ForwardsTrafficSeenOnAVethPair) {

@@ -1,0 +1,331 @@
+#!/usr/bin/env bash
+# Tillwire as a Windows service, checked against Wine's own service control
+# manager: -install, -uninstall, the console run without options, and the
+# service started by the manager, with what each leaves on the console, in the
+# exit status, the registry, the event log and Tillwire.log.
+#
+#   tests/wine/service_test.sh path/to/tillwire.exe
+#
+# Everything runs in a private copy of the shared Wine prefix: Wine's
+# services.exe starts every automatically started service whenever a session
+# boots in a prefix, so a registered Tillwire must never reach the shared one.
+# Copying the prefix takes under a second; initialising a fresh one, about 12.
+#
+# What Wine shows, and how it is read here:
+#   - The event log: with WINEDEBUG=+eventlog, Wine's ReportEvent stub prints
+#     the entry's type and traces every insertion string.
+#   - Failure actions: Wine 8 accepts SERVICE_CONFIG_FAILURE_ACTIONS without
+#     storing them; its services.exe prints the reset period in a fixme line,
+#     the only trace they leave. The restart actions themselves cannot be seen.
+#   - The registry: wineserver writes system.reg when it exits, so the
+#     registration is read between two sessions.
+#   - Exit statuses of service processes: the manager keeps none, so the
+#     session traces msvcrt's exit() with the calling process's id.
+#   - A service process that exits on its own stays "running" for Wine 8's
+#     manager (Windows marks it stopped), and a stop control sent to it fails.
+#     Without capture devices the engine always exits, so the uninstall of a
+#     running service is checked with the registration pointed at Wine's
+#     wuauserv.exe, a service that runs until it is stopped.
+set -euo pipefail
+
+if [ $# -ne 1 ] || [ ! -f "$1" ]; then
+  echo "usage: $0 path/to/tillwire.exe" >&2
+  exit 2
+fi
+exe_source=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+shared_prefix="${TILLWIRE_WINDEPS:-/var/cache/tillwire/windeps}/wineprefix"
+if [ ! -f "$shared_prefix/system.reg" ]; then
+  echo "no Wine prefix at $shared_prefix (scripts/build-windows-deps.sh makes it)" >&2
+  exit 2
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tillwire-service.XXXXXX")
+export WINEPREFIX="$work/prefix"
+unset WINESERVER WINEDEBUG
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# A path with a blank, which the registered path must quote.
+program_dir="$work/Program Files/Tillwire"
+log="$program_dir/Tillwire.log"
+mkdir -p "$program_dir"
+cp "$exe_source" "$program_dir/tillwire.exe"
+config='<Tillwire><Network SniffAdapterAddress="192.168.10.2"><NVR Address="127.0.0.1"/><Terminal SrcAddress="192.168.10.31" NvrPort="5001"/></Network></Tillwire>'
+printf '%s\n' "$config" >"$program_dir/Tillwire.xml"
+
+# A service process started by Wine has its Windows path as its Unix command
+# line, and that path holds this run's unique directory name.
+service_process_pattern="$(basename "$work" | sed 's/\./\\./g').Program Files.Tillwire.tillwire\.exe"
+
+registry_key='[System\\CurrentControlSet\\Services\\Tillwire]'
+# The values of the service's key in system.reg, one a line.
+registry_values() {
+  KEY="$registry_key" awk 'index($0, ENVIRON["KEY"]) == 1 { inside = 1; next }
+                           inside && $0 == "" { exit }
+                           inside && !/^#/ { print }' "$WINEPREFIX/system.reg"
+}
+# Rewrites system.reg through an awk program that sees the service's key
+# (inside is 1 on its lines) and prints what is to be kept.
+edit_registration() {
+  KEY="$registry_key" awk "index(\$0, ENVIRON[\"KEY\"]) == 1 { inside = 1 }
+                           inside && \$0 == \"\" { inside = 0 }
+                           $1" "$WINEPREFIX/system.reg" >"$work/system.reg"
+  mv "$work/system.reg" "$WINEPREFIX/system.reg"
+}
+
+cp -a "$shared_prefix" "$WINEPREFIX"
+if [ -n "$(registry_values)" ]; then
+  echo "NOTE: the shared prefix has a Tillwire service registered; removed from the copy"
+  edit_registration '!inside { print }'
+fi
+
+# --- Reporting ----------------------------------------------------------------
+
+failures=0
+pass() { printf 'PASS: %s\n' "$1"; }
+fail() {
+  printf 'FAIL: %s\n' "$1"
+  failures=$((failures + 1))
+}
+
+# expect_text WHAT EXPECTED ACTUAL: passes when the texts are equal, else
+# shows how they differ.
+expect_text() {
+  if [ "$2" == "$3" ]; then
+    pass "$1"
+  else
+    fail "$1"
+    diff -u <(printf '%s\n' "$2") <(printf '%s\n' "$3") | sed -n '3,$s/^/    /p' || true
+  fi
+}
+
+lines() { [ $# -eq 0 ] || printf '%s\n' "$@"; }
+
+# --- Wine sessions ------------------------------------------------------------
+
+# Boots a session that lasts until stop_session. Wine's services.exe, and the
+# services it starts, inherit the booting process's environment and standard
+# error: the session's trace goes to the file $1, with the debug channels $2.
+start_session() {
+  wineserver -p >/dev/null 2>&1
+  WINEDEBUG="$2" wine wineboot.exe >/dev/null 2>"$1"
+}
+
+# Ends the session; system.reg is written when the server has gone.
+stop_session() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+}
+
+# Tillwire.log without timestamps, one message a line; nothing when absent.
+log_messages() {
+  [ ! -f "$log" ] || sed -e 's/\r$//' -e 's/^\[ [^]]* \] //' "$log"
+}
+# The log's messages since mark_log.
+mark_log() { log_mark=$(log_messages | wc -l); }
+new_log_messages() { log_messages | tail -n +$((log_mark + 1)); }
+
+# run NAME ARGS...: runs tillwire.exe from its directory with the event log
+# traced, after marking the log; leaves NAME.out (the console, without CRs),
+# NAME.err and the exit status in $status.
+run() {
+  local name=$1
+  shift
+  mark_log
+  status=0
+  (cd "$program_dir" && WINEDEBUG=+eventlog wine ./tillwire.exe "$@") \
+    >"$work/$name.raw" 2>"$work/$name.err" || status=$?
+  tr -d '\r' <"$work/$name.raw" >"$work/$name.out"
+}
+
+# The event-log entries a run wrote, one a line: the type given to
+# ReportEventA, then the insertion strings.
+events() {
+  awk '/:fixme:advapi:ReportEventA \(/ { if (entry != "") print entry; split($0, field, ","); entry = field[2] }
+       /:eventlog:ReportEventW L"/ { sub(/^[^"]*"/, ""); sub(/"$/, ""); entry = entry " \"" $0 "\"" }
+       END { if (entry != "") print entry }' "$work/$1.err"
+}
+# Information entries (EVENTLOG_INFORMATION_TYPE) with the source Tillwire.
+information() { printf '0x0004 "Tillwire" "%s"\n' "$@"; }
+
+# expect_run NAME CONSOLE STATUS EVENTS LOG: what the run NAME printed, its
+# exit status, its event-log entries and the messages it added to the log.
+expect_run() {
+  expect_text "$1: console" "$2" "$(cat "$work/$1.out")"
+  if [ "$status" -eq "$3" ]; then
+    pass "$1: exit status $3"
+  else
+    fail "$1: exit status $status, expected $3"
+  fi
+  expect_text "$1: event log" "$4" "$(events "$1")"
+  expect_text "$1: program log" "$5" "$(new_log_messages)"
+}
+
+# wait_until SECONDS COMMAND...: polls COMMAND until it succeeds; false when
+# the time runs out first.
+wait_until() {
+  local deadline=$(($(date +%s) + $1))
+  shift
+  until "$@"; do
+    [ "$(date +%s)" -lt "$deadline" ] || return 1
+    sleep 0.05
+  done
+}
+log_has_new() { [ "$(new_log_messages | wc -l)" -ge "$1" ]; }
+no_service_process() { ! pgrep -f "$service_process_pattern" >/dev/null; }
+service_running() { [[ "$(WINEDEBUG=-all wine sc query Tillwire 2>/dev/null || true)" =~ STATE\ *:\ *4\  ]]; }
+service_gone() { ! WINEDEBUG=-all wine sc query Tillwire >/dev/null 2>&1; }
+
+# start_service NAME COMMAND... EXPECTED_LOG: starts the service through a
+# Wine command (net or sc), waits until the service process has written as
+# many messages as expected and has exited, and compares them.
+start_service() {
+  local name=$1 expected=${*: -1} start_status=0
+  mark_log
+  WINEDEBUG=-all wine "${@:2:$#-2}" >/dev/null 2>&1 || start_status=$?
+  if [ "$start_status" -eq 0 ]; then pass "$name: started"; else fail "$name: start failed ($start_status)"; fi
+  if ! wait_until 30 log_has_new "$(lines "$expected" | wc -l)" || ! wait_until 30 no_service_process; then
+    fail "$name: the service process did not finish within 30 s"
+  fi
+  expect_text "$name: program log" "$expected" "$(new_log_messages)"
+}
+
+usage_text='Service management options:
+  -install    to install the service.
+  -uninstall  to remove the service.
+To start or stop Tillwire after it has been installed as a service use
+    net start tillwire
+or
+    net stop tillwire
+
+Command line playback of a Wireshark packet capture file is also supported:
+  -f <pcapfilename>'
+console_help='This application is designed to be run as a Windows service.
+It cannot be run from the command line.
+
+To install as a service, run using the command line option  /install
+then start it from the Windows Services panel.
+The service name to look for is '"'Tillwire'"'.
+You may also start the installed service from a command prompt with the command
+    sc start Tillwire'
+banner='------ Starting Tillwire version 1.2.6.72482'
+no_interfaces='No interfaces found! Make sure WinPcap (Windows) or libpcap (Linux) is installed and that you are running with administrator or root privileges.'
+failure_actions_line='SERVICE_CONFIG_FAILURE_ACTIONS not implemented: period 86400 msg (null) cmd (null)'
+
+# --- Session 1: console runs, install, uninstall, starts by command -----------
+
+session1="$work/session1.trace"
+# +pid and +loaddll tell which processes are service runs of tillwire.exe,
+# and msvcrt's trace shows the status each passed to exit().
+start_session "$session1" "+pid,+loaddll,+eventlog,trace+msvcrt"
+failure_actions_set() { grep -cF "$failure_actions_line" "$session1" || true; }
+win_exe=$(WINEDEBUG=-all wine winepath.exe -w "$program_dir/tillwire.exe" | tr -d '\r')
+
+# Started from a console, Wine's dispatcher tries the control pipe of the
+# service the manager started last and, while that service runs, waits out
+# the pipe's 10 s timeout before it fails. Once that service has stopped there
+# is no pipe to wait for, and the dispatcher fails at once, as on Windows.
+WINEDEBUG=-all wine net start wuauserv >/dev/null 2>&1 || true
+WINEDEBUG=-all wine net stop wuauserv >/dev/null 2>&1 || true
+
+echo "== No options, from a console"
+run no_options
+# 1063 (ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) in its low 8 bits.
+expect_run no_options \
+  "$(lines "Must be run with command line options or installed as a service" "" \
+    "$usage_text" "$console_help")" 39 "" ""
+
+echo "== -uninstall, not installed"
+run uninstall_absent -uninstall
+expect_run uninstall_absent "The service is not installed" 0 "" ""
+expect_text "uninstall_absent: no log file" "absent" "$([ -e "$log" ] && echo present || echo absent)"
+
+echo "== -install"
+run install -install
+expect_run install "Service installed successfully" 0 \
+  "$(information "Installed service.")" "Installed service."
+expect_text "install: failure actions given to the manager, reset period 86400 s" \
+  1 "$(failure_actions_set)"
+
+echo "== -install, already installed"
+run install_again -install
+expect_run install_again "The service is already installed" 0 "" ""
+expect_text "install_again: no new configuration" 1 "$(failure_actions_set)"
+
+echo "== -uninstall, installed and stopped"
+run uninstall_stopped -uninstall
+# Neither a stop entry nor an error for the stop control it refuses.
+expect_run uninstall_stopped "Service uninstalled successfully" 0 \
+  "$(information "Deleted service.")" "Deleted service."
+
+echo "== -install again"
+run reinstall -install
+expect_run reinstall "Service installed successfully" 0 \
+  "$(information "Installed service.")" "Installed service."
+
+echo "== Starts by command (live capture; Wine has no capture devices)"
+start_service net_start net start Tillwire "$(lines "$banner" "$no_interfaces")"
+rm "$program_dir/Tillwire.xml"
+start_service sc_start_unconfigured sc start Tillwire \
+  "$(lines "$banner" "Failed to load Tillwire.xml. Exiting.")"
+printf '%s\n' "$config" >"$program_dir/Tillwire.xml"
+
+# The statuses the service runs of tillwire.exe passed to exit(), in order.
+service_pids=$(sed -n 's/^\([0-9a-f]*\):[0-9a-f]*:trace:loaddll:[^ ]* Loaded L".*\\tillwire\.exe".*/\1/p' \
+  "$session1" | sort -u | paste -sd '|')
+expect_text "service runs exited with -3 (no capture device), then -1 (no Tillwire.xml)" \
+  "$(lines -3 -1)" \
+  "$(sed -En "s/^(${service_pids:-none}):[0-9a-f]*:trace:msvcrt:exit \((.*)\)$/\2/p" "$session1")"
+
+stop_session
+
+echo "== Registration in system.reg"
+image_path="\"ImagePath\"=\"\\\"${win_exe//\\/\\\\}\\\"\""
+registration=$(registry_values)
+for value in '"Description"="Corvane Tillwire service"' '"DisplayName"="Tillwire"' \
+  '"ErrorControl"=dword:00000001' "$image_path" '"ObjectName"="LocalSystem"' \
+  '"Start"=dword:00000002' '"Type"=dword:00000010'; do
+  if grep -qxF -- "$value" <<<"$registration"; then
+    pass "registry: $value"
+  else
+    fail "registry: $value; the key holds:"
+    sed 's/^/    /' <<<"$registration"
+  fi
+done
+
+# --- Session 2: automatic start, uninstall of a running service ---------------
+
+edit_registration 'inside && /^"ImagePath"=/ { $0 = "\"ImagePath\"=\"C:\\\\windows\\\\system32\\\\wuauserv.exe\"" }
+                   { print }'
+
+echo "== Session boot, Tillwire registered with wuauserv.exe as its image"
+start_session "$work/session2.trace" "-all"
+if wait_until 30 service_running; then
+  pass "boot: the manager starts the automatic service"
+else
+  fail "boot: the manager did not start the automatic service within 30 s"
+fi
+
+echo "== -uninstall, running"
+run uninstall_running -uninstall
+expect_run uninstall_running "Service uninstalled successfully" 0 \
+  "$(information "Stopped the service in order to uninstall" "Deleted service.")" \
+  "$(lines "Stopped the service in order to uninstall" "Deleted service.")"
+if ! wait_until 30 service_gone; then
+  fail "uninstall_running: the manager still lists the service after 30 s"
+fi
+stop_session
+expect_text "registry: the registration has gone" "" "$(registry_values)"
+
+echo
+if [ "$failures" -ne 0 ]; then
+  echo "service_test: $failures check(s) failed"
+  exit 1
+fi
+echo "service_test: all checks passed"
