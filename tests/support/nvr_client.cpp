@@ -1,6 +1,8 @@
 #include "support/nvr_client.h"
 
 #include <array>
+#include <random>
+#include <stdexcept>
 #include <thread>
 
 struct NvrClient::State : std::enable_shared_from_this<NvrClient::State> {
@@ -80,10 +82,19 @@ bool PollUntil(boost::asio::io_service& eventQueue, const std::function<bool()>&
   return true;
 }
 
+// Picked at random below the systems' ranges of ephemeral ports, where the
+// outgoing connections of tests running alongside take theirs, and tried.
 unsigned short FreePort() {
+  static std::mt19937 random{std::random_device{}()};
   boost::asio::io_service eventQueue;
-  boost::asio::ip::tcp::acceptor probe(
-      eventQueue,
-      boost::asio::ip::tcp::endpoint(boost::asio::ip::address_v4::any(), 0));
-  return probe.local_endpoint().port();
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const auto port =
+        static_cast<unsigned short>(std::uniform_int_distribution<int>(20000, 32000)(random));
+    boost::asio::ip::tcp::acceptor probe(eventQueue);
+    boost::system::error_code error;
+    probe.open(boost::asio::ip::tcp::v4(), error);
+    probe.bind({boost::asio::ip::address_v4::any(), port}, error);
+    if (!error) return port;
+  }
+  throw std::runtime_error("no free TCP port between 20000 and 32000");
 }

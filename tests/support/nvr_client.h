@@ -39,7 +39,8 @@ class NvrClient {
 bool PollUntil(boost::asio::io_service& eventQueue, const std::function<bool()>& done,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-// A TCP port on 127.0.0.1 that nothing listens on at the moment of the call.
+// A TCP port that nothing uses at the moment of the call, and that no
+// outgoing connection is likely to take before the test listens on it.
 unsigned short FreePort();
 
 #endif
