@@ -160,11 +160,12 @@ void TerminalConnection::HandleWrite(std::uint64_t writeConnection,
     return;
   }
   if (waiting.empty()) {
+    // Caught up: a later overflow is a new episode, worth a line of its own.
     writing = false;
+    dropping = false;
     return;
   }
   inFlight.swap(waiting);
   waiting.clear();
-  dropping = false;
   StartWrite();
 }

@@ -98,7 +98,8 @@ class TerminalConnection {
   std::vector<unsigned char> inFlight;
   std::vector<unsigned char> waiting;
   bool writing = false;
-  bool dropping = false;  // an overflow episode is under way (and was logged)
+  // Payloads were dropped (and that was logged) since the NVR last caught up.
+  bool dropping = false;
   // Numbers the accepted connections, so that a completion of a connection
   // already closed never acts on the next one.
   std::uint64_t connectionNumber = 0;
