@@ -26,12 +26,12 @@ std::vector<std::string> WriteCapture(const std::string& path, int frames) {
   std::vector<std::string> expected(kTerminals);
   CaptureWriter capture(path);
   std::vector<std::vector<unsigned char>> others;
-  FrameSpec ipv6;
+  FrameFields ipv6;
   ipv6.etherType = 0x86DD;
   ipv6.payload = std::string(300, 'v');
   others.push_back(BuildFrame(ipv6));
   others.push_back(ArpFrame());
-  FrameSpec unmatched;
+  FrameFields unmatched;
   unmatched.srcAddress = 0x0A090909;
   unmatched.dstAddress = 0x0A090908;
   unmatched.payload = std::string(900, 'u');
@@ -44,12 +44,12 @@ std::vector<std::string> WriteCapture(const std::string& path, int frames) {
       continue;
     }
     const int terminal = (n / 2) % kTerminals;
-    FrameSpec spec;
-    spec.srcAddress = 0x0A000100u + static_cast<std::uint32_t>(terminal);
-    spec.protocol = n % 4 == 0 ? 6 : 17;
-    spec.payload = "frame " + std::to_string(n) + " " + std::string(40 + n % 200, 'p') + "\n";
-    capture.Write(BuildFrame(spec));
-    expected[static_cast<std::size_t>(terminal)] += spec.payload;
+    FrameFields fields;
+    fields.srcAddress = 0x0A000100u + static_cast<std::uint32_t>(terminal);
+    fields.protocol = n % 4 == 0 ? 6 : 17;
+    fields.payload = "frame " + std::to_string(n) + " " + std::string(40 + n % 200, 'p') + "\n";
+    capture.Write(BuildFrame(fields));
+    expected[static_cast<std::size_t>(terminal)] += fields.payload;
   }
   return expected;
 }

@@ -37,18 +37,18 @@ void ProcessFrameMix(benchmark::State& state) {
   const TerminalMatcher matcher(table);
   const Terminal& last = *table.rbegin()->second;
 
-  FrameSpec toLast;
+  FrameFields toLast;
   toLast.payload = std::string(200, 'r');
   if (!last.srcAddress.empty()) {
     toLast.srcAddress = *ParseIpv4Text(last.srcAddress);
   } else {
     toLast.dstAddress = *ParseIpv4Text(last.dstAddress);
   }
-  FrameSpec tcpOther;
+  FrameFields tcpOther;
   tcpOther.payload = std::string(600, 'x');
-  FrameSpec udpOther = tcpOther;
+  FrameFields udpOther = tcpOther;
   udpOther.protocol = 17;
-  FrameSpec ipv6 = tcpOther;
+  FrameFields ipv6 = tcpOther;
   ipv6.etherType = 0x86DD;
   const std::vector<std::vector<unsigned char>> mix = {
       ArpFrame(), BuildFrame(ipv6), BuildFrame(tcpOther), BuildFrame(udpOther),

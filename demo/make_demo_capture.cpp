@@ -76,17 +76,17 @@ class TcpConversation {
  private:
   // One end: the frames it sends and its next sequence number.
   struct Side {
-    FrameSpec spec;
+    FrameFields fields;
     std::uint32_t sequence;
   };
 
   static Side Endpoint(std::uint32_t address, std::uint16_t port, std::uint32_t peerAddress,
                        std::uint16_t peerPort, std::uint32_t firstSequence) {
-    Side side{FrameSpec{}, firstSequence + (port ^ peerPort) * 7919u};
-    side.spec.srcAddress = address;
-    side.spec.srcPort = port;
-    side.spec.dstAddress = peerAddress;
-    side.spec.dstPort = peerPort;
+    Side side{FrameFields{}, firstSequence + (port ^ peerPort) * 7919u};
+    side.fields.srcAddress = address;
+    side.fields.srcPort = port;
+    side.fields.dstAddress = peerAddress;
+    side.fields.dstPort = peerPort;
     return side;
   }
 
@@ -96,11 +96,11 @@ class TcpConversation {
   }
 
   void Segment(Side& from, const Side& to, std::uint8_t flags, const std::string& payload) {
-    FrameSpec spec = from.spec;
-    spec.payload = payload;
-    spec.padTo = kMinimumFrame;
-    Frame frame = BuildFrame(spec);
-    const std::size_t tcp = PayloadOffset(spec) - spec.tcpHeaderWords * 4u;
+    FrameFields fields = from.fields;
+    fields.payload = payload;
+    fields.padTo = kMinimumFrame;
+    Frame frame = BuildFrame(fields);
+    const std::size_t tcp = PayloadOffset(fields) - fields.tcpHeaderWords * 4u;
     PutBigEndian(frame, tcp + 4, from.sequence, 4);
     PutBigEndian(frame, tcp + 8, (flags & kAck) ? to.sequence : 0, 4);
     frame[tcp + 13] = flags;
@@ -116,16 +116,16 @@ class TcpConversation {
 
 Frame Datagram(std::uint32_t src, std::uint16_t srcPort, std::uint32_t dst, std::uint16_t dstPort,
                const std::string& payload, std::optional<std::uint16_t> vlanId = std::nullopt) {
-  FrameSpec spec;
-  spec.protocol = 17;
-  spec.vlanId = vlanId;
-  spec.srcAddress = src;
-  spec.dstAddress = dst;
-  spec.srcPort = srcPort;
-  spec.dstPort = dstPort;
-  spec.payload = payload;
-  spec.padTo = kMinimumFrame;
-  return BuildFrame(spec);
+  FrameFields fields;
+  fields.protocol = 17;
+  fields.vlanId = vlanId;
+  fields.srcAddress = src;
+  fields.dstAddress = dst;
+  fields.srcPort = srcPort;
+  fields.dstPort = dstPort;
+  fields.payload = payload;
+  fields.padTo = kMinimumFrame;
+  return BuildFrame(fields);
 }
 
 // A broadcast "who has target? tell sender". The sender's hardware address

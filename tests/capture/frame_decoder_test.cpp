@@ -13,23 +13,23 @@ std::string PayloadOf(const DecodedFrame& decoded) {
                      static_cast<std::size_t>(decoded.payloadLength));
 }
 
-FrameSpec Udp(const std::string& payload) {
-  FrameSpec spec;
-  spec.protocol = 17;
-  spec.payload = payload;
-  return spec;
+FrameFields Udp(const std::string& payload) {
+  FrameFields fields;
+  fields.protocol = 17;
+  fields.payload = payload;
+  return fields;
 }
 
-FrameSpec Tcp(const std::string& payload) {
-  FrameSpec spec;
-  spec.payload = payload;
-  return spec;
+FrameFields Tcp(const std::string& payload) {
+  FrameFields fields;
+  fields.payload = payload;
+  return fields;
 }
 
 template <typename Change>
-FrameSpec With(FrameSpec spec, Change change) {
-  change(spec);
-  return spec;
+FrameFields With(FrameFields fields, Change change) {
+  change(fields);
+  return fields;
 }
 
 TEST(DecodeFrame, ReadsEthernetIpv4TcpAndUdp) {
@@ -43,48 +43,48 @@ TEST(DecodeFrame, ReadsEthernetIpv4TcpAndUdp) {
   const Case cases[] = {
       {"TCP", BuildFrame(Tcp("abc")), FrameKind::kPayload, "abc"},
       {"tagged UDP",
-       BuildFrame(With(Udp("tagged"), [](FrameSpec& s) { s.vlanId = 42; })),
+       BuildFrame(With(Udp("tagged"), [](FrameFields& s) { s.vlanId = 42; })),
        FrameKind::kPayload, "tagged"},
       {"TCP with options (data offset 8), total length 152",
-       BuildFrame(With(Tcp(hundred), [](FrameSpec& s) { s.tcpHeaderWords = 8; })),
+       BuildFrame(With(Tcp(hundred), [](FrameFields& s) { s.tcpHeaderWords = 8; })),
        FrameKind::kPayload, hundred},
       {"IP options (IHL 6)",
-       BuildFrame(With(Udp("after options"), [](FrameSpec& s) { s.ipHeaderWords = 6; })),
+       BuildFrame(With(Udp("after options"), [](FrameFields& s) { s.ipHeaderWords = 6; })),
        FrameKind::kPayload, "after options"},
       {"UDP length disagrees: the IP total length wins",
-       BuildFrame(With(Udp("12345"), [](FrameSpec& s) { s.udpLength = 100; })),
+       BuildFrame(With(Udp("12345"), [](FrameFields& s) { s.udpLength = 100; })),
        FrameKind::kPayload, "12345"},
       {"short packet padded to 60 bytes: no padding forwarded",
-       BuildFrame(With(Udp("hi"), [](FrameSpec& s) { s.padTo = 60; })), FrameKind::kPayload,
+       BuildFrame(With(Udp("hi"), [](FrameFields& s) { s.padTo = 60; })), FrameKind::kPayload,
        "hi"},
       {"bytes with zeros and line ends", BuildFrame(Tcp(std::string("a\0b\r\n\n", 6))),
        FrameKind::kPayload, std::string("a\0b\r\n\n", 6)},
       {"pure acknowledgement", BuildFrame(Tcp("")), FrameKind::kNoPayload, ""},
       {"total length shorter than the headers",
-       BuildFrame(With(Tcp("abc"), [](FrameSpec& s) { s.totalLength = 30; })),
+       BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.totalLength = 30; })),
        FrameKind::kNoPayload, ""},
       {"total length past the captured bytes: cut to them",
-       BuildFrame(With(Tcp("abc"), [](FrameSpec& s) { s.totalLength = 1000; })),
+       BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.totalLength = 1000; })),
        FrameKind::kPayload, "abc"},
       {"ARP whose byte 23 is 6", ArpFrame(), FrameKind::kOther, ""},
-      {"IPv6", BuildFrame(With(Tcp("abc"), [](FrameSpec& s) { s.etherType = 0x86DD; })),
+      {"IPv6", BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.etherType = 0x86DD; })),
        FrameKind::kOther, ""},
       {"tagged ARP",
-       BuildFrame(With(Tcp("abc"), [](FrameSpec& s) {
+       BuildFrame(With(Tcp("abc"), [](FrameFields& s) {
          s.vlanId = 1;
          s.etherType = 0x0806;
        })),
        FrameKind::kOther, ""},
       {"IP version 6 in an IPv4 frame",
-       BuildFrame(With(Tcp("abc"), [](FrameSpec& s) { s.ipVersion = 6; })), FrameKind::kOther,
+       BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.ipVersion = 6; })), FrameKind::kOther,
        ""},
       {"IP header length below 5 words",
-       BuildFrame(With(Tcp("abc"), [](FrameSpec& s) { s.ipHeaderWords = 4; })),
+       BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.ipHeaderWords = 4; })),
        FrameKind::kOther, ""},
       {"TCP data offset below 5 words",
-       BuildFrame(With(Tcp("abc"), [](FrameSpec& s) { s.tcpHeaderWords = 4; })),
+       BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.tcpHeaderWords = 4; })),
        FrameKind::kOther, ""},
-      {"ICMP", BuildFrame(With(Tcp("abc"), [](FrameSpec& s) { s.protocol = 1; })),
+      {"ICMP", BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.protocol = 1; })),
        FrameKind::kOther, ""},
   };
   for (const Case& c : cases) {
@@ -97,13 +97,13 @@ TEST(DecodeFrame, ReadsEthernetIpv4TcpAndUdp) {
 }
 
 TEST(DecodeFrame, KeyHoldsAddressesFirstByteFirstAndPortsInHostOrder) {
-  const FrameSpec spec = With(Udp("x"), [](FrameSpec& s) {
+  const FrameFields fields = With(Udp("x"), [](FrameFields& s) {
     s.srcAddress = 0xC0A80A1F;
     s.dstAddress = 0x0A000009;
     s.srcPort = 0xC000;
     s.dstPort = 9100;
   });
-  const std::vector<unsigned char> frame = BuildFrame(spec);
+  const std::vector<unsigned char> frame = BuildFrame(fields);
   const DecodedFrame decoded = DecodeFrame(frame.data(), static_cast<std::uint32_t>(frame.size()));
   EXPECT_EQ(decoded.key.srcAddress, 0xC0A80A1Fu);
   EXPECT_EQ(decoded.key.dstAddress, 0x0A000009u);
@@ -114,25 +114,25 @@ TEST(DecodeFrame, KeyHoldsAddressesFirstByteFirstAndPortsInHostOrder) {
 // Every cut of valid frames, each copied to a buffer of exactly its captured
 // size, so that the sanitizers see any read past the end.
 TEST(DecodeFrame, NeverReadsPastTheCapturedBytes) {
-  const FrameSpec specs[] = {
-      With(Tcp(std::string(40, 'T')), [](FrameSpec& s) {
+  const FrameFields frameFields[] = {
+      With(Tcp(std::string(40, 'T')), [](FrameFields& s) {
         s.vlanId = 7;
         s.tcpHeaderWords = 8;
         s.ipHeaderWords = 6;
       }),
       Udp(std::string(40, 'U')),
   };
-  for (const FrameSpec& spec : specs) {
-    const std::vector<unsigned char> whole = BuildFrame(spec);
-    const std::size_t payloadOffset = PayloadOffset(spec);
-    const std::size_t transport = payloadOffset - (spec.protocol == 6 ? spec.tcpHeaderWords * 4 : 8);
-    const std::size_t headersRead = transport + (spec.protocol == 6 ? 13 : 4);
+  for (const FrameFields& fields : frameFields) {
+    const std::vector<unsigned char> whole = BuildFrame(fields);
+    const std::size_t payloadOffset = PayloadOffset(fields);
+    const std::size_t transport = payloadOffset - (fields.protocol == 6 ? fields.tcpHeaderWords * 4 : 8);
+    const std::size_t headersRead = transport + (fields.protocol == 6 ? 13 : 4);
     for (std::size_t cut = 0; cut <= whole.size(); ++cut) {
       SCOPED_TRACE(cut);
       std::unique_ptr<unsigned char[]> captured(new unsigned char[cut ? cut : 1]);
       std::copy(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut), captured.get());
       const DecodedFrame decoded = DecodeFrame(captured.get(), static_cast<std::uint32_t>(cut));
-      if (cut < transport - spec.ipHeaderWords * 4 + 20) {
+      if (cut < transport - fields.ipHeaderWords * 4 + 20) {
         EXPECT_EQ(decoded.kind, FrameKind::kOther);
       } else if (cut <= payloadOffset || cut < headersRead) {
         EXPECT_EQ(decoded.kind, FrameKind::kNoPayload);

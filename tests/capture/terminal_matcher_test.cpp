@@ -129,16 +129,16 @@ TEST_F(MatcherTest, ProcessFrameSendsToTheWinnerOnly) {
   NvrClient nvr(eventQueue, second.ListeningEndpoint().port());
   ASSERT_TRUE(PollUntil(eventQueue, [&] { return nvr.Connected(); }));
   for (const unsigned short port : {80, 81}) {  // both to the first terminal, never connected
-    FrameSpec spec;
-    spec.payload = "swallowed";
-    spec.dstPort = port;
-    const std::vector<unsigned char> frame = BuildFrame(spec);
+    FrameFields fields;
+    fields.payload = "swallowed";
+    fields.dstPort = port;
+    const std::vector<unsigned char> frame = BuildFrame(fields);
     EXPECT_TRUE(ProcessFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), *matcher));
   }
-  FrameSpec spec;
-  spec.srcAddress = 0xC0A80A63;  // 192.168.10.99
-  spec.payload = "delivered";
-  const std::vector<unsigned char> frame = BuildFrame(spec);
+  FrameFields fields;
+  fields.srcAddress = 0xC0A80A63;  // 192.168.10.99
+  fields.payload = "delivered";
+  const std::vector<unsigned char> frame = BuildFrame(fields);
   EXPECT_TRUE(ProcessFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), *matcher));
   const std::vector<unsigned char> arp = ArpFrame();
   EXPECT_FALSE(ProcessFrame(arp.data(), static_cast<std::uint32_t>(arp.size()), *matcher));

@@ -33,11 +33,11 @@ TEST(PlaybackPacing, SlowNvrsGetEverythingAndAStuckOneCostsOthersNothing) {
     CaptureWriter capture(directory.Path() + "paced.pcap");
     // 16 MB for each NVR: more than the kernel's socket buffers take in.
     for (int n = 0; n < 1800; ++n) {
-      FrameSpec spec;
-      spec.srcAddress = 0x0A000001u + static_cast<std::uint32_t>(n % 3);
-      spec.payload = std::to_string(n) + std::string(27000, static_cast<char>('a' + n % 26));
-      capture.Write(BuildFrame(spec));
-      expected[n % 3] += spec.payload;
+      FrameFields fields;
+      fields.srcAddress = 0x0A000001u + static_cast<std::uint32_t>(n % 3);
+      fields.payload = std::to_string(n) + std::string(27000, static_cast<char>('a' + n % 26));
+      capture.Write(BuildFrame(fields));
+      expected[n % 3] += fields.payload;
     }
   }
 

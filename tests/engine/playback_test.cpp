@@ -74,12 +74,12 @@ TEST_F(PlaybackTest, NvrsReceiveExactlyTheirTerminalsBytes) {
   {
     CaptureWriter capture(run.Path() + "capture.pcap");
     for (int i = 0; i < 200; ++i) {
-      FrameSpec fromPos1;  // 192.168.10.31 -> 192.168.10.40:9100: A wins over B
+      FrameFields fromPos1;  // 192.168.10.31 -> 192.168.10.40:9100: A wins over B
       fromPos1.payload = "POS1 receipt line " + std::to_string(i) + "\r\n";
       capture.Write(BuildFrame(fromPos1));
       expectedA += fromPos1.payload;
 
-      FrameSpec toPrinter;  // tagged UDP from another till to the printer: B
+      FrameFields toPrinter;  // tagged UDP from another till to the printer: B
       toPrinter.vlanId = 20;
       toPrinter.protocol = 17;
       toPrinter.srcAddress = 0xC0A80A32;
@@ -88,17 +88,17 @@ TEST_F(PlaybackTest, NvrsReceiveExactlyTheirTerminalsBytes) {
       capture.Write(BuildFrame(toPrinter));
       expectedB += toPrinter.payload;
 
-      FrameSpec unconnected = fromPos1;  // C has no NVR: dropped
+      FrameFields unconnected = fromPos1;  // C has no NVR: dropped
       unconnected.srcAddress = 0xC0A80A21;
       capture.Write(BuildFrame(unconnected));
 
-      FrameSpec reply = fromPos1;  // the printer's answer matches nobody
+      FrameFields reply = fromPos1;  // the printer's answer matches nobody
       std::swap(reply.srcAddress, reply.dstAddress);
       reply.srcAddress = 0xC0A80A28;
       reply.dstAddress = 0xC0A80A63;
       capture.Write(BuildFrame(reply));
 
-      FrameSpec ack = fromPos1;
+      FrameFields ack = fromPos1;
       ack.payload.clear();
       capture.Write(BuildFrame(ack));
       capture.Write(ArpFrame());

@@ -12,49 +12,49 @@ void Put32(std::vector<unsigned char>& bytes, std::size_t offset, std::uint32_t 
   Put16(bytes, offset + 2, static_cast<std::uint16_t>(value));
 }
 
-std::size_t LinkLength(const FrameSpec& spec) { return spec.vlanId ? 18 : 14; }
+std::size_t LinkLength(const FrameFields& fields) { return fields.vlanId ? 18 : 14; }
 
-std::size_t TransportLength(const FrameSpec& spec) {
-  return spec.protocol == 6 ? spec.tcpHeaderWords * 4u : 8u;
+std::size_t TransportLength(const FrameFields& fields) {
+  return fields.protocol == 6 ? fields.tcpHeaderWords * 4u : 8u;
 }
 
 }  // namespace
 
-std::size_t PayloadOffset(const FrameSpec& spec) {
-  return LinkLength(spec) + spec.ipHeaderWords * 4u + TransportLength(spec);
+std::size_t PayloadOffset(const FrameFields& fields) {
+  return LinkLength(fields) + fields.ipHeaderWords * 4u + TransportLength(fields);
 }
 
-std::vector<unsigned char> BuildFrame(const FrameSpec& spec) {
-  const std::size_t link = LinkLength(spec);
+std::vector<unsigned char> BuildFrame(const FrameFields& fields) {
+  const std::size_t link = LinkLength(fields);
   const std::size_t ip = link;
-  const std::size_t transport = ip + spec.ipHeaderWords * 4u;
-  std::vector<unsigned char> bytes(PayloadOffset(spec), 0);
+  const std::size_t transport = ip + fields.ipHeaderWords * 4u;
+  std::vector<unsigned char> bytes(PayloadOffset(fields), 0);
   for (std::size_t i = 0; i < 12; ++i) bytes[i] = static_cast<unsigned char>(0x10 + i);  // MACs
-  if (spec.vlanId) {
+  if (fields.vlanId) {
     Put16(bytes, 12, 0x8100);
-    Put16(bytes, 14, *spec.vlanId);
+    Put16(bytes, 14, *fields.vlanId);
   }
-  Put16(bytes, link - 2, spec.etherType);
+  Put16(bytes, link - 2, fields.etherType);
 
-  bytes[ip] = static_cast<unsigned char>((spec.ipVersion << 4) | (spec.ipHeaderWords & 0x0F));
-  const std::size_t ipLength = bytes.size() - ip + spec.payload.size();
-  Put16(bytes, ip + 2, spec.totalLength.value_or(static_cast<std::uint16_t>(ipLength)));
+  bytes[ip] = static_cast<unsigned char>((fields.ipVersion << 4) | (fields.ipHeaderWords & 0x0F));
+  const std::size_t ipLength = bytes.size() - ip + fields.payload.size();
+  Put16(bytes, ip + 2, fields.totalLength.value_or(static_cast<std::uint16_t>(ipLength)));
   bytes[ip + 8] = 64;  // TTL
-  bytes[ip + 9] = spec.protocol;
-  Put32(bytes, ip + 12, spec.srcAddress);
-  Put32(bytes, ip + 16, spec.dstAddress);
+  bytes[ip + 9] = fields.protocol;
+  Put32(bytes, ip + 12, fields.srcAddress);
+  Put32(bytes, ip + 16, fields.dstAddress);
 
-  Put16(bytes, transport, spec.srcPort);
-  Put16(bytes, transport + 2, spec.dstPort);
-  if (spec.protocol == 6) {
-    bytes[transport + 12] = static_cast<unsigned char>(spec.tcpHeaderWords << 4);
+  Put16(bytes, transport, fields.srcPort);
+  Put16(bytes, transport + 2, fields.dstPort);
+  if (fields.protocol == 6) {
+    bytes[transport + 12] = static_cast<unsigned char>(fields.tcpHeaderWords << 4);
     bytes[transport + 13] = 0x18;  // PSH ACK
-  } else if (spec.protocol == 17) {
-    const std::size_t udpLength = 8 + spec.payload.size();
-    Put16(bytes, transport + 4, spec.udpLength.value_or(static_cast<std::uint16_t>(udpLength)));
+  } else if (fields.protocol == 17) {
+    const std::size_t udpLength = 8 + fields.payload.size();
+    Put16(bytes, transport + 4, fields.udpLength.value_or(static_cast<std::uint16_t>(udpLength)));
   }
-  bytes.insert(bytes.end(), spec.payload.begin(), spec.payload.end());
-  if (bytes.size() < spec.padTo) bytes.resize(spec.padTo, 0);
+  bytes.insert(bytes.end(), fields.payload.begin(), fields.payload.end());
+  if (bytes.size() < fields.padTo) bytes.resize(fields.padTo, 0);
   return bytes;
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-struct FrameSpec {
+struct FrameFields {
   std::optional<std::uint16_t> vlanId;  // adds an 802.1Q tag
   std::uint16_t etherType = 0x0800;
   std::uint8_t ipVersion = 4;
@@ -26,10 +26,10 @@ struct FrameSpec {
 
 // The frame: Ethernet header (and tag), IPv4 header (options zero), TCP or UDP
 // header (options zero; other protocols get 8 zero bytes), payload, padding.
-std::vector<unsigned char> BuildFrame(const FrameSpec& spec);
+std::vector<unsigned char> BuildFrame(const FrameFields& fields);
 
-// Where the payload starts in a frame built from spec.
-std::size_t PayloadOffset(const FrameSpec& spec);
+// Where the payload starts in a frame built from fields.
+std::size_t PayloadOffset(const FrameFields& fields);
 
 // A 802.3 ARP request frame whose byte 23 is 6, as an IPv4 reader would see TCP.
 std::vector<unsigned char> ArpFrame();
