@@ -5,12 +5,17 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/filesystem/operations.hpp>
 
+#include <exception>
 #include <iostream>
 
 namespace {
 
 const char kLogName[] = "Tillwire.log";
 const char kRotatedName[] = "Tillwire.log.old";
+
+std::string LinePrefix() {
+  return "[ " + FormatTimestamp(boost::posix_time::second_clock::local_time()) + " ] ";
+}
 
 }  // namespace
 
@@ -20,43 +25,70 @@ std::string FormatTimestamp(const boost::posix_time::ptime& time) {
   return boost::posix_time::to_simple_string(wholeSeconds);
 }
 
+LogFile::Line::Buffer::Buffer(LogFile& log, std::string prefix)
+    : log(log), prefix(std::move(prefix)) {}
+
+bool LogFile::Line::Buffer::Finish() {
+  if (finished) return false;
+  finished = true;
+  std::string text = str();
+  // The line end is the log's own; a text ended by std::endl or '\n' brings one.
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  log.WriteLine(prefix, text);
+  return true;
+}
+
+int LogFile::Line::Buffer::sync() {
+  Finish();
+  return 0;
+}
+
+LogFile::Line::Line(LogFile& log, std::string prefix)
+    : std::ostream(nullptr),
+      buffer(log, std::move(prefix)),
+      exceptionsAtStart(std::uncaught_exceptions()) {
+  rdbuf(&buffer);
+}
+
+LogFile::Line::~Line() {
+  if (std::uncaught_exceptions() > exceptionsAtStart) return;
+  try {
+    buffer.Finish();
+  } catch (...) {
+    // A destructor must not throw; the line is lost.
+  }
+}
+
 LogFile& LogFile::Instance() {
   static LogFile instance(ProgramDirectory());
   return instance;
 }
 
 LogFile::LogFile(const std::string& directory)
-    : logPath(directory + kLogName),
-      rotatedPath(directory + kRotatedName),
-      lineBuffer(*this),
-      lineStream(&lineBuffer) {}
+    : logPath(directory + kLogName), rotatedPath(directory + kRotatedName) {}
 
 LogFile::~LogFile() {
   boost::mutex::scoped_lock guard(lock);
   if (file.is_open()) file.close();
 }
 
-std::ostream& LogFile::StartLine() {
-  lock.lock();
-  try {
-    // A write failed (a full disk, say): start over on a fresh stream, so that
-    // logging resumes once the cause is gone.
-    if (file.is_open() && file.fail()) file.close();
-    if (!file.is_open()) OpenForAppend();
-    RotateIfDue();
-    const std::string prefix =
-        "[ " + FormatTimestamp(boost::posix_time::second_clock::local_time()) + " ] ";
-    std::ostream& target = file.is_open() ? static_cast<std::ostream&>(file) : std::cout;
-    target << prefix;
-    writtenSinceOpen = file.is_open();
-    lineBuffer.Begin(target);
-    lineStream.clear();
-    lineOpen = true;
-    return lineStream;
-  } catch (...) {
-    lock.unlock();
-    throw;
-  }
+LogFile::Line LogFile::StartLine() { return Line(*this, LinePrefix()); }
+
+void LogFile::WriteLine(const std::string& prefix, const std::string& text) {
+  // Built before the lock is taken: one write of the whole line under it.
+  std::string line;
+  line.reserve(prefix.size() + text.size() + 1);
+  line.append(prefix).append(text).push_back('\n');
+  boost::mutex::scoped_lock guard(lock);
+  // A write failed (a full disk, say): start over on a fresh stream, so that
+  // logging resumes once the cause is gone.
+  if (file.is_open() && file.fail()) file.close();
+  if (!file.is_open()) OpenForAppend();
+  RotateIfDue();
+  std::ostream& target = file.is_open() ? static_cast<std::ostream&>(file) : std::cout;
+  target.write(line.data(), static_cast<std::streamsize>(line.size()));
+  target.flush();
+  writtenSinceOpen = file.is_open();
 }
 
 void LogFile::OpenForAppend() {
@@ -85,10 +117,7 @@ void LogFile::Rotate() {
     // Keep logging to the current file and try again at a later line; say so
     // once per run of failures, not at every line.
     OpenForAppend();
-    if (!rotationFailing && file.is_open()) {
-      file << "[ " << FormatTimestamp(boost::posix_time::second_clock::local_time()) << " ] "
-           << error.what() << std::endl;
-    }
+    if (!rotationFailing && file.is_open()) file << LinePrefix() << error.what() << std::endl;
     rotationFailing = true;
     return;
   }
@@ -98,31 +127,4 @@ void LogFile::Rotate() {
   writtenSinceOpen = false;
 }
 
-void LogFile::EndLine() {
-  if (!lineOpen) return;
-  lineOpen = false;
-  lock.unlock();
-}
-
-LogFile::LineBuffer::int_type LogFile::LineBuffer::overflow(int_type c) {
-  if (!traits_type::eq_int_type(c, traits_type::eof())) target->put(traits_type::to_char_type(c));
-  return traits_type::not_eof(c);
-}
-
-// A failed write leaves its mark on the target stream, where StartLine looks
-// for it; the caller's line stream stays good.
-std::streamsize LogFile::LineBuffer::xsputn(const char* text, std::streamsize count) {
-  target->write(text, count);
-  return count;
-}
-
-int LogFile::LineBuffer::sync() {
-  if (!owner.lineOpen) return 0;
-  target->flush();
-  owner.EndLine();
-  return 0;
-}
-
-std::ostream& LogLine(const char* text) {
-  return LogFile::Instance().StartLine() << text << std::endl;
-}
+void LogLine(const char* text) { LogFile::Instance().StartLine() << text << std::endl; }

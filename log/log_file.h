@@ -4,9 +4,12 @@
 // A line is written as
 //     LogFile::Instance().StartLine() << "text " << number << std::endl;
 // and lies in the file as "[ 2026-Dec-08 21:27:17 ] text 42" and the line end
-// (CR LF on Windows, LF elsewhere). StartLine takes the log's lock and the
-// std::endl that ends the line releases it, so lines of different threads
-// never interleave. A line that was started must be ended with std::endl.
+// (CR LF on Windows, LF elsewhere). The text is gathered in the line itself;
+// the finished line is written to the file in one write, under the log's lock,
+// when std::endl flushes it (or, for a line that was not ended so, when the
+// statement that wrote it is over). So lines of different threads never
+// interleave, and no lock is held between two calls: a line ended by '\n' or
+// abandoned by an exception cannot block another thread.
 #ifndef TILLWIRE_LOG_LOG_FILE_H
 #define TILLWIRE_LOG_LOG_FILE_H
 
@@ -16,7 +19,7 @@
 #include <cstdint>
 #include <fstream>
 #include <ostream>
-#include <streambuf>
+#include <sstream>
 #include <string>
 
 class LogFile {
@@ -24,67 +27,81 @@ class LogFile {
   // A file grows past this many bytes before it is rotated.
   static constexpr std::int64_t kRotationThreshold = 1048576;
 
+  // One line of the log while it is being written: a stream that gathers the
+  // text after its prefix. The first flush (std::endl) hands the line to the
+  // log; a line never flushed is handed over when it is destroyed, unless an
+  // exception is unwinding past it, in which case it is dropped.
+  class Line : public std::ostream {
+   public:
+    Line(LogFile& log, std::string prefix);
+    ~Line() override;
+    Line(const Line&) = delete;
+    Line& operator=(const Line&) = delete;
+
+   private:
+    class Buffer : public std::stringbuf {
+     public:
+      Buffer(LogFile& log, std::string prefix);
+      // Writes the gathered text as one line, once; false when it was written before.
+      bool Finish();
+
+     protected:
+      int sync() override;
+
+     private:
+      LogFile& log;
+      const std::string prefix;
+      bool finished = false;
+    };
+
+    Buffer buffer;
+    const int exceptionsAtStart;
+  };
+
   // The process's log in ProgramDirectory(), created on first use (safely when
   // several threads log first together) and destroyed at process exit.
   static LogFile& Instance();
 
   // A log in the given directory, which ends with a path separator. Touches no
-  // file until the first line is started.
+  // file until the first line is written.
   explicit LogFile(const std::string& directory);
   ~LogFile();
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
-  // Begins a line: opens the file when it is closed (or reopens it after a
-  // failed write), rotates it when its write position is past the threshold,
-  // and writes the prefix "[ " local time " ] ". Returns the stream for the
-  // rest of the line, which goes to the file, or to standard output when the
-  // file cannot be opened. Never fails over the file: a failed rotation is
-  // reported in the log and tried again at a later line. Throws
-  // std::runtime_error only when the local time cannot be read; then nothing
-  // was written and the lock is free.
-  std::ostream& StartLine();
+  // Begins a line: reads the local time for its prefix "[ " local time " ] "
+  // and returns the line, to which the caller writes the rest. Takes no lock
+  // and touches no file. Throws std::runtime_error only when the local time
+  // cannot be read.
+  Line StartLine();
+
+  // Writes one finished line (prefix, text and line end) under the lock:
+  // opens the file when it is closed (or reopens it after a failed write),
+  // rotates it when its write position is past the threshold, and writes the
+  // line to it, or to standard output when the file cannot be opened. Never
+  // fails over the file: a failed rotation is reported in the log and tried
+  // again at a later line.
+  void WriteLine(const std::string& prefix, const std::string& text);
 
   const std::string& LogPath() const { return logPath; }
   const std::string& RotatedPath() const { return rotatedPath; }
 
  private:
-  // Passes the text of the open line to its target stream; the flush of
-  // std::endl flushes the target and ends the line, releasing the lock.
-  class LineBuffer : public std::streambuf {
-   public:
-    explicit LineBuffer(LogFile& owner) : owner(owner) {}
-    void Begin(std::ostream& target) { this->target = &target; }
-
-   protected:
-    int_type overflow(int_type c) override;
-    std::streamsize xsputn(const char* text, std::streamsize count) override;
-    int sync() override;
-
-   private:
-    LogFile& owner;
-    std::ostream* target = nullptr;
-  };
-
   void OpenForAppend();
   void RotateIfDue();
   void Rotate();
-  void EndLine();
 
   std::ofstream file;
   const std::string logPath;
   const std::string rotatedPath;
   boost::mutex lock;
-  bool lineOpen = false;
   bool writtenSinceOpen = false;
   bool rotationFailing = false;
-  LineBuffer lineBuffer;
-  std::ostream lineStream;
 };
 
-// Writes text as one whole line of the process's log and returns the stream
-// it went to. A plain function, for code that is handed a function to log with.
-std::ostream& LogLine(const char* text);
+// Writes text as one whole line of the process's log. A plain function, for
+// code that is handed a function to log with.
+void LogLine(const char* text);
 
 // The timestamp of a log line: "2026-Dec-08 21:27:17".
 std::string FormatTimestamp(const boost::posix_time::ptime& time);

@@ -6,8 +6,6 @@
 #ifndef TILLWIRE_SERVICE_SERVICE_INSTALLER_H
 #define TILLWIRE_SERVICE_SERVICE_INSTALLER_H
 
-#include <ostream>
-
 namespace text {
 inline constexpr char kAlreadyInstalled[] = "The service is already installed";
 inline constexpr char kInstallConnectFailed[] =
@@ -30,7 +28,7 @@ inline constexpr char kDeleteFailed[] = "Error deleting service during uninstall
 }  // namespace text
 
 // Writes one whole line of the program log (LogLine).
-using LogFunction = std::ostream& (*)(const char* text);
+using LogFunction = void (*)(const char* text);
 
 // Registers the running executable as an automatically started service of
 // its own process, run as the local system account, with the description and

@@ -7,7 +7,10 @@
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
+#include <future>
+#include <memory>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -172,6 +175,38 @@ TEST(LogFile, LinesOfManyThreadsNeverInterleave) {
   for (int t = 0; t < threads; ++t) {
     EXPECT_EQ(seen.count("thread " + std::to_string(t) + " line 7 " + std::string(t * 7, '#')), 1u);
   }
+}
+
+// Writes a line from another thread; true when it was written in time, so a
+// lock left held by an earlier line fails the test instead of hanging it.
+bool AnotherThreadLogs(LogFile& log, const std::string& text) {
+  auto written = std::make_shared<std::promise<void>>();
+  std::thread([&log, text, written] {
+    log.StartLine() << text << std::endl;
+    written->set_value();
+  }).detach();
+  return written->get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+}
+
+struct Unprintable {};
+std::ostream& operator<<(std::ostream& out, const Unprintable&) {
+  throw std::runtime_error("cannot print");
+  return out;
+}
+
+// No lock outlives the statement that writes a line, however that line ends.
+TEST(LogFile, ALineEndedOtherwiseBlocksNoOtherThread) {
+  TempDirectory directory;
+  LogFile log(directory.Path());
+  log.StartLine() << "ended by a newline\n";
+  ASSERT_TRUE(AnotherThreadLogs(log, "after the newline"));
+  EXPECT_THROW(log.StartLine() << "abandoned " << Unprintable() << std::endl,
+               std::runtime_error);
+  ASSERT_TRUE(AnotherThreadLogs(log, "after the exception"));
+  log.StartLine() << "never ended";
+  EXPECT_EQ(LogTexts(ReadFile(log.LogPath())),
+            (std::vector<std::string>{"ended by a newline", "after the newline",
+                                      "after the exception", "never ended"}));
 }
 
 TEST(ProgramLog, LivesBesideTheExecutable) {

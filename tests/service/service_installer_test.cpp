@@ -18,11 +18,7 @@ std::vector<std::string>& LoggedLines() {
   return lines;
 }
 
-std::ostream& RecordLine(const char* text) {
-  static std::ostringstream sink;
-  LoggedLines().push_back(text);
-  return sink;
-}
+void RecordLine(const char* text) { LoggedLines().push_back(text); }
 
 std::vector<std::string> Events(const FakeWindows& windows) {
   std::vector<std::string> events;
