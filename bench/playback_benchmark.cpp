@@ -10,6 +10,7 @@
 #include "support/frame_builder.h"
 #include "support/nvr_client.h"
 #include "support/reading_nvr.h"
+#include "support/terminal_tables.h"
 #include "support/temp_directory.h"
 
 #include <chrono>
@@ -80,27 +81,20 @@ int main(int argc, char** argv) {
   const std::vector<std::string> expected = WriteCapture(path, frames);
 
   boost::asio::io_service eventQueue;
-  TerminalTable table;
+  std::vector<TerminalRecord> records;
   for (int t = 0; t < kTerminals; ++t) {
-    const std::string src = "10.0.1." + std::to_string(t);
-    table.emplace(TerminalKey(src, "", "", ""),
-                  std::unique_ptr<Terminal>(new Terminal(eventQueue, src, "", "", "", "127.0.0.1",
-                                                         "0x" + std::to_string(t))));
+    records.push_back(RecordOf({"10.0.1." + std::to_string(t), "", "", ""}, "0x" + std::to_string(t)));
   }
+  TerminalTable table = TableOf(records, ListenersOn(eventQueue));
   const TerminalMatcher matcher(table);
 
   // Each NVR reads on a thread of its own until the engine closes it.
   std::vector<std::unique_ptr<ReadingNvr>> nvrs;
   for (int t = 0; t < kTerminals; ++t) {
-    const std::string key = TerminalKey("10.0.1." + std::to_string(t), "", "", "");
-    nvrs.emplace_back(new ReadingNvr(table.at(key)->channel->ListeningEndpoint().port()));
+    const std::string key = TerminalKey({"10.0.1." + std::to_string(t), "", "", ""});
+    nvrs.emplace_back(new ReadingNvr(table.at(key)->nvrConnection->ListeningEndpoint().port()));
   }
-  PollUntil(eventQueue, [&] {
-    for (const auto& entry : table) {
-      if (!entry.second->channel->Send(reinterpret_cast<const unsigned char*>(""), 0)) return false;
-    }
-    return true;
-  });
+  PollUntil(eventQueue, [&] { return AllNvrsConnected(table); });
 
   char errorText[PCAP_ERRBUF_SIZE];
   pcap_t* handle = pcap_open_offline(path.c_str(), errorText);

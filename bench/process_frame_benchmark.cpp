@@ -1,41 +1,28 @@
 // Cost of the data path per captured frame, on a mix of the traffic a mirror
 // port carries: frames of other protocols, TCP and UDP that match no terminal,
-// and frames that match the last terminal of the table (whose NVR is not
-// connected, so the cost is decoding, matching and the hand-over).
+// and frames that match the last terminal of the table (which has no listener,
+// so the cost is decoding and matching, with no socket anywhere).
 #include "capture/frame_decoder.h"
-#include "config/terminal.h"
 #include "support/frame_builder.h"
+#include "support/terminal_tables.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-
 namespace {
-
-std::string AddressText(std::uint32_t address) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 255,
-                (address >> 8) & 255, address & 255);
-  return text;
-}
 
 void ProcessFrameMix(benchmark::State& state) {
   const int terminals = static_cast<int>(state.range(0));
-  boost::asio::io_service eventQueue;
-  TerminalTable table;
+  std::vector<TerminalRecord> records;
   // Half the terminals filter on the source, half on destination and port.
   for (int i = 0; i < terminals; ++i) {
-    const std::string address = AddressText(0x0A010000u + static_cast<std::uint32_t>(i));
-    const bool bySource = i % 2 == 0;
-    const std::string src = bySource ? address : "";
-    const std::string dst = bySource ? "" : address;
-    const std::string dstPort = bySource ? "" : "9100";
-    table.emplace(TerminalKey(src, "", dst, dstPort),
-                  std::unique_ptr<Terminal>(new Terminal(eventQueue, src, dst, "", dstPort,
-                                                         "127.0.0.1", "0x" + std::to_string(i))));
+    const std::string address = Ipv4Text(0x0A010000u + static_cast<std::uint32_t>(i));
+    records.push_back(RecordOf(i % 2 == 0 ? TerminalFilter{address, "", "", ""}
+                                          : TerminalFilter{"", address, "", "9100"},
+                               std::to_string(i)));
   }
+  const TerminalTable table = TableOf(records);
   const TerminalMatcher matcher(table);
-  const Terminal& last = *table.rbegin()->second;
+  const TerminalFilter& last = table.rbegin()->second->record.filter;
 
   FrameFields toLast;
   toLast.payload = std::string(200, 'r');

@@ -4,16 +4,10 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <iostream>
 #include <memory>
 
-#ifdef _WIN32
-#include <winsock2.h>
-#else
-#include <sys/socket.h>
-#include <netinet/in.h>
-#endif
+#include "platform/socket_address.h"
+
 #ifdef TILLWIRE_HAVE_PCAP_SELECTABLE_FD
 #include <poll.h>
 #endif
@@ -34,15 +28,13 @@ pcap_t* OpenFile(const std::string& source, const std::string& captureFile, char
 #endif
 }
 
-pcap_t* OpenPlayback(const std::string& captureFile, char* errorText) {
+OrStartFailure<pcap_t*> OpenPlayback(const std::string& captureFile, char* errorText) {
   const std::string source = text::kFileSourcePrefix + captureFile;
   pcap_t* handle = OpenFile(source, captureFile, errorText);
   if (handle == nullptr) {
-    LogFile::Instance().StartLine() << text::kUnableToOpenFile << source << std::endl;
-    LogFile::Instance().StartLine() << errorText << std::endl;
-    return nullptr;
+    return StartFailure{kExitCaptureNotOpened, {text::kUnableToOpenFilePrefix + source, errorText}};
   }
-  LogFile::Instance().StartLine() << text::kPlayingFrom << source << std::endl;
+  LogFile::Instance().StartLine() << text::kPlayingFromPrefix << source << std::endl;
   return handle;
 }
 
@@ -60,40 +52,34 @@ const pcap_if_t* FindAdapter(const pcap_if_t* devices, const std::string& wanted
   return nullptr;
 }
 
-// Logs the failure and returns the code to exit with, or 0 with the handle.
-int OpenLive(const pcap_if_t* devices, const std::optional<std::string>& adapterAddress,
-             char* errorText, pcap_t** handle) {
+OrStartFailure<pcap_t*> OpenLive(const pcap_if_t* devices,
+                                 const std::optional<std::string>& adapterAddress,
+                                 char* errorText) {
   if (devices == nullptr) {
-    LogFile::Instance().StartLine() << text::kNoInterfaces << std::endl;
-    std::cout << text::kNoInterfaces << std::endl;
-    return kExitNoCaptureDevice;
+    return StartFailure{kExitNoCaptureDevice, {text::kNoInterfaces}, true};
   }
-  if (!adapterAddress) {
-    LogFile::Instance().StartLine() << text::kNoAdapterAddress << std::endl;
-    return kExitNoCaptureDevice;
-  }
+  if (!adapterAddress) return StartFailure{kExitNoCaptureDevice, {text::kNoAdapterAddress}};
   const pcap_if_t* adapter = FindAdapter(devices, *adapterAddress);
   if (adapter == nullptr) {
-    LogFile::Instance().StartLine() << text::kMatchingInterfaceNotFound << std::endl;
-    return kExitNoCaptureDevice;
+    return StartFailure{kExitNoCaptureDevice, {text::kMatchingInterfaceNotFound}};
   }
-  *handle = pcap_open_live(adapter->name, kSnapLength, 1, kLiveReadTimeoutMs, errorText);
+  pcap_t* handle = pcap_open_live(adapter->name, kSnapLength, 1, kLiveReadTimeoutMs, errorText);
+  if (handle == nullptr) {
+    return StartFailure{kExitCaptureNotOpened,
+                        {text::kUnableToOpenAdapterPrefix + std::string(adapter->name) +
+                         text::kUnableToOpenAdapterSuffix}};
+  }
 #ifdef TILLWIRE_HAVE_PCAP_SELECTABLE_FD
   // Reads wait in ReadFrame, which bounds them (Linux's packet ring times out
   // only once a frame has arrived).
-  if (*handle != nullptr) pcap_setnonblock(*handle, 1, errorText);
+  pcap_setnonblock(handle, 1, errorText);
 #endif
-  if (*handle == nullptr) {
-    LogFile::Instance().StartLine() << text::kUnableToOpenAdapter << adapter->name
-                                    << text::kUnableToOpenAdapterEnd << std::endl;
-    return kExitCaptureNotOpened;
-  }
   const char* shownName = adapter->description ? adapter->description : adapter->name;
   if (shownName != nullptr) {
-    LogFile::Instance().StartLine() << text::kListeningOn << shownName << " " << *adapterAddress
-                                    << std::endl;
+    LogFile::Instance().StartLine() << text::kListeningOnPrefix << shownName << " "
+                                    << *adapterAddress << std::endl;
   }
-  return 0;
+  return handle;
 }
 
 }  // namespace
@@ -121,25 +107,19 @@ const char* FormatIpv4(const unsigned char* address) {
   return slots[slot];
 }
 
-pcap_t* OpenCaptureSource(const std::string& captureFile,
-                          const std::optional<std::string>& adapterAddress) {
+OrStartFailure<pcap_t*> TryOpenCaptureSource(const std::string& captureFile,
+                                             const std::optional<std::string>& adapterAddress) {
   char errorText[PCAP_ERRBUF_SIZE] = "";
   pcap_if_t* found = nullptr;
   if (pcap_findalldevs(&found, errorText) == -1) {
-    LogFile::Instance().StartLine() << text::kFindAllDevsFailed << errorText << std::endl;
-    std::exit(kExitNoCaptureDevice);
+    return StartFailure{kExitNoCaptureDevice, {text::kFindAllDevsFailedPrefix + std::string(errorText)}};
   }
-  pcap_t* handle = nullptr;
-  int failure = 0;
-  {
-    const DeviceList devices(found, &pcap_freealldevs);
-    if (!captureFile.empty()) {
-      handle = OpenPlayback(captureFile, errorText);
-      failure = handle ? 0 : kExitCaptureNotOpened;
-    } else {
-      failure = OpenLive(devices.get(), adapterAddress, errorText, &handle);
-    }
-  }
-  if (failure != 0) std::exit(failure);
-  return handle;
+  const DeviceList devices(found, &pcap_freealldevs);
+  if (!captureFile.empty()) return OpenPlayback(captureFile, errorText);
+  return OpenLive(devices.get(), adapterAddress, errorText);
+}
+
+pcap_t* OpenCaptureSource(const std::string& captureFile,
+                          const std::optional<std::string>& adapterAddress) {
+  return ValueOrEndProcess(TryOpenCaptureSource(captureFile, adapterAddress));
 }

@@ -3,16 +3,18 @@
 #ifndef TILLWIRE_CAPTURE_CAPTURE_SOURCE_H
 #define TILLWIRE_CAPTURE_CAPTURE_SOURCE_H
 
+#include "log/start_failure.h"
+
 #include <pcap.h>
 
 #include <optional>
 #include <string>
 
 namespace text {
-inline constexpr char kFindAllDevsFailed[] = "Error in pcap_findalldevs: ";
+inline constexpr char kFindAllDevsFailedPrefix[] = "Error in pcap_findalldevs: ";
 inline constexpr char kFileSourcePrefix[] = "file://";
-inline constexpr char kPlayingFrom[] = "Playing from ";
-inline constexpr char kUnableToOpenFile[] = "Unable to open the file: ";
+inline constexpr char kPlayingFromPrefix[] = "Playing from ";
+inline constexpr char kUnableToOpenFilePrefix[] = "Unable to open the file: ";
 inline constexpr char kNoInterfaces[] =
     "No interfaces found! Make sure WinPcap (Windows) or libpcap (Linux) is installed and that "
     "you are running with administrator or root privileges.";
@@ -20,9 +22,9 @@ inline constexpr char kNoAdapterAddress[] =
     "No SniffAdapterAddress in the last Network element of Tillwire.xml: cannot choose the "
     "adapter to listen on. Exiting.";
 inline constexpr char kMatchingInterfaceNotFound[] = "Matching interface not found!";
-inline constexpr char kUnableToOpenAdapter[] = "Unable to open the adapter. ";
-inline constexpr char kUnableToOpenAdapterEnd[] = " is not supported by pcap library.";
-inline constexpr char kListeningOn[] = "Listening on ";
+inline constexpr char kUnableToOpenAdapterPrefix[] = "Unable to open the adapter. ";
+inline constexpr char kUnableToOpenAdapterSuffix[] = " is not supported by pcap library.";
+inline constexpr char kListeningOnPrefix[] = "Listening on ";
 }  // namespace text
 
 // Exit codes of a capture source that cannot be opened.
@@ -42,8 +44,12 @@ const char* FormatIpv4(const unsigned char* address);
 // Opens the run's capture handle: the capture file when captureFile is not
 // empty, otherwise the first adapter, in the library's order, that carries an
 // IPv4 address whose text equals adapterAddress byte for byte, promiscuous.
-// Logs the source in use. Every failure is logged and ends the process: -3
+// Logs the source in use. Returns the failure otherwise, logging nothing: -3
 // when no adapter can be chosen, -1 when the file or adapter cannot be opened.
+OrStartFailure<pcap_t*> TryOpenCaptureSource(const std::string& captureFile,
+                                             const std::optional<std::string>& adapterAddress);
+
+// TryOpenCaptureSource, with a failure logged and ending the process.
 pcap_t* OpenCaptureSource(const std::string& captureFile,
                           const std::optional<std::string>& adapterAddress);
 

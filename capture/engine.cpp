@@ -25,7 +25,7 @@ const std::uint64_t kServiceBytes = 256 * 1024;
 
 bool AnyWriteUnderWay(const TerminalTable& terminalTable) {
   return std::any_of(terminalTable.begin(), terminalTable.end(),
-                     [](const auto& entry) { return entry.second->channel->Sending(); });
+                     [](const auto& entry) { return entry.second->nvrConnection && entry.second->nvrConnection->Sending(); });
 }
 
 // The run from the event queue on. Every object it makes is gone when it
@@ -35,7 +35,7 @@ int RunTerminals(pcap_t* captureHandle, const TiXmlDocument& document, bool play
     boost::asio::io_service eventQueue;
     // Polls must keep working while no operation is pending (an idle NVR).
     const boost::asio::io_service::work keepServing(eventQueue);
-    const Tables tables = BuildTables(document, eventQueue);
+    const Tables tables = BuildTables(document, ListenersOn(eventQueue));
     if (tables.terminalTable.empty()) {
       LogFile::Instance().StartLine() << text::kNoTerminals << std::endl;
       return kNoTerminalsResult;
@@ -48,12 +48,12 @@ int RunTerminals(pcap_t* captureHandle, const TiXmlDocument& document, bool play
     } else {
       RunCaptureLoop(captureHandle, eventQueue, matcher, nullptr);
     }
-    LogFile::Instance().StartLine() << text::kEndOfFile << pcap_geterr(captureHandle) << std::endl;
+    LogFile::Instance().StartLine() << text::kEndOfFilePrefix << pcap_geterr(captureHandle) << std::endl;
     DrainWrites(eventQueue, tables.terminalTable, kDrainLimit);
   } catch (const boost::thread_interrupted&) {
     LogFile::Instance().StartLine() << text::kStopSignal << std::endl;
   } catch (const std::exception& error) {
-    LogFile::Instance().StartLine() << text::kException << error.what() << std::endl;
+    LogFile::Instance().StartLine() << text::kExceptionPrefix << error.what() << std::endl;
   }
   return 0;
 }
@@ -61,13 +61,20 @@ int RunTerminals(pcap_t* captureHandle, const TiXmlDocument& document, bool play
 }  // namespace
 
 int RunEngine(const std::string& captureFile) {
-  LogFile::Instance().StartLine() << text::kStartBanner << text::kVersion << std::endl;
+  LogFile::Instance().StartLine() << text::kStartBannerPrefix << text::kVersion << std::endl;
   const Configuration configuration = LoadConfiguration();
   pcap_t* captureHandle = OpenCaptureSource(captureFile, configuration.adapterAddress);
   const int result = RunTerminals(captureHandle, *configuration.document, !captureFile.empty());
   pcap_close(captureHandle);
   if (result == 0) LogFile::Instance().StartLine() << text::kExiting << std::endl;
   return result;
+}
+
+ListenerFactory ListenersOn(boost::asio::io_service& eventQueue) {
+  return [&eventQueue](const TerminalRecord& record) {
+    return std::unique_ptr<TerminalConnection>(
+        new TerminalConnection(eventQueue, record.nvrAddress, record.nvrPort));
+  };
 }
 
 void WaitForNvrs(boost::asio::io_service& eventQueue) {
@@ -105,7 +112,7 @@ void RunCaptureLoop(pcap_t* captureHandle, boost::asio::io_service& eventQueue,
     }
     if (result == -2) return;
     if (result == -1) {
-      LogFile::Instance().StartLine() << text::kReadError << pcap_geterr(captureHandle)
+      LogFile::Instance().StartLine() << text::kReadErrorPrefix << pcap_geterr(captureHandle)
                                       << std::endl;
     }
     nextService = std::chrono::steady_clock::time_point();

@@ -12,13 +12,14 @@
 #include <string>
 
 namespace text {
-inline constexpr char kStartBanner[] = "------ Starting Tillwire version ";
-inline constexpr char kVersion[] = "1.2.6.72482";
+inline constexpr char kStartBannerPrefix[] = "------ Starting Tillwire version ";
+// The program's version, from the build (the CMake project version).
+inline constexpr char kVersion[] = TILLWIRE_VERSION;
 inline constexpr char kNoTerminals[] = "No terminals were configured correctly. Exiting.";
-inline constexpr char kReadError[] = "Error reading the packets: ";
-inline constexpr char kEndOfFile[] = "EOF: ";
+inline constexpr char kReadErrorPrefix[] = "Error reading the packets: ";
+inline constexpr char kEndOfFilePrefix[] = "EOF: ";
 inline constexpr char kStopSignal[] = "Received stop signal from SCM";
-inline constexpr char kException[] = "Exception: ";
+inline constexpr char kExceptionPrefix[] = "Exception: ";
 inline constexpr char kExiting[] = "Exiting.";
 }  // namespace text
 
@@ -34,8 +35,12 @@ inline constexpr int kNoTerminalsResult = -2;
 // NVRs that read, and at the end lets the writes under way finish (a few
 // seconds at most) before closing. Returns 0, or
 // kNoTerminalsResult; a configuration or capture source that cannot be used
-// ends the process with its exit code.
+// is logged and ends the process with its exit code.
 int RunEngine(const std::string& captureFile);
+
+// The run's listener factory: a TerminalConnection on the event queue, which
+// logs its creation and listens on the terminal's NvrPort at once.
+ListenerFactory ListenersOn(boost::asio::io_service& eventQueue);
 
 // The parts of a run, for measuring them apart.
 

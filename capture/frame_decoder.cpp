@@ -1,11 +1,15 @@
 #include "capture/frame_decoder.h"
 
+#include "capture/bounded_reader.h"
+
 #include <algorithm>
 
 namespace {
 
 const std::uint16_t kEtherTypeIpv4 = 0x0800;
 const std::uint16_t kEtherTypeVlan = 0x8100;
+const std::uint32_t kEtherTypeOffset = 12;
+const std::uint32_t kTaggedEtherTypeOffset = 16;
 const std::uint32_t kEthernetHeader = 14;
 const std::uint32_t kVlanTag = 4;
 const std::uint32_t kIpv4MinimumHeader = 20;
@@ -16,62 +20,65 @@ const std::uint32_t kTcpBytesRead = 13;  // up to the data offset
 const std::uint32_t kUdpBytesRead = 4;   // the two ports
 const std::uint32_t kUdpHeader = 8;
 
-// Bounds-checked big-endian reads: the caller has checked that offset plus the
-// field's width lies within the captured bytes.
-std::uint16_t Read16(const unsigned char* bytes, std::uint32_t offset) {
-  return static_cast<std::uint16_t>((bytes[offset] << 8) | bytes[offset + 1]);
-}
-
-std::uint32_t Read32(const unsigned char* bytes, std::uint32_t offset) {
-  return (std::uint32_t{bytes[offset]} << 24) | (std::uint32_t{bytes[offset + 1]} << 16) |
-         (std::uint32_t{bytes[offset + 2]} << 8) | bytes[offset + 3];
-}
-
 DecodedFrame Other() { return DecodedFrame{FrameKind::kOther, PacketKey{}, nullptr, 0}; }
+
+// Where the IPv4 header begins: after the Ethernet header and at most one
+// 802.1Q tag; 0 when the frame does not carry IPv4.
+std::uint32_t Ipv4Offset(const BoundedReader& frame) {
+  std::uint16_t etherType = 0;
+  if (!frame.Read16(kEtherTypeOffset, &etherType)) return 0;
+  if (etherType != kEtherTypeVlan) return etherType == kEtherTypeIpv4 ? kEthernetHeader : 0;
+  if (!frame.Read16(kTaggedEtherTypeOffset, &etherType)) return 0;
+  return etherType == kEtherTypeIpv4 ? kEthernetHeader + kVlanTag : 0;
+}
 
 }  // namespace
 
-DecodedFrame DecodeFrame(const unsigned char* frame, std::uint32_t capturedLength) {
-  if (capturedLength < kEthernetHeader) return Other();
-  std::uint32_t ip = kEthernetHeader;
-  std::uint16_t etherType = Read16(frame, 12);
-  if (etherType == kEtherTypeVlan) {
-    if (capturedLength < kEthernetHeader + kVlanTag) return Other();
-    ip += kVlanTag;
-    etherType = Read16(frame, 16);
+DecodedFrame DecodeFrame(const unsigned char* bytes, std::uint32_t capturedLength) {
+  const BoundedReader frame(bytes, capturedLength);
+  const std::uint32_t ipOffset = Ipv4Offset(frame);
+  if (ipOffset == 0) return Other();
+  const BoundedReader ip = frame.From(ipOffset);
+  std::uint8_t versionAndLength = 0;
+  std::uint8_t protocol = 0;
+  std::uint16_t totalLength = 0;
+  PacketKey key{};
+  if (!ip.Holds(0, kIpv4MinimumHeader) || !ip.Read8(0, &versionAndLength) ||
+      !ip.Read8(9, &protocol) || !ip.Read16(2, &totalLength) || !ip.Read32(12, &key.srcAddress) ||
+      !ip.Read32(16, &key.dstAddress)) {
+    return Other();
   }
-  if (etherType != kEtherTypeIpv4 || capturedLength - ip < kIpv4MinimumHeader) return Other();
-
-  const std::uint8_t version = frame[ip] >> 4;
-  const std::uint32_t ipHeaderLength = (frame[ip] & 0x0Fu) * 4;
-  const std::uint8_t protocol = frame[ip + 9];
-  if (version != 4 || ipHeaderLength < kIpv4MinimumHeader ||
+  const std::uint32_t ipHeaderLength = (versionAndLength & 0x0Fu) * 4;
+  if ((versionAndLength >> 4) != 4 || ipHeaderLength < kIpv4MinimumHeader ||
       (protocol != kProtocolTcp && protocol != kProtocolUdp)) {
     return Other();
   }
 
   DecodedFrame decoded{FrameKind::kNoPayload, PacketKey{}, nullptr, 0};
-  const std::uint32_t transport = ip + ipHeaderLength;
-  const std::uint32_t bytesRead = protocol == kProtocolTcp ? kTcpBytesRead : kUdpBytesRead;
-  if (capturedLength < transport || capturedLength - transport < bytesRead) return decoded;
-
+  const BoundedReader transport = ip.From(ipHeaderLength);
+  const bool tcp = protocol == kProtocolTcp;
+  if (!transport.Holds(0, tcp ? kTcpBytesRead : kUdpBytesRead) ||
+      !transport.Read16(0, &key.srcPort) || !transport.Read16(2, &key.dstPort)) {
+    return decoded;
+  }
   std::uint32_t transportHeaderLength = kUdpHeader;
-  if (protocol == kProtocolTcp) {
-    transportHeaderLength = (frame[transport + 12] >> 4) * 4u;
+  if (tcp) {
+    std::uint8_t dataOffset = 0;
+    if (!transport.Read8(12, &dataOffset)) return decoded;
+    transportHeaderLength = (dataOffset >> 4) * 4u;
     if (transportHeaderLength < kTcpMinimumHeader) return Other();
   }
-  decoded.key = PacketKey{Read32(frame, ip + 12), Read32(frame, ip + 16), Read16(frame, transport),
-                          Read16(frame, transport + 2)};
+  decoded.key = key;
 
   // Signed: headers may claim more than the total length.
-  const int payloadLength = static_cast<int>(Read16(frame, ip + 2)) -
+  const int payloadLength = static_cast<int>(totalLength) -
                             static_cast<int>(ipHeaderLength + transportHeaderLength);
-  const std::uint32_t payloadStart = transport + transportHeaderLength;
-  if (payloadLength <= 0 || payloadStart >= capturedLength) return decoded;
+  const BoundedReader payload = transport.From(transportHeaderLength);
+  if (payloadLength <= 0 || payload.Size() == 0) return decoded;
   decoded.kind = FrameKind::kPayload;
-  decoded.payload = frame + payloadStart;
+  decoded.payload = payload.Data();
   decoded.payloadLength =
-      static_cast<int>(std::min<std::uint32_t>(payloadLength, capturedLength - payloadStart));
+      static_cast<int>(std::min<std::uint32_t>(payloadLength, payload.Size()));
   return decoded;
 }
 
@@ -80,8 +87,9 @@ bool ProcessFrame(const unsigned char* frame, std::uint32_t capturedLength,
   const DecodedFrame decoded = DecodeFrame(frame, capturedLength);
   if (decoded.kind == FrameKind::kOther) return false;
   if (decoded.kind == FrameKind::kPayload) {
-    if (Terminal* terminal = matcher.FindTerminal(decoded.key)) {
-      terminal->channel->Send(decoded.payload, decoded.payloadLength);
+    const Terminal* terminal = matcher.FindTerminal(decoded.key);
+    if (terminal != nullptr && terminal->nvrConnection) {
+      terminal->nvrConnection->Send(decoded.payload, decoded.payloadLength);
     }
   }
   return true;

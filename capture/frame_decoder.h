@@ -1,9 +1,11 @@
 // The data path: one captured Ethernet frame to at most one NVR.
 //
 // A frame is read as Ethernet (with at most one 802.1Q tag) carrying IPv4
-// carrying TCP or UDP; every field is read within the captured bytes only.
-// The payload's length comes from the IP total length, so Ethernet padding is
-// never forwarded. Nothing here allocates, blocks or logs.
+// carrying TCP or UDP; every field is read through a BoundedReader, within the
+// captured bytes only. The payload's length comes from the IP total length, so
+// Ethernet padding is never forwarded. Decoding and matching allocate, block
+// and log nothing; handing a payload to a connected NVR copies it into that
+// connection's queue (TerminalConnection::Send).
 #ifndef TILLWIRE_CAPTURE_FRAME_DECODER_H
 #define TILLWIRE_CAPTURE_FRAME_DECODER_H
 

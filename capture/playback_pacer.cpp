@@ -14,7 +14,9 @@ PlaybackPacer::PlaybackPacer(boost::asio::io_service& eventQueue,
                              const TerminalTable& terminalTable)
     : eventQueue(eventQueue) {
   for (const auto& entry : terminalTable) {
-    followers.push_back(Follower{entry.second->channel.get(), 0, {}, false});
+    if (const TerminalConnection* connection = entry.second->nvrConnection.get()) {
+      followers.push_back(Follower{connection, 0, {}, false});
+    }
   }
 }
 

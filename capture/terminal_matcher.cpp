@@ -47,15 +47,16 @@ std::optional<std::uint16_t> ParsePortText(const std::string& text) {
 TerminalMatcher::TerminalMatcher(const TerminalTable& terminalTable) {
   std::size_t rank = 0;
   for (const auto& entry : terminalTable) {
-    Terminal& terminal = *entry.second;
-    const std::optional<std::uint32_t> src = ParseIpv4Text(terminal.srcAddress);
-    const std::optional<std::uint32_t> dst = ParseIpv4Text(terminal.dstAddress);
-    const std::optional<std::uint16_t> srcPort = ParsePortText(terminal.srcPort);
-    const std::optional<std::uint16_t> dstPort = ParsePortText(terminal.dstPort);
+    const Terminal& terminal = *entry.second;
+    const TerminalFilter& filter = terminal.record.filter;
+    const std::optional<std::uint32_t> src = ParseIpv4Text(filter.srcAddress);
+    const std::optional<std::uint32_t> dst = ParseIpv4Text(filter.dstAddress);
+    const std::optional<std::uint16_t> srcPort = ParsePortText(filter.srcPort);
+    const std::optional<std::uint16_t> dstPort = ParsePortText(filter.dstPort);
     ++rank;
     // A filter that is set but is no printed value never accepts a packet.
-    if ((!terminal.srcAddress.empty() && !src) || (!terminal.dstAddress.empty() && !dst) ||
-        (!terminal.srcPort.empty() && !srcPort) || (!terminal.dstPort.empty() && !dstPort)) {
+    if ((!filter.srcAddress.empty() && !src) || (!filter.dstAddress.empty() && !dst) ||
+        (!filter.srcPort.empty() && !srcPort) || (!filter.dstPort.empty() && !dstPort)) {
       continue;
     }
     const Candidate candidate{rank, dst, srcPort, dstPort, &terminal};
@@ -82,7 +83,7 @@ bool TerminalMatcher::Accepts(const Candidate& candidate, const PacketKey& packe
 // Walks the two candidate lists together in table order: the terminals with
 // the packet's source address (their destination still to test) and those
 // with only the packet's destination address.
-Terminal* TerminalMatcher::FindTerminal(const PacketKey& packet) const {
+const Terminal* TerminalMatcher::FindTerminal(const PacketKey& packet) const {
   static const Candidates kNone;
   const Candidates* sourceList = Lookup(bySource, packet.srcAddress);
   const Candidates* destinationList = Lookup(byDestination, packet.dstAddress);

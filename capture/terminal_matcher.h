@@ -41,7 +41,7 @@ class TerminalMatcher {
 
   // The first terminal in table order that accepts the packet, or null.
   // Allocates nothing.
-  Terminal* FindTerminal(const PacketKey& packet) const;
+  const Terminal* FindTerminal(const PacketKey& packet) const;
 
  private:
   // One terminal's filters as numbers; an absent value accepts anything.
@@ -50,7 +50,7 @@ class TerminalMatcher {
     std::optional<std::uint32_t> dstAddress;
     std::optional<std::uint16_t> srcPort;
     std::optional<std::uint16_t> dstPort;
-    Terminal* terminal;
+    const Terminal* terminal;
   };
   using Candidates = std::vector<Candidate>;
 

@@ -3,7 +3,6 @@
 #include "log/log_file.h"
 #include "log/program_directory.h"
 
-#include <cstdlib>
 #include <set>
 
 namespace {
@@ -14,11 +13,6 @@ std::string AttributeText(const TiXmlElement& element, const char* name) {
   return value ? std::string(value) : std::string();
 }
 
-[[noreturn]] void ExitWithMessage(const char* message, int exitCode) {
-  LogFile::Instance().StartLine() << message << std::endl;
-  std::exit(exitCode);
-}
-
 // The NVR address of a Network element: the Address of its first NVR child.
 // Entered in the NVR table, or reported when another element named it first.
 std::string ReadNvr(const TiXmlElement& network, NvrTable& nvrTable) {
@@ -27,8 +21,8 @@ std::string ReadNvr(const TiXmlElement& network, NvrTable& nvrTable) {
   const std::string address = AttributeText(*nvr, "Address");
   if (address.empty()) return address;
   if (nvrTable.count(address) != 0) {
-    LogFile::Instance().StartLine() << text::kNvrAlreadyDefined << address
-                                    << text::kNvrAlreadyDefinedEnd << std::endl;
+    LogFile::Instance().StartLine() << text::kNvrAlreadyDefinedPrefix << address
+                                    << text::kNvrAlreadyDefinedSuffix << std::endl;
   } else {
     nvrTable.emplace(address, std::unique_ptr<NVRData>(new NVRData{address}));
   }
@@ -36,45 +30,43 @@ std::string ReadNvr(const TiXmlElement& network, NvrTable& nvrTable) {
 }
 
 void ReadTerminal(const TiXmlElement& element, const std::string& nvrAddress,
-                  boost::asio::io_service& eventQueue, std::set<std::string>& usedNvrPorts,
+                  const ListenerFactory& makeListener, std::set<std::string>& usedNvrPorts,
                   TerminalTable& terminalTable) {
-  const std::string srcAddress = AttributeText(element, "SrcAddress");
-  const std::string dstAddress = AttributeText(element, "DstAddress");
-  if (srcAddress.empty() && dstAddress.empty()) {
+  TerminalRecord record;
+  record.filter.srcAddress = AttributeText(element, "SrcAddress");
+  record.filter.dstAddress = AttributeText(element, "DstAddress");
+  if (record.filter.srcAddress.empty() && record.filter.dstAddress.empty()) {
     LogFile::Instance().StartLine() << text::kInvalidTerminal << std::endl;
     return;
   }
-  const std::string srcPort = AttributeText(element, "SrcPort");
-  const std::string dstPort = AttributeText(element, "DstPort");
-  const std::string nvrPort = AttributeText(element, "NvrPort");
-  if (nvrPort.empty()) return;
+  record.filter.srcPort = AttributeText(element, "SrcPort");
+  record.filter.dstPort = AttributeText(element, "DstPort");
+  record.nvrAddress = nvrAddress;
+  record.nvrPort = AttributeText(element, "NvrPort");
+  if (record.nvrPort.empty()) return;
   // The port is taken even when the terminal turns out to be a duplicate below.
-  if (!usedNvrPorts.insert(nvrPort).second) {
-    LogFile::Instance().StartLine() << text::kNvrPortInUse << nvrPort << text::kNvrPortInUseEnd
-                                    << std::endl;
+  if (!usedNvrPorts.insert(record.nvrPort).second) {
+    LogFile::Instance().StartLine() << text::kNvrPortInUsePrefix << record.nvrPort
+                                    << text::kNvrPortInUseSuffix << std::endl;
     return;
   }
-  const std::string key = TerminalKey(srcAddress, srcPort, dstAddress, dstPort);
+  const std::string key = TerminalKey(record.filter);
   if (terminalTable.count(key) != 0) return;
-  terminalTable.emplace(key, std::unique_ptr<Terminal>(new Terminal(
-                                 eventQueue, srcAddress, dstAddress, srcPort, dstPort,
-                                 nvrAddress, nvrPort)));
+  std::unique_ptr<TerminalConnection> listener = makeListener ? makeListener(record) : nullptr;
+  terminalTable.emplace(key, std::unique_ptr<Terminal>(
+                                 new Terminal{std::move(record), std::move(listener)}));
 }
 
 }  // namespace
 
-Configuration LoadConfiguration() {
-  return LoadConfiguration(ProgramDirectory() + text::kConfigurationFileName);
-}
-
-Configuration LoadConfiguration(const std::string& path) {
+OrStartFailure<Configuration> ReadConfiguration(const std::string& path) {
   Configuration configuration;
   configuration.document.reset(new TiXmlDocument());
   if (!configuration.document->LoadFile(path)) {
-    ExitWithMessage(text::kFailedToLoadConfiguration, kExitConfigurationNotLoaded);
+    return StartFailure{kExitConfigurationNotLoaded, {text::kFailedToLoadConfiguration}};
   }
   const TiXmlElement* root = configuration.document->RootElement();
-  if (root == nullptr) ExitWithMessage(text::kNoRootElement, kExitNoRootElement);
+  if (root == nullptr) return StartFailure{kExitNoRootElement, {text::kNoRootElement}};
   // The last Network element decides, even when it has no adapter address.
   for (const TiXmlElement* network = root->FirstChildElement("Network"); network != nullptr;
        network = network->NextSiblingElement("Network")) {
@@ -85,7 +77,11 @@ Configuration LoadConfiguration(const std::string& path) {
   return configuration;
 }
 
-Tables BuildTables(const TiXmlDocument& document, boost::asio::io_service& eventQueue) {
+Configuration LoadConfiguration() {
+  return ValueOrEndProcess(ReadConfiguration(ProgramDirectory() + text::kConfigurationFileName));
+}
+
+Tables BuildTables(const TiXmlDocument& document, const ListenerFactory& makeListener) {
   Tables tables;
   std::set<std::string> usedNvrPorts;
   const TiXmlElement* root = document.RootElement();
@@ -96,7 +92,7 @@ Tables BuildTables(const TiXmlDocument& document, boost::asio::io_service& event
     const std::string nvrAddress = ReadNvr(*network, tables.nvrTable);
     for (const TiXmlElement* terminal = network->FirstChildElement("Terminal");
          terminal != nullptr; terminal = terminal->NextSiblingElement("Terminal")) {
-      ReadTerminal(*terminal, nvrAddress, eventQueue, usedNvrPorts, tables.terminalTable);
+      ReadTerminal(*terminal, nvrAddress, makeListener, usedNvrPorts, tables.terminalTable);
     }
   }
   return tables;

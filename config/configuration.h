@@ -1,14 +1,15 @@
 // Tillwire.xml: the adapter to capture on, the NVRs and the terminals.
 //
-// Read in two steps of an engine run: LoadConfiguration before the capture
-// source is opened (it needs the adapter address), BuildTables once the event
-// queue exists (every terminal's listener is created on it).
+// Read in two steps of an engine run: the document is loaded before the
+// capture source is opened (that needs the adapter address), and the tables
+// are built once the run can make listeners (each accepted terminal's
+// listener is made as the walk reaches it, so the log shows the file's order).
 #ifndef TILLWIRE_CONFIG_CONFIGURATION_H
 #define TILLWIRE_CONFIG_CONFIGURATION_H
 
 #include "config/terminal.h"
+#include "log/start_failure.h"
 
-#include <boost/asio/io_service.hpp>
 #include <tinyxml.h>
 
 #include <map>
@@ -20,12 +21,12 @@ namespace text {
 inline constexpr char kConfigurationFileName[] = "Tillwire.xml";
 inline constexpr char kFailedToLoadConfiguration[] = "Failed to load Tillwire.xml. Exiting.";
 inline constexpr char kNoRootElement[] = "Failed to get config root element. Exiting.";
-inline constexpr char kNvrAlreadyDefined[] = "NVR ";
-inline constexpr char kNvrAlreadyDefinedEnd[] = " already defined.  Skipping duplicate.";
+inline constexpr char kNvrAlreadyDefinedPrefix[] = "NVR ";
+inline constexpr char kNvrAlreadyDefinedSuffix[] = " already defined.  Skipping duplicate.";
 inline constexpr char kInvalidTerminal[] =
     "Invalid Terminal entry. No valid SrcAddress or DstAddress found. Skipping.";
-inline constexpr char kNvrPortInUse[] = "NVR Port ";
-inline constexpr char kNvrPortInUseEnd[] = " is already in use. Ignoring.";
+inline constexpr char kNvrPortInUsePrefix[] = "NVR Port ";
+inline constexpr char kNvrPortInUseSuffix[] = " is already in use. Ignoring.";
 }  // namespace text
 
 // Exit codes of a configuration that cannot be used.
@@ -51,16 +52,19 @@ struct Tables {
   TerminalTable terminalTable;
 };
 
-// Loads Tillwire.xml from the program directory.
-Configuration LoadConfiguration();
-// Loads the given file. A file that cannot be loaded or parsed is logged and
-// ends the process with -1; a document without a root element with -2.
-Configuration LoadConfiguration(const std::string& path);
+// Loads the given file: the configuration, or (logging nothing) the failure:
+// -1 for a file that cannot be loaded or parsed, -2 for a document without a
+// root element.
+OrStartFailure<Configuration> ReadConfiguration(const std::string& path);
 
-// Builds the NVR and terminal tables from a loaded document, creating every
-// terminal's listener on the event queue. Skipped entries are logged where the
-// user has something to mend; never ends the process (an empty terminal table
-// is the caller's to handle).
-Tables BuildTables(const TiXmlDocument& document, boost::asio::io_service& eventQueue);
+// Loads Tillwire.xml from the program directory; a failure is logged and ends
+// the process with its exit code.
+Configuration LoadConfiguration();
+
+// Builds the NVR and terminal tables from a loaded document. Calls
+// makeListener (when it is set) for each accepted terminal, in file order, and
+// keeps what it makes with the terminal. Skipped entries are logged where the user has
+// something to mend; an empty terminal table is the caller's to handle.
+Tables BuildTables(const TiXmlDocument& document, const ListenerFactory& makeListener);
 
 #endif

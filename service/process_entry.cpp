@@ -33,7 +33,7 @@ int Service() {
   std::printf("%s\n\n", text::kMustBeRunWithOptions);
   PrintUsage();
   std::fflush(stdout);
-  return RunServiceDispatcher();
+  return RunServiceDispatcher([] { RunEngine(std::string()); });
 }
 
 }  // namespace

@@ -1,17 +1,19 @@
 #include "service/service_host.h"
 
-#include "capture/engine.h"
 #include "log/log_file.h"
 
-#include <boost/bind/bind.hpp>
-
 #include <cstdio>
+#include <utility>
 
 const std::string serviceName = "Tillwire";
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 boost::thread engineThread;
 
 namespace {
+
+// The work that ServiceMain runs; set by RunServiceDispatcher before the
+// dispatcher can call ServiceMain.
+ServiceWork serviceWork;
 
 const DWORD kNoError = 0;
 const DWORD kStateWaitHintMs = 5000;
@@ -29,10 +31,10 @@ void PrintConsoleHelp() {
   std::printf("    sc start %s\n", serviceName.c_str());
 }
 
-// Starts the engine on engineThread; false when no thread could be made.
+// Starts the work on engineThread; false when no thread could be made.
 bool StartEngineThread() {
   try {
-    engineThread = boost::thread(boost::bind(&RunEngine, std::string()));
+    engineThread = boost::thread(serviceWork);
   } catch (const boost::thread_resource_error&) {
     return false;
   }
@@ -50,7 +52,8 @@ void StopEngine() {
 
 }  // namespace
 
-int RunServiceDispatcher() {
+int RunServiceDispatcher(ServiceWork work) {
+  serviceWork = std::move(work);
   const SERVICE_TABLE_ENTRYA table[] = {
       {const_cast<LPSTR>(serviceName.c_str()), &ServiceMain},
       {nullptr, nullptr},
@@ -135,7 +138,7 @@ void LogEvent(const char* source, const char* message, WORD type) {
 void LogErrorEvent(const char* source, const char* message, DWORD code) {
   // A message too long for the entry is cut, never overrun.
   char text[kEventTextSize];
-  if (std::snprintf(text, sizeof text, text::kErrorCodeSuffix, message,
+  if (std::snprintf(text, sizeof text, text::kErrorEventFormat, message,
                     static_cast<unsigned long>(code)) < 0) {
     return;
   }

@@ -9,6 +9,7 @@
 
 #include <boost/thread/thread.hpp>
 
+#include <functional>
 #include <string>
 
 namespace text {
@@ -23,8 +24,13 @@ inline constexpr char kUnknownStartError[] = "Unknown error while starting the s
 inline constexpr char kRegisterHandlerFailed[] =
     "ServiceMain call to RegisterServiceCtrlHandler() failed";
 inline constexpr char kStopRequest[] = "Received Stop request from Service Control Manager";
-inline constexpr char kErrorCodeSuffix[] = "%s  Error code=0x%08lx";
+inline constexpr char kErrorEventFormat[] = "%s  Error code=0x%08lx";
 }  // namespace text
+
+// What the service does while it runs, on a thread of its own: in the program,
+// the engine's live capture. It must end soon after that thread is
+// interrupted (boost::thread::interrupt); it may also end by itself.
+using ServiceWork = std::function<void()>;
 
 // The service's name for the service manager and its event-log source.
 extern const std::string serviceName;
@@ -33,16 +39,17 @@ extern SERVICE_STATUS_HANDLE statusHandle;
 extern boost::thread engineThread;
 
 // Hands the calling thread to the service manager until the service has
-// stopped; returns 0 then, or the error code of a dispatcher that could not
-// start (1063 when started from a console, after printing how to install).
-int RunServiceDispatcher();
+// stopped, the service running work; returns 0 then, or the error code of a
+// dispatcher that could not start (1063 when started from a console, after
+// printing how to install).
+int RunServiceDispatcher(ServiceWork work);
 
-// The service: registers the control handler, reports start pending, runs the
-// engine (live capture) on engineThread and reports running.
+// The service: registers the control handler, reports start pending, runs
+// the dispatcher's work on engineThread and reports running.
 void WINAPI ServiceMain(DWORD argumentCount, LPSTR* arguments);
 
-// Stop and shutdown stop the engine and report stopped; interrogate is
-// ignored; any other control is reported as an error event.
+// Stop and shutdown interrupt the work, wait for its end and report stopped;
+// interrogate is ignored; any other control is reported as an error event.
 void WINAPI ServiceControlHandler(DWORD control);
 
 // Reports a state to the service manager: own-process service, no controls

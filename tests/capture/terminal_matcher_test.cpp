@@ -1,13 +1,12 @@
+#include "capture/engine.h"
 #include "capture/frame_decoder.h"
 #include "capture/terminal_matcher.h"
-#include "config/configuration.h"
 #include "support/frame_builder.h"
 #include "support/nvr_client.h"
-#include "support/temp_directory.h"
+#include "support/terminal_tables.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <random>
 
 namespace {
@@ -31,35 +30,34 @@ TEST(ParseText, AcceptsOnlyThePrintedForm) {
 
 class MatcherTest : public testing::Test {
  protected:
-  // Builds the terminal table from Terminal elements of one Network element.
-  void Configure(const std::string& terminals) {
-    TempDirectory directory;
-    WriteFile(directory.Path() + "Tillwire.xml", "<Root><Network><NVR Address=\"127.0.0.1\"/>" +
-                                                     terminals + "</Network></Root>");
-    configuration = LoadConfiguration(directory.Path() + "Tillwire.xml");
-    tables = BuildTables(*configuration.document, eventQueue);
-    matcher.reset(new TerminalMatcher(tables.terminalTable));
+  // A table of terminals with these filters, in any order, and no listeners;
+  // as in the configuration, a terminal needs an address.
+  void Configure(const std::vector<TerminalFilter>& filters) {
+    std::vector<TerminalRecord> records;
+    for (const TerminalFilter& filter : filters) {
+      if (filter.srcAddress.empty() && filter.dstAddress.empty()) continue;
+      records.push_back(RecordOf(filter, std::to_string(records.size())));
+    }
+    matcher.reset();
+    table = TableOf(records);
+    matcher.reset(new TerminalMatcher(table));
   }
   std::string Match(const char* src, const char* dst, std::uint16_t srcPort,
                     std::uint16_t dstPort) {
     const Terminal* terminal = matcher->FindTerminal(
         PacketKey{*ParseIpv4Text(src), *ParseIpv4Text(dst), srcPort, dstPort});
-    return terminal ? TerminalKey(terminal->srcAddress, terminal->srcPort,
-                                  terminal->dstAddress, terminal->dstPort)
-                    : "none";
+    return terminal ? TerminalKey(terminal->record.filter) : "none";
   }
 
-  boost::asio::io_service eventQueue;
-  Configuration configuration;
-  Tables tables;
+  TerminalTable table;
   std::unique_ptr<TerminalMatcher> matcher;
 };
 
 TEST_F(MatcherTest, FirstAcceptingTerminalInKeyOrderWins) {
-  Configure(R"(<Terminal DstAddress="192.168.10.40" DstPort="9100" NvrPort="0"/>
-               <Terminal SrcAddress="192.168.10.31" NvrPort="00"/>
-               <Terminal SrcAddress="192.168.10.32" SrcPort="09100" NvrPort="000"/>
-               <Terminal SrcAddress="192.168.10.33" DstAddress="192.168.010.40" NvrPort="0000"/>)");
+  Configure({{"", "192.168.10.40", "", "9100"},
+             {"192.168.10.31", "", "", ""},
+             {"192.168.10.32", "", "09100", ""},
+             {"192.168.10.33", "192.168.010.40", "", ""}});
   EXPECT_EQ(Match("192.168.10.31", "192.168.10.40", 49152, 9100), "192.168.10.31:::");
   EXPECT_EQ(Match("192.168.10.99", "192.168.10.40", 49152, 9100), "::192.168.10.40:9100");
   EXPECT_EQ(Match("192.168.10.40", "192.168.10.99", 9100, 49152), "none") << "a reply";
@@ -72,23 +70,18 @@ TEST_F(MatcherTest, FirstAcceptingTerminalInKeyOrderWins) {
 // What the terminal table means, said the slow way: print the packet's four
 // texts and walk the table in key order.
 const Terminal* ReferenceMatch(const TerminalTable& table, const PacketKey& packet) {
-  char src[16], dst[16], srcPort[6], dstPort[6];
-  const auto print = [](char* out, std::uint32_t a) {
-    std::snprintf(out, 16, "%d.%d.%d.%d", int(a >> 24), int((a >> 16) & 255), int((a >> 8) & 255),
-                  int(a & 255));
-  };
-  print(src, packet.srcAddress);
-  print(dst, packet.dstAddress);
-  std::snprintf(srcPort, sizeof srcPort, "%d", packet.srcPort);
-  std::snprintf(dstPort, sizeof dstPort, "%d", packet.dstPort);
-  const auto accepts = [](const std::string& filter, const char* text) {
+  const std::string src = Ipv4Text(packet.srcAddress);
+  const std::string dst = Ipv4Text(packet.dstAddress);
+  const std::string srcPort = std::to_string(packet.srcPort);
+  const std::string dstPort = std::to_string(packet.dstPort);
+  const auto accepts = [](const std::string& filter, const std::string& text) {
     return filter.empty() || filter == text;
   };
   for (const auto& entry : table) {
-    const Terminal& t = *entry.second;
+    const TerminalFilter& t = entry.second->record.filter;
     if (accepts(t.srcAddress, src) && accepts(t.dstAddress, dst) && accepts(t.srcPort, srcPort) &&
         accepts(t.dstPort, dstPort)) {
-      return &t;
+      return entry.second.get();
     }
   }
   return nullptr;
@@ -104,17 +97,15 @@ TEST_F(MatcherTest, AgreesWithTheTextWalkOnRandomTables) {
     return pool[std::uniform_int_distribution<std::size_t>(0, std::size(pool) - 1)(random)];
   };
   for (int round = 0; round < 20; ++round) {
-    std::string terminals;
+    std::vector<TerminalFilter> filters;
     for (int i = 0; i < 25; ++i) {
-      terminals += std::string("<Terminal SrcAddress=\"") + pick(addresses) + "\" DstAddress=\"" +
-                   pick(addresses) + "\" SrcPort=\"" + pick(ports) + "\" DstPort=\"" +
-                   pick(ports) + "\" NvrPort=\"0x" + std::to_string(i) + "\"/>";
+      filters.push_back({pick(addresses), pick(addresses), pick(ports), pick(ports)});
     }
-    Configure(terminals);
+    Configure(filters);
     for (int i = 0; i < 500; ++i) {
       const PacketKey packet{pick(packetAddresses), pick(packetAddresses), pick(packetPorts),
                              pick(packetPorts)};
-      ASSERT_EQ(matcher->FindTerminal(packet), ReferenceMatch(tables.terminalTable, packet))
+      ASSERT_EQ(matcher->FindTerminal(packet), ReferenceMatch(table, packet))
           << "round " << round << " packet " << i;
     }
   }
@@ -122,10 +113,14 @@ TEST_F(MatcherTest, AgreesWithTheTextWalkOnRandomTables) {
 
 // A packet goes to one NVR at most: the winning terminal takes it even when
 // its NVR is not connected.
-TEST_F(MatcherTest, ProcessFrameSendsToTheWinnerOnly) {
-  Configure(R"(<Terminal SrcAddress="192.168.10.31" NvrPort="0"/>
-               <Terminal DstAddress="192.168.10.40" NvrPort="00"/>)");
-  const TerminalConnection& second = *tables.terminalTable.at("::192.168.10.40:")->channel;
+TEST(ProcessFrame, SendsToTheWinnerOnly) {
+  boost::asio::io_service eventQueue;
+  const TerminalTable table =
+      TableOf({RecordOf({"192.168.10.31", "", "", ""}, "0"),
+               RecordOf({"", "192.168.10.40", "", ""}, "00")},
+              ListenersOn(eventQueue));
+  const TerminalMatcher matcher(table);
+  const TerminalConnection& second = *table.at("::192.168.10.40:")->nvrConnection;
   NvrClient nvr(eventQueue, second.ListeningEndpoint().port());
   ASSERT_TRUE(PollUntil(eventQueue, [&] { return nvr.Connected(); }));
   for (const unsigned short port : {80, 81}) {  // both to the first terminal, never connected
@@ -133,15 +128,15 @@ TEST_F(MatcherTest, ProcessFrameSendsToTheWinnerOnly) {
     fields.payload = "swallowed";
     fields.dstPort = port;
     const std::vector<unsigned char> frame = BuildFrame(fields);
-    EXPECT_TRUE(ProcessFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), *matcher));
+    EXPECT_TRUE(ProcessFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), matcher));
   }
   FrameFields fields;
   fields.srcAddress = 0xC0A80A63;  // 192.168.10.99
   fields.payload = "delivered";
   const std::vector<unsigned char> frame = BuildFrame(fields);
-  EXPECT_TRUE(ProcessFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), *matcher));
+  EXPECT_TRUE(ProcessFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), matcher));
   const std::vector<unsigned char> arp = ArpFrame();
-  EXPECT_FALSE(ProcessFrame(arp.data(), static_cast<std::uint32_t>(arp.size()), *matcher));
+  EXPECT_FALSE(ProcessFrame(arp.data(), static_cast<std::uint32_t>(arp.size()), matcher));
   ASSERT_TRUE(PollUntil(eventQueue, [&] { return nvr.Received().size() >= 9; }));
   EXPECT_EQ(nvr.Received(), "delivered");
 }

@@ -1,3 +1,4 @@
+#include "capture/engine.h"
 #include "config/configuration.h"
 #include "support/log_watch.h"
 #include "support/nvr_client.h"
@@ -18,20 +19,31 @@ std::string WriteConfiguration(const TempDirectory& directory, const std::string
 // What a test compares of a built terminal table: key and admitted NVR, in order.
 std::vector<std::pair<std::string, std::string>> Summary(const TerminalTable& table) {
   std::vector<std::pair<std::string, std::string>> summary;
-  for (const auto& entry : table) summary.emplace_back(entry.first, entry.second->nvrAddress);
+  for (const auto& entry : table) summary.emplace_back(entry.first, entry.second->record.nvrAddress);
   return summary;
 }
 
-// The log lines a user would act on: every line but the listeners' creation.
-std::vector<std::string> Messages(const LogWatch& watch) {
-  std::vector<std::string> messages = watch.Texts();
-  messages.erase(std::remove_if(messages.begin(), messages.end(),
-                                [](const std::string& text) {
-                                  return text.rfind(text::kCreatingTerminalConnection, 0) == 0;
-                                }),
-                 messages.end());
-  return messages;
+// The configuration of a file that loads.
+Configuration Read(const std::string& path) {
+  OrStartFailure<Configuration> result = ReadConfiguration(path);
+  if (const StartFailure* failure = std::get_if<StartFailure>(&result)) {
+    ADD_FAILURE() << "did not load: " << failure->lines.front();
+    return Configuration{std::unique_ptr<TiXmlDocument>(new TiXmlDocument()), std::nullopt};
+  }
+  return std::move(std::get<Configuration>(result));
 }
+
+// Records what the walk hands to the listener factory, in order, and makes
+// no listener.
+struct RecordingFactory {
+  ListenerFactory Factory() {
+    return [this](const TerminalRecord& record) {
+      made.push_back(TerminalKey(record.filter));
+      return std::unique_ptr<TerminalConnection>();
+    };
+  }
+  std::vector<std::string> made;
+};
 
 TEST(Configuration, WorkedExample) {
   const std::string first = std::to_string(FreePort());
@@ -46,11 +58,11 @@ TEST(Configuration, WorkedExample) {
   </Network>
 </Tillwire>)");
   LogWatch watch;
-  const Configuration configuration = LoadConfiguration(path);
+  const Configuration configuration = Read(path);
   EXPECT_EQ(configuration.adapterAddress, std::optional<std::string>("192.168.10.2"));
 
   boost::asio::io_service eventQueue;
-  const Tables tables = BuildTables(*configuration.document, eventQueue);
+  const Tables tables = BuildTables(*configuration.document, ListenersOn(eventQueue));
   using Entry = std::pair<std::string, std::string>;
   EXPECT_EQ(Summary(tables.terminalTable),
             (std::vector<Entry>{{"192.168.10.31:::", "1.2.3.4"},
@@ -58,9 +70,9 @@ TEST(Configuration, WorkedExample) {
   ASSERT_EQ(tables.nvrTable.size(), 1u);
   EXPECT_EQ(tables.nvrTable.at("1.2.3.4")->address, "1.2.3.4");
   const Terminal& terminal = *tables.terminalTable.at("192.168.10.31:::");
-  EXPECT_EQ(terminal.srcAddress, "192.168.10.31");
-  EXPECT_EQ(terminal.nvrPort, first);
-  EXPECT_EQ(std::to_string(terminal.channel->ListeningEndpoint().port()), first);
+  EXPECT_EQ(terminal.record.filter.srcAddress, "192.168.10.31");
+  EXPECT_EQ(terminal.record.nvrPort, first);
+  EXPECT_EQ(std::to_string(terminal.nvrConnection->ListeningEndpoint().port()), first);
   EXPECT_EQ(watch.Texts(), (std::vector<std::string>{
                                "Creating terminal connection: 1.2.3.4:" + first,
                                "Creating terminal connection: 1.2.3.4:" + second,
@@ -85,12 +97,10 @@ TEST(Configuration, AdapterAddressComesFromTheLastNetworkElement) {
     TempDirectory directory;
     const std::string path =
         WriteConfiguration(directory, std::string("<Root>") + c.body + "</Root>");
-    EXPECT_EQ(LoadConfiguration(path).adapterAddress, c.expected);
+    EXPECT_EQ(Read(path).adapterAddress, c.expected);
   }
 }
 
-// NvrPort texts that all mean "a port the system picks", so that these cases
-// never collide with a port in use on the machine.
 TEST(Configuration, TablesFollowTheFileRules) {
   using Entry = std::pair<std::string, std::string>;
   struct Case {
@@ -145,13 +155,17 @@ TEST(Configuration, TablesFollowTheFileRules) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDirectory directory;
-    const Configuration configuration = LoadConfiguration(
-        WriteConfiguration(directory, std::string("<Root>") + c.body + "</Root>"));
+    const Configuration configuration =
+        Read(WriteConfiguration(directory, std::string("<Root>") + c.body + "</Root>"));
     LogWatch watch;
-    boost::asio::io_service eventQueue;
-    const Tables tables = BuildTables(*configuration.document, eventQueue);
+    RecordingFactory factory;
+    const Tables tables = BuildTables(*configuration.document, factory.Factory());
     EXPECT_EQ(Summary(tables.terminalTable), c.terminals);
-    EXPECT_EQ(Messages(watch), c.messages);
+    EXPECT_EQ(watch.Texts(), c.messages);
+    std::vector<std::string> keys;
+    for (const auto& terminal : c.terminals) keys.push_back(terminal.first);
+    std::sort(factory.made.begin(), factory.made.end());
+    EXPECT_EQ(factory.made, keys) << "one listener for each terminal in the table";
   }
 }
 
@@ -160,21 +174,21 @@ TEST(Configuration, TablesFollowTheFileRules) {
 TEST(Configuration, SamePortWrittenTwoWaysGivesTwoTerminals) {
   const std::string port = std::to_string(FreePort());
   TempDirectory directory;
-  const Configuration configuration = LoadConfiguration(WriteConfiguration(
+  const Configuration configuration = Read(WriteConfiguration(
       directory, R"(<Root><Network><Terminal SrcAddress="10.0.0.1" NvrPort=")" + port +
                      R"("/><Terminal SrcAddress="10.0.0.2" NvrPort="0)" + port +
                      R"("/></Network></Root>)"));
   LogWatch watch;
   boost::asio::io_service eventQueue;
-  const Tables tables = BuildTables(*configuration.document, eventQueue);
+  const Tables tables = BuildTables(*configuration.document, ListenersOn(eventQueue));
   EXPECT_EQ(tables.terminalTable.size(), 2u);
-  const std::vector<std::string> messages = Messages(watch);
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].rfind("Acceptor bind failed: Port 0" + port + " Error: ", 0), 0u)
-      << messages[0];
+  const std::vector<std::string> messages = watch.Texts();
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages[2].rfind("Acceptor bind failed: Port 0" + port + " Error: ", 0), 0u)
+      << messages[2];
 }
 
-TEST(ConfigurationDeathTest, UnusableFileEndsTheProcess) {
+TEST(Configuration, UnusableFileGivesItsExitCodeAndMessage) {
   struct Case {
     const char* name;
     const char* content;  // null: no file at all
@@ -196,8 +210,12 @@ TEST(ConfigurationDeathTest, UnusableFileEndsTheProcess) {
     const std::string path = directory.Path() + "Tillwire.xml";
     if (c.content != nullptr) WriteFile(path, c.content);
     LogWatch watch;
-    EXPECT_EXIT(LoadConfiguration(path), testing::ExitedWithCode(ExitStatus(c.exitCode)), "");
-    EXPECT_EQ(watch.Texts(), std::vector<std::string>{c.message});
+    const OrStartFailure<Configuration> result = ReadConfiguration(path);
+    const StartFailure* failure = std::get_if<StartFailure>(&result);
+    ASSERT_NE(failure, nullptr);
+    EXPECT_EQ(failure->exitCode, c.exitCode);
+    EXPECT_EQ(failure->lines, std::vector<std::string>{c.message});
+    EXPECT_TRUE(watch.Texts().empty()) << "the caller logs it";
   }
 }
 
@@ -213,12 +231,11 @@ TEST(Configuration, HostileFileGivesACleanTable) {
   }
   body += "</Network></Root>";
   TempDirectory directory;
-  const Configuration configuration = LoadConfiguration(WriteConfiguration(directory, body));
-  boost::asio::io_service eventQueue;
-  const Tables tables = BuildTables(*configuration.document, eventQueue);
+  const Configuration configuration = Read(WriteConfiguration(directory, body));
+  const Tables tables = BuildTables(*configuration.document, nullptr);
   EXPECT_EQ(tables.terminalTable.size(), static_cast<std::size_t>(many + 2));
   EXPECT_EQ(tables.terminalTable.count(hugeAddress + ":::"), 1u);
-  EXPECT_EQ(tables.terminalTable.at("\xe5\x9c\xb0\xe5\x9d\x80:::")->nvrAddress, "\xc3\xa9\xff");
+  EXPECT_EQ(tables.terminalTable.at("\xe5\x9c\xb0\xe5\x9d\x80:::")->record.nvrAddress, "\xc3\xa9\xff");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "support/log_watch.h"
 #include "support/nvr_client.h"
 #include "support/reading_nvr.h"
+#include "support/terminal_tables.h"
 #include "support/temp_directory.h"
 
 #include <gtest/gtest.h>
@@ -17,14 +18,11 @@ TEST(PlaybackPacing, SlowNvrsGetEverythingAndAStuckOneCostsOthersNothing) {
   const char* ports[] = {"0slow", "0stuck", "0fast"};  // all mean: a port the system picks
   boost::asio::io_service eventQueue;
   const boost::asio::io_service::work keepServing(eventQueue);
-  TerminalTable table;
-  for (int t = 0; t < 3; ++t) {
-    table.emplace(TerminalKey(sources[t], "", "", ""),
-                  std::unique_ptr<Terminal>(new Terminal(eventQueue, sources[t], "", "", "",
-                                                         "127.0.0.1", ports[t])));
-  }
+  std::vector<TerminalRecord> records;
+  for (int t = 0; t < 3; ++t) records.push_back(RecordOf({sources[t], "", "", ""}, ports[t]));
+  TerminalTable table = TableOf(records, ListenersOn(eventQueue));
   const auto port = [&table](const char* source) {
-    return table.at(TerminalKey(source, "", "", ""))->channel->ListeningEndpoint().port();
+    return table.at(TerminalKey({source, "", "", ""}))->nvrConnection->ListeningEndpoint().port();
   };
 
   TempDirectory directory;
@@ -45,12 +43,7 @@ TEST(PlaybackPacing, SlowNvrsGetEverythingAndAStuckOneCostsOthersNothing) {
   ReadingNvr slow(port(sources[0]), 65536, std::chrono::microseconds(2000));
   ReadingNvr stuck(port(sources[1]), 0);
   ReadingNvr fast(port(sources[2]));
-  ASSERT_TRUE(PollUntil(eventQueue, [&] {
-    for (const auto& entry : table) {
-      if (!entry.second->channel->Send(reinterpret_cast<const unsigned char*>(""), 0)) return false;
-    }
-    return true;
-  }));
+  ASSERT_TRUE(PollUntil(eventQueue, [&] { return AllNvrsConnected(table); }));
 
   char errorText[PCAP_ERRBUF_SIZE];
   pcap_t* handle = pcap_open_offline((directory.Path() + "paced.pcap").c_str(), errorText);

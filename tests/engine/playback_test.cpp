@@ -1,5 +1,6 @@
-// The engine end to end: the program run from its own directory on a capture
-// file, with NVRs connecting on loopback during its wait.
+// Playback end to end: the program run from its own directory as
+// "tillwire -f capture.pcap", with NVRs connecting on loopback during its
+// wait; what a user sees is checked: exit status, console and log.
 #include "capture/engine.h"
 #include "config/configuration.h"
 #include "support/capture_writer.h"
@@ -11,29 +12,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <thread>
 
 namespace {
 
-// The program under test, and how to start it: the native engine driver, or
-// the Windows build's one through Wine when TILLWIRE_WINDOWS_ENGINE_DRIVER
-// names it (Wine takes the Linux paths of the capture files as they are).
-struct Program {
-  std::string executable;
-  std::string launcher;
-};
-
-Program ProgramUnderTest() {
-  if (const char* windows = std::getenv("TILLWIRE_WINDOWS_ENGINE_DRIVER")) {
-    return Program{windows, "wine"};
-  }
-  return Program{TILLWIRE_ENGINE_DRIVER, ""};
+// What the console shows for a playback of the file (in text mode, so with
+// the platform's line ends).
+std::string PlaybackConsole(const std::string& capture) {
+  return std::string("Running in command line file playback mode") + kFileLineEnd +
+         "Playing back file " + capture + kFileLineEnd;
 }
 
 class PlaybackTest : public testing::Test {
  protected:
-  PlaybackTest() : program(ProgramUnderTest()), run(program.executable, program.launcher) {}
+  PlaybackTest() : run(TILLWIRE_PROGRAM) {}
 
   // Connects to a terminal's port as soon as the program listens there.
   std::unique_ptr<NvrClient> ConnectNvr(unsigned short port) {
@@ -54,7 +46,6 @@ class PlaybackTest : public testing::Test {
     return std::find(texts.begin(), texts.end(), text) != texts.end();
   }
 
-  Program program;
   ProgramDirectoryFixture run;
   boost::asio::io_service eventQueue;
 };
@@ -105,7 +96,7 @@ TEST_F(PlaybackTest, NvrsReceiveExactlyTheirTerminalsBytes) {
     }
   }
   const std::string capturePath = run.Path() + "capture.pcap";
-  run.Start({capturePath});
+  run.Start({"-f", capturePath});
 
   auto nvrA = ConnectNvr(static_cast<unsigned short>(std::stoi(portA)));
   ASSERT_TRUE(PollUntil(eventQueue, [&] {
@@ -115,11 +106,12 @@ TEST_F(PlaybackTest, NvrsReceiveExactlyTheirTerminalsBytes) {
   ASSERT_TRUE(PollUntil(
       eventQueue, [&] { return nvrA->Closed() && nvrB->Closed(); }, std::chrono::seconds(30)));
   EXPECT_EQ(run.Wait(std::chrono::seconds(10)), 0);
+  EXPECT_EQ(run.StandardOutput(), PlaybackConsole(capturePath));
 
   EXPECT_TRUE(nvrA->Received() == expectedA) << nvrA->Received().size() << " bytes";
   EXPECT_TRUE(nvrB->Received() == expectedB) << nvrB->Received().size() << " bytes";
   EXPECT_EQ(run.LogTexts(), (std::vector<std::string>{
-                                std::string(text::kStartBanner) + "1.2.6.72482",
+                                std::string(text::kStartBannerPrefix) + TILLWIRE_VERSION,
                                 "Playing from file://" + capturePath,
                                 "Creating terminal connection: 127.0.0.1:" + portA,
                                 "Creating terminal connection: 127.0.0.1:" + portB,
@@ -131,6 +123,8 @@ TEST_F(PlaybackTest, NvrsReceiveExactlyTheirTerminalsBytes) {
                             }));
 }
 
+// A run that cannot start ends the process with its code; one without a
+// terminal ends in order, and the process with 0.
 TEST_F(PlaybackTest, FatalStartsEndTheProcessWithTheirCode) {
   struct Case {
     const char* name;
@@ -145,21 +139,21 @@ TEST_F(PlaybackTest, FatalStartsEndTheProcessWithTheirCode) {
       {"no root element", "<?xml version=\"1.0\"?>", true, -2,
        {"Failed to get config root element. Exiting."}},
       {"no capture file", valid, false, -1, {"Unable to open the file: %s"}},
-      {"no terminal", "<T><Network><Terminal NvrPort=\"0\"/></Network></T>", true,
-       kNoTerminalsResult,
+      {"no terminal", "<T><Network><Terminal NvrPort=\"0\"/></Network></T>", true, 0,
        {"Playing from %s", text::kInvalidTerminal, "No terminals were configured correctly. Exiting."}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ProgramDirectoryFixture fatal(program.executable, program.launcher);
+    ProgramDirectoryFixture fatal(TILLWIRE_PROGRAM);
     if (c.configuration) fatal.WriteConfiguration(c.configuration);
     const std::string capture = fatal.Path() + "capture.pcap";
     if (c.captureExists) CaptureWriter{capture};
     const std::string source = "file://" + capture;
-    fatal.Start({capture});
+    fatal.Start({"-f", capture});
     EXPECT_EQ(fatal.Wait(std::chrono::seconds(30)), ExitStatus(c.exitCode));
+    EXPECT_EQ(fatal.StandardOutput(), PlaybackConsole(capture));
 
-    std::vector<std::string> expected{std::string(text::kStartBanner) + text::kVersion};
+    std::vector<std::string> expected{std::string(text::kStartBannerPrefix) + text::kVersion};
     for (std::string line : c.afterBanner) {
       const std::size_t at = line.find("%s");
       if (at != std::string::npos) line.replace(at, 2, source);

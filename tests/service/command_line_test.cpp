@@ -1,187 +1,84 @@
-// The program itself, run from a program directory of the test's own.
-#include "support/capture_writer.h"
+// The command line against the scripted Windows API: which mode the first
+// argument chooses, and what each mode prints and returns.
+#include "service/process_entry.h"
 #include "support/console_texts.h"
-#include "support/log_watch.h"
-#include "support/program_run.h"
+#include "support/fake_windows.h"
 
-#include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <thread>
+#include <string>
+#include <vector>
 
 namespace {
 
-bool LogFileExists(const ProgramDirectoryFixture& program) {
-  return boost::filesystem::exists(program.Path() + "Tillwire.log");
+// The command line on top of the installer and the dispatcher.
+int Entry(std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), "tillwire");
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(&argument[0]);
+  return ProcessEntry(static_cast<int>(argv.size()), argv.data());
 }
 
-TEST(Program, ModesThatLogNothingCreateNoLogFile) {
+std::string Usage() {
+  testing::internal::CaptureStdout();
+  PrintUsage();
+  return testing::internal::GetCapturedStdout();
+}
+
+TEST(CommandLine, ChoosesTheModeByTheFirstArgumentOnly) {
+  const std::string usage = kExpectedUsage;
+  EXPECT_EQ(Usage(), usage);
   struct Case {
     std::vector<std::string> arguments;
     int status;
-    std::string console;
+    std::string console;  // "" unless checked whole
+    bool installs;
   };
   const Case cases[] = {
-      {{}, ExitStatus(1063),
-       std::string("Must be run with command line options or installed as a service\n\n") +
-           kExpectedUsage + kExpectedConsoleHelp},
-      {{"install"}, ExitStatus(1063),
-       std::string("Must be run with command line options or installed as a service\n\n") +
-           kExpectedUsage + kExpectedConsoleHelp},
-      {{"--install"}, 0, kExpectedUsage},
-      {{"-"}, 0, kExpectedUsage},
-      {{"-f"}, 0,
-       "Running in command line file playback mode\nNo file name provided with -f option\n"},
+      {{"-install"}, 0, "Service installed successfully\n", true},
+      {{"/Install", "ignored"}, 0, "Service installed successfully\n", true},
+      {{"-INSTALL"}, 0, "Service installed successfully\n", true},
+      {{"--install"}, 0, usage, false},
+      {{"-"}, 0, usage, false},
+      {{"/nonsense"}, 0, usage, false},
+      {{"-uninstall"}, 0, "The service is not installed\n", false},
+      {{"/F"}, 0, "Running in command line file playback mode\nNo file name provided with -f option\n",
+       false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.arguments.empty() ? "(none)" : c.arguments.front());
-    ProgramDirectoryFixture program(TILLWIRE_PROGRAM);
-    program.Start(c.arguments);
-    EXPECT_EQ(program.Wait(std::chrono::seconds(30)), c.status);
-    EXPECT_EQ(program.StandardOutput(), c.console);
-    EXPECT_FALSE(LogFileExists(program));
+    SCOPED_TRACE(c.arguments.front());
+    FakeWindows windows;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Entry(c.arguments), c.status);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.console);
+    EXPECT_EQ(windows.Services().count("Tillwire"), c.installs ? 1u : 0u);
   }
 }
 
-TEST(Program, PlaysBackTheFileNamedAfterF) {
-  ProgramDirectoryFixture program(TILLWIRE_PROGRAM);
-  program.WriteConfiguration(
-      R"(<T><Network><Terminal SrcAddress="10.0.0.1" NvrPort="0"/></Network></T>)");
-  const std::string capture = program.Path() + "empty.pcap";
-  CaptureWriter{capture};
-  program.Start({"/F", capture, "ignored"});
-  EXPECT_EQ(program.Wait(std::chrono::seconds(60)), 0);
-  EXPECT_EQ(program.StandardOutput(),
-            "Running in command line file playback mode\nPlaying back file " + capture + "\n");
-  EXPECT_EQ(program.LogTexts(), (std::vector<std::string>{
-                                    "------ Starting Tillwire version 1.2.6.72482",
-                                    "Playing from file://" + capture,
-                                    "Creating terminal connection: :0",
-                                    "EOF: ",
-                                    "Exiting.",
-                                }));
+TEST(CommandLine, InstallFailureAddsItsConsoleLine) {
+  FakeWindows windows;
+  windows.Fail("CreateServiceA", ERROR_ACCESS_DENIED);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Entry({"-install"}), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Error installing service.  See the application log for details.\n");
 }
 
-// Installs the program as a systemd unit for real, and removes it again.
-TEST(Program, InstallsAndRemovesItsSystemdUnit) {
-  const std::string unit = "/etc/systemd/system/Tillwire.service";
-  if (geteuid() != 0) GTEST_SKIP() << "installing a unit needs root";
-  if (boost::filesystem::exists(unit)) GTEST_SKIP() << unit << " exists: not touching it";
-  ProgramDirectoryFixture program(TILLWIRE_PROGRAM);
-
-  program.Start({"-install"});
-  ASSERT_EQ(program.Wait(std::chrono::seconds(30)), 0) << program.StandardOutput();
-  EXPECT_EQ(program.StandardOutput(), "Service installed successfully\n");
-  const std::string contents = ReadFile(unit);
-  for (const std::string& line :
-       {std::string("Description=Corvane Tillwire service"), std::string("Type=notify"),
-        "ExecStart=" + program.Program(), std::string("Restart=on-failure"),
-        std::string("RestartSec=60"), std::string("WantedBy=multi-user.target")}) {
-    EXPECT_NE(contents.find(line + "\n"), std::string::npos) << line << " in\n" << contents;
+TEST(CommandLine, WithoutAnOptionTheDispatcherDecides) {
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{}, std::vector<std::string>{"install"}}) {
+    FakeWindows windows;
+    windows.Fail("StartServiceCtrlDispatcherA", ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+    const std::string usage = Usage();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Entry(arguments), 1063);
+    const std::string console = testing::internal::GetCapturedStdout();
+    const std::string head =
+        "Must be run with command line options or installed as a service\n\n" + usage +
+        "This application is designed to be run as a Windows service.\n";
+    EXPECT_EQ(console.substr(0, head.size()), head);
+    EXPECT_EQ(windows.Services().count("Tillwire"), 0u);
   }
-
-  program.Start({"-install"});
-  EXPECT_EQ(program.Wait(std::chrono::seconds(30)), 0);
-  EXPECT_EQ(program.StandardOutput(), "The service is already installed\n");
-
-  program.Start({"-uninstall"});
-  EXPECT_EQ(program.Wait(std::chrono::seconds(30)), 0);
-  EXPECT_EQ(program.StandardOutput(), "Service uninstalled successfully\n");
-  EXPECT_FALSE(boost::filesystem::exists(unit));
-  EXPECT_EQ(program.LogTexts(), (std::vector<std::string>{"Installed service.", "Deleted service."}));
-}
-
-}  // namespace
-
-namespace {
-
-// A socket in the role of systemd's notify socket.
-class NotifySocket {
- public:
-  explicit NotifySocket(const std::string& path) : path(path) {
-    descriptor = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path.copy(address.sun_path, sizeof address.sun_path - 1);
-    bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  }
-  ~NotifySocket() { close(descriptor); }
-
-  // The next message, or "" when none came in time.
-  std::string Next(std::chrono::milliseconds limit) {
-    pollfd ready{descriptor, POLLIN, 0};
-    if (poll(&ready, 1, static_cast<int>(limit.count())) <= 0) return std::string();
-    char message[4096];
-    const ssize_t size = recv(descriptor, message, sizeof message, 0);
-    return size > 0 ? std::string(message, static_cast<std::size_t>(size)) : std::string();
-  }
-
-  const std::string path;
-
- private:
-  int descriptor;
-};
-
-// The exit status of a child, or -1000 when it has not ended in time.
-int WaitForExit(pid_t child, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  int status = 0;
-  while (waitpid(child, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) return -1000;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
-}
-
-// Started by systemd, the program is a notify service: it says when it is
-// ready, and SIGTERM (stop, and shutdown) runs the whole stop sequence.
-TEST(Program, RunsAsANotifyServiceAndStopsOnSigterm) {
-  if (geteuid() != 0) GTEST_SKIP() << "the engine's live capture needs root";
-  ProgramDirectoryFixture program(TILLWIRE_PROGRAM);
-  program.WriteConfiguration(
-      R"(<T><Network SniffAdapterAddress="127.0.0.1"><NVR Address="127.0.0.1"/>
-         <Terminal SrcAddress="10.9.9.9" NvrPort="0"/></Network></T>)");
-  NotifySocket notify(program.Path() + "notify");
-  const pid_t child = fork();
-  if (child == 0) {
-    setenv("NOTIFY_SOCKET", notify.path.c_str(), 1);
-    execl(program.Program().c_str(), program.Program().c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  EXPECT_EQ(notify.Next(std::chrono::seconds(10)), "STATUS=Starting\nEXTEND_TIMEOUT_USEC=5000000");
-  EXPECT_EQ(notify.Next(std::chrono::seconds(10)), "READY=1\nSTATUS=Running");
-  const auto engineListens = [&program] {
-    const std::vector<std::string> texts = program.LogTexts();
-    return std::find(texts.begin(), texts.end(), "Creating terminal connection: 127.0.0.1:0") !=
-           texts.end();
-  };
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!engineListens() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-
-  const auto stop = std::chrono::steady_clock::now();
-  kill(child, SIGTERM);
-  EXPECT_EQ(notify.Next(std::chrono::seconds(5)), "STOPPING=1\nSTATUS=Stopping");
-  EXPECT_EQ(notify.Next(std::chrono::seconds(5)), "STATUS=Stopped");
-  EXPECT_EQ(WaitForExit(child, std::chrono::seconds(5)), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::seconds(5)) << "the wait hint";
-
-  const std::vector<std::string> texts = program.LogTexts();
-  ASSERT_GE(texts.size(), 5u);
-  EXPECT_EQ(texts.front(), "------ Starting Tillwire version 1.2.6.72482");
-  EXPECT_EQ(texts[1].rfind("Listening on ", 0), 0u) << texts[1];
-  EXPECT_EQ(std::vector<std::string>(texts.end() - 3, texts.end()),
-            (std::vector<std::string>{"Received Stop request from Service Control Manager",
-                                      "Received stop signal from SCM", "Exiting."}));
 }
 
 }  // namespace

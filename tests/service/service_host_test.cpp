@@ -1,18 +1,18 @@
-// The service runtime against the scripted Windows API: status reports,
-// controls, event-log entries and dispatcher failures.
+// The service runtime against the scripted Windows API, running work of the
+// test's own: status reports, controls, event-log entries, the program log and
+// dispatcher failures. Needs no root.
 #include "service/service_host.h"
 
-#include "log/program_directory.h"
+#include "log/log_file.h"
 #include "support/console_texts.h"
 #include "support/fake_windows.h"
 #include "support/log_watch.h"
-#include "support/temp_directory.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -58,61 +58,78 @@ const Report kRunning{SERVICE_RUNNING, 5, 0, 0, 0, 0};
 const Report kStopPending{SERVICE_STOP_PENDING, 5, 0, 0, 1, 5000};
 const Report kStopped{SERVICE_STOPPED, 5, 0, 0, 0, 0};
 
-// The service running the real engine, capturing live on loopback.
-class ServiceRunTest : public testing::Test {
- protected:
-  void SetUp() override {
-    if (geteuid() != 0) GTEST_SKIP() << "the engine's live capture needs root";
-    WriteFile(ProgramDirectory() + "Tillwire.xml",
-              R"(<T><Network SniffAdapterAddress="127.0.0.1"><NVR Address="127.0.0.1"/>
-                 <Terminal SrcAddress="10.9.9.9" NvrPort="0"/></Network></T>)");
-  }
-
-  LogWatch watch;
-  FakeWindows windows;
-};
-
-TEST_F(ServiceRunTest, StartsTheEngineAndStopsItOnRequest) {
-  windows.DeliverControls({SERVICE_CONTROL_INTERROGATE, 128, SERVICE_CONTROL_STOP});
-  EXPECT_EQ(RunServiceDispatcher(), 0);
-
-  EXPECT_EQ(Reports(windows),
-            (std::vector<Report>{kStartPending, kRunning, kStopPending, kStopped}));
-  EXPECT_EQ(Events(windows),
-            (std::vector<std::string>{
-                "information: Tillwire | Service started.",
-                "error: Tillwire | Service handle called with unrecognized option code = 128  "
-                "Error code=0x00000080",
-                "information: Tillwire | Service stopped.",
-            }));
-  // The stop comes at once here, so the engine's start and the stop request
-  // may share the log in either order; the engine's end comes last.
-  const std::vector<std::string> texts = watch.Texts();
-  const auto position = [&texts](const std::string& text) {
-    return std::find(texts.begin(), texts.end(), text) - texts.begin();
+// Work of the test's own in place of the engine: it logs its start and then
+// runs until its thread is interrupted, or ends by itself at once.
+ServiceWork TestWork(bool endsByItself) {
+  return [endsByItself] {
+    LogLine("work started");
+    if (endsByItself) {
+      LogLine("work ended by itself");
+      return;
+    }
+    try {
+      for (;;) {
+        boost::this_thread::interruption_point();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    } catch (const boost::thread_interrupted&) {
+      LogLine("work interrupted");
+    }
   };
-  EXPECT_LT(position("------ Starting Tillwire version 1.2.6.72482"), position("Exiting."));
-  EXPECT_LT(position("Received Stop request from Service Control Manager"),
-            position("Received stop signal from SCM"));
-  ASSERT_GE(texts.size(), 2u);
-  EXPECT_EQ(std::vector<std::string>(texts.end() - 2, texts.end()),
-            (std::vector<std::string>{"Received stop signal from SCM", "Exiting."}));
-  EXPECT_FALSE(engineThread.joinable());
 }
 
-TEST_F(ServiceRunTest, ShutdownStopsLikeStop) {
-  windows.DeliverControls({SERVICE_CONTROL_SHUTDOWN});
-  EXPECT_EQ(RunServiceDispatcher(), 0);
-  EXPECT_EQ(Reports(windows),
-            (std::vector<Report>{kStartPending, kRunning, kStopPending, kStopped}));
-  EXPECT_EQ(watch.Texts().back(), "Exiting.");
+// The whole life of the service: start, running, the controls, stop.
+TEST(ServiceLifecycle, RunsTheWorkAndStopsItOnRequest) {
+  struct Case {
+    const char* name;
+    std::vector<DWORD> controls;
+    bool workEndsByItself;
+    std::vector<std::string> events;
+  };
+  const std::string started = "information: Tillwire | Service started.";
+  const std::string stopped = "information: Tillwire | Service stopped.";
+  const Case cases[] = {
+      {"stop, after interrogate and a control of no meaning",
+       {SERVICE_CONTROL_INTERROGATE, 128, SERVICE_CONTROL_STOP},
+       false,
+       {started,
+        "error: Tillwire | Service handle called with unrecognized option code = 128  "
+        "Error code=0x00000080",
+        stopped}},
+      {"shutdown stops like stop", {SERVICE_CONTROL_SHUTDOWN}, false, {started, stopped}},
+      {"work that ended by itself", {SERVICE_CONTROL_STOP}, true, {started, stopped}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LogWatch watch;
+    FakeWindows windows;
+    windows.DeliverControls(c.controls);
+    EXPECT_EQ(RunServiceDispatcher(TestWork(c.workEndsByItself)), 0);
+
+    EXPECT_EQ(Reports(windows),
+              (std::vector<Report>{kStartPending, kRunning, kStopPending, kStopped}));
+    EXPECT_EQ(Events(windows), c.events);
+    EXPECT_FALSE(engineThread.joinable());
+    // The stop may come before the work has begun; the work's end comes after
+    // the stop request unless the work ended by itself.
+    const std::vector<std::string> texts = watch.Texts();
+    const auto position = [&texts](const std::string& text) {
+      return std::find(texts.begin(), texts.end(), text) - texts.begin();
+    };
+    const std::string end = c.workEndsByItself ? "work ended by itself" : "work interrupted";
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_LT(position("work started"), position(end));
+    if (!c.workEndsByItself) {
+      EXPECT_LT(position("Received Stop request from Service Control Manager"), position(end));
+    }
+  }
 }
 
 TEST(ServiceHost, HandlerRegistrationFailureIsLoggedOnly) {
   LogWatch watch;
   FakeWindows windows;
   windows.Fail("RegisterServiceCtrlHandlerA", ERROR_INVALID_NAME);
-  EXPECT_EQ(RunServiceDispatcher(), 0);
+  EXPECT_EQ(RunServiceDispatcher(TestWork(false)), 0);
   EXPECT_TRUE(windows.StatusReports().empty());
   EXPECT_TRUE(windows.Events().empty());
   EXPECT_EQ(watch.Texts(),
@@ -141,7 +158,7 @@ TEST(ServiceHost, DispatcherFailuresBecomeTheExitStatus) {
     FakeWindows windows;
     windows.Fail("StartServiceCtrlDispatcherA", c.error);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(RunServiceDispatcher(), static_cast<int>(c.error));
+    EXPECT_EQ(RunServiceDispatcher(TestWork(false)), static_cast<int>(c.error));
     const std::string console = testing::internal::GetCapturedStdout();
     EXPECT_EQ(Events(windows),
               c.event ? std::vector<std::string>{c.event} : std::vector<std::string>{});

@@ -1,14 +1,10 @@
 // Installation and removal against the scripted Windows API: what is
 // registered, and every message on each of its channels.
-#include "service/process_entry.h"
 #include "service/service_installer.h"
 
-#include "support/console_texts.h"
 #include "support/fake_windows.h"
 
 #include <gtest/gtest.h>
-
-#include <sstream>
 
 namespace {
 
@@ -197,76 +193,6 @@ TEST_F(InstallerTest, RemovalFailuresAndAbsence) {
   EXPECT_EQ(outcome.events.back(),
             "error: Error deleting service during uninstall.  Error code=0x00000005");
   EXPECT_EQ(outcome.log.back(), "Error deleting service during uninstall.");
-}
-
-// The command line on top of the installer and the dispatcher.
-int Entry(std::vector<std::string> arguments) {
-  arguments.insert(arguments.begin(), "tillwire");
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(&argument[0]);
-  return ProcessEntry(static_cast<int>(argv.size()), argv.data());
-}
-
-std::string Usage() {
-  testing::internal::CaptureStdout();
-  PrintUsage();
-  return testing::internal::GetCapturedStdout();
-}
-
-TEST(CommandLine, ChoosesTheModeByTheFirstArgumentOnly) {
-  const std::string usage = kExpectedUsage;
-  EXPECT_EQ(Usage(), usage);
-  struct Case {
-    std::vector<std::string> arguments;
-    int status;
-    std::string console;  // "" unless checked whole
-    bool installs;
-  };
-  const Case cases[] = {
-      {{"-install"}, 0, "Service installed successfully\n", true},
-      {{"/Install", "ignored"}, 0, "Service installed successfully\n", true},
-      {{"-INSTALL"}, 0, "Service installed successfully\n", true},
-      {{"--install"}, 0, usage, false},
-      {{"-"}, 0, usage, false},
-      {{"/nonsense"}, 0, usage, false},
-      {{"-uninstall"}, 0, "The service is not installed\n", false},
-      {{"/F"}, 0, "Running in command line file playback mode\nNo file name provided with -f option\n",
-       false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.arguments.front());
-    FakeWindows windows;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(Entry(c.arguments), c.status);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.console);
-    EXPECT_EQ(windows.Services().count("Tillwire"), c.installs ? 1u : 0u);
-  }
-}
-
-TEST(CommandLine, InstallFailureAddsItsConsoleLine) {
-  FakeWindows windows;
-  windows.Fail("CreateServiceA", ERROR_ACCESS_DENIED);
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(Entry({"-install"}), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Error installing service.  See the application log for details.\n");
-}
-
-TEST(CommandLine, WithoutAnOptionTheDispatcherDecides) {
-  for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{}, std::vector<std::string>{"install"}}) {
-    FakeWindows windows;
-    windows.Fail("StartServiceCtrlDispatcherA", ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
-    const std::string usage = Usage();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(Entry(arguments), 1063);
-    const std::string console = testing::internal::GetCapturedStdout();
-    const std::string head =
-        "Must be run with command line options or installed as a service\n\n" + usage +
-        "This application is designed to be run as a Windows service.\n";
-    EXPECT_EQ(console.substr(0, head.size()), head);
-    EXPECT_EQ(windows.Services().count("Tillwire"), 0u);
-  }
 }
 
 }  // namespace

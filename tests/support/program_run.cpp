@@ -23,9 +23,7 @@ int ExitStatusOf(int systemResult) {
 
 }  // namespace
 
-ProgramDirectoryFixture::ProgramDirectoryFixture(const std::string& executable,
-                                                 const std::string& launcher)
-    : launcher(launcher) {
+ProgramDirectoryFixture::ProgramDirectoryFixture(const std::string& executable) {
   program = Path() + boost::filesystem::path(executable).filename().string();
   boost::filesystem::copy_file(executable, program);
 }
@@ -46,7 +44,7 @@ void ProgramDirectoryFixture::Start(const std::vector<std::string>& arguments) {
   // cmd.exe drops the outermost quotes of its command line.
   command = "\"" + command + " < NUL\"";
 #else
-  command = "timeout -k 5 120 " + launcher + " " + command + " < /dev/null";
+  command = "timeout -k 5 120 " + command + " < /dev/null";
 #endif
   ended = false;
   runner = std::thread([this, command] {

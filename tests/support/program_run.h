@@ -14,10 +14,8 @@
 
 class ProgramDirectoryFixture {
  public:
-  // Copies the executable into a fresh directory. With a launcher (such as
-  // "wine"), the program is started through it.
-  explicit ProgramDirectoryFixture(const std::string& executable,
-                                   const std::string& launcher = std::string());
+  // Copies the executable into a fresh directory.
+  explicit ProgramDirectoryFixture(const std::string& executable);
   // Waits for a program still running (it is started with a time limit).
   ~ProgramDirectoryFixture();
 
@@ -39,7 +37,6 @@ class ProgramDirectoryFixture {
  private:
   TempDirectory directory;
   std::string program;
-  std::string launcher;
   std::thread runner;
   std::atomic<bool> ended{false};
   int status = 0;
