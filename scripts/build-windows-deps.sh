@@ -29,9 +29,8 @@ stamp="$prefix/.tillwire-windeps"
 jobs=$(nproc 2>/dev/null || echo 2)
 triple=x86_64-w64-mingw32
 
-as_root=()
-[ "$(id -u)" -eq 0 ] || as_root=(sudo)
-export DEBIAN_FRONTEND=noninteractive DEBCONF_NOWARNINGS=yes
+. "$repo_root/scripts/packages.sh"
+export DEBCONF_NOWARNINGS=yes
 
 log() { printf 'windeps: %s\n' "$*" >&2; }
 
@@ -48,23 +47,7 @@ packages=(
   xz-utils
 )
 
-apt_updated=0
-apt_update() {
-  if [ "$apt_updated" -eq 0 ]; then
-    "${as_root[@]}" apt-get update -qq
-    apt_updated=1
-  fi
-}
-
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  log "installing ${missing[*]}"
-  apt_update
-  "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+install_packages "${packages[@]}"
 
 # --- Is the cache already complete? ------------------------------------------
 

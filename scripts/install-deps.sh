@@ -2,6 +2,7 @@
 # Installs the Debian packages that building and testing Tillwire need.
 # Safe to run again: it refreshes the package lists once, only when something is missing.
 set -euo pipefail
+. "$(dirname "$0")/packages.sh"
 
 packages=(
   build-essential cmake pkg-config
@@ -10,15 +11,4 @@ packages=(
   iproute2 socat
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update
-  "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+install_packages "${packages[@]}"
