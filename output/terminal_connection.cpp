@@ -36,7 +36,7 @@ TerminalConnection::TerminalConnection(boost::asio::io_service& eventQueue,
       peerEndpoint(boost::asio::ip::tcp::v4(), 0),
       nvrAddress(nvrAddress),
       nvrPort(nvrPort) {
-  LogFile::Instance().StartLine() << text::kCreatingTerminalConnection << nvrAddress << ":"
+  LogFile::Instance().StartLine() << text::kCreatingTerminalConnectionPrefix << nvrAddress << ":"
                                   << nvrPort << std::endl;
   try {
     const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::tcp::v4(),
@@ -46,7 +46,7 @@ TerminalConnection::TerminalConnection(boost::asio::io_service& eventQueue,
     acceptor.bind(endpoint);
     acceptor.listen(boost::asio::socket_base::max_connections);
   } catch (const std::exception& error) {
-    LogFile::Instance().StartLine() << text::kAcceptorBindFailed << nvrPort
+    LogFile::Instance().StartLine() << text::kAcceptorBindFailedPrefix << nvrPort
                                     << text::kAcceptorBindFailedError << error.what()
                                     << std::endl;
     boost::system::error_code ignored;
@@ -84,13 +84,13 @@ void TerminalConnection::HandleAccept(const boost::system::error_code& error) {
     return;
   }
   if (error) {
-    LogFile::Instance().StartLine() << text::kTerminalPort << nvrPort << text::kAcceptFailed
+    LogFile::Instance().StartLine() << text::kTerminalPortPrefix << nvrPort << text::kAcceptFailed
                                     << error.message() << std::endl;
     return;
   }
   const std::string peerAddress = peerEndpoint.address().to_string();
   if (peerAddress == nvrAddress) {
-    LogFile::Instance().StartLine() << text::kAcceptedConnection << nvrAddress
+    LogFile::Instance().StartLine() << text::kAcceptedConnectionPrefix << nvrAddress
                                     << text::kAcceptedConnectionPort << nvrPort << std::endl;
     // Room for the common case up front, so that sending does not allocate.
     inFlight.reserve(kMaxPayload);
@@ -98,7 +98,7 @@ void TerminalConnection::HandleAccept(const boost::system::error_code& error) {
     return;
   }
   if (rejectedAddresses.insert(peerAddress).second) {
-    LogFile::Instance().StartLine() << text::kRejectedConnection << peerAddress
+    LogFile::Instance().StartLine() << text::kRejectedConnectionPrefix << peerAddress
                                     << text::kRejectedConnectionPort << nvrPort << std::endl;
   }
   CloseConnection();
@@ -129,7 +129,7 @@ bool TerminalConnection::Send(const unsigned char* data, int length) {
   }
   if (waiting.size() + count > kMaxWaiting) {
     if (!dropping) {
-      LogFile::Instance().StartLine() << text::kTerminalPort << nvrAddress << ":" << nvrPort
+      LogFile::Instance().StartLine() << text::kTerminalPortPrefix << nvrAddress << ":" << nvrPort
                                       << text::kSendQueueFull << std::endl;
       dropping = true;
     }
@@ -153,7 +153,7 @@ void TerminalConnection::HandleWrite(std::uint64_t writeConnection,
     return;
   }
   if (error) {
-    LogFile::Instance().StartLine() << text::kTerminalPort << nvrAddress << ":" << nvrPort
+    LogFile::Instance().StartLine() << text::kTerminalPortPrefix << nvrAddress << ":" << nvrPort
                                     << text::kWriteFailed << error.message() << std::endl;
     CloseConnection();
     StartAccept();

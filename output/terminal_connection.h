@@ -22,14 +22,14 @@
 #include <vector>
 
 namespace text {
-inline constexpr char kCreatingTerminalConnection[] = "Creating terminal connection: ";
-inline constexpr char kAcceptorBindFailed[] = "Acceptor bind failed: Port ";
+inline constexpr char kCreatingTerminalConnectionPrefix[] = "Creating terminal connection: ";
+inline constexpr char kAcceptorBindFailedPrefix[] = "Acceptor bind failed: Port ";
 inline constexpr char kAcceptorBindFailedError[] = " Error: ";
-inline constexpr char kTerminalPort[] = "Terminal port ";
+inline constexpr char kTerminalPortPrefix[] = "Terminal port ";
 inline constexpr char kAcceptFailed[] = " Accept failed: ";
-inline constexpr char kAcceptedConnection[] = "Accepted connection from NVR address: ";
+inline constexpr char kAcceptedConnectionPrefix[] = "Accepted connection from NVR address: ";
 inline constexpr char kAcceptedConnectionPort[] = " Port: ";
-inline constexpr char kRejectedConnection[] = "Rejected connection from address: ";
+inline constexpr char kRejectedConnectionPrefix[] = "Rejected connection from address: ";
 inline constexpr char kRejectedConnectionPort[] = " on port ";
 inline constexpr char kWriteFailed[] = " Write failed: ";
 inline constexpr char kSendQueueFull[] = " NVR is not keeping up: dropping payloads until it catches up";

@@ -23,7 +23,7 @@ int Playback(int argc, char** argv) {
     std::printf("%s\n", text::kNoFileName);
     return 0;
   }
-  std::printf(text::kPlayingBackFile, argv[2]);
+  std::printf(text::kPlayingBackFileFormat, argv[2]);
   std::fflush(stdout);
   RunEngine(argv[2]);
   return 0;

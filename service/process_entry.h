@@ -10,7 +10,7 @@ inline constexpr char kInstallError[] =
     "Error installing service.  See the application log for details.";
 inline constexpr char kPlaybackMode[] = "Running in command line file playback mode";
 inline constexpr char kNoFileName[] = "No file name provided with -f option";
-inline constexpr char kPlayingBackFile[] = "Playing back file %s\n";
+inline constexpr char kPlayingBackFileFormat[] = "Playing back file %s\n";
 inline constexpr char kMustBeRunWithOptions[] =
     "Must be run with command line options or installed as a service";
 }  // namespace text

@@ -104,7 +104,7 @@ void WINAPI ServiceControlHandler(DWORD control) {
       break;
     default: {
       char message[kEventTextSize];
-      std::snprintf(message, sizeof message, text::kUnrecognizedControl,
+      std::snprintf(message, sizeof message, text::kUnrecognizedControlFormat,
                     static_cast<unsigned long>(control));
       LogErrorEvent(serviceName.c_str(), message, control);
       break;

@@ -16,7 +16,7 @@ namespace text {
 inline constexpr char kServiceStarted[] = "Service started.";
 inline constexpr char kUnableToStartService[] = "Unable to start the service.";
 inline constexpr char kServiceStopped[] = "Service stopped.";
-inline constexpr char kUnrecognizedControl[] =
+inline constexpr char kUnrecognizedControlFormat[] =
     "Service handle called with unrecognized option code = %lu";
 inline constexpr char kDispatcherFailed[] = "The call to the service dispatcher failed.";
 inline constexpr char kServiceAlreadyRunning[] = "The service is already running.";

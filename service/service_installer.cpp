@@ -124,7 +124,7 @@ int InstallService(const char* name, const char* displayName, const char* descri
   char modulePath[MAX_PATH] = {};
   if (GetModuleFileNameA(nullptr, modulePath, MAX_PATH) == 0) {
     char message[254];
-    std::snprintf(message, sizeof message, text::kModuleFileNameFailed,
+    std::snprintf(message, sizeof message, text::kModuleFileNameFailedFormat,
                   static_cast<unsigned long>(GetLastError()));
     std::printf("%s", message);
     log(message);

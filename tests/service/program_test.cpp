@@ -62,7 +62,7 @@ TEST(Program, PlaysBackTheFileNamedAfterF) {
   EXPECT_EQ(program.StandardOutput(),
             "Running in command line file playback mode\nPlaying back file " + capture + "\n");
   EXPECT_EQ(program.LogTexts(), (std::vector<std::string>{
-                                    "------ Starting Tillwire version 1.2.6.72482",
+                                    std::string("------ Starting Tillwire version ") + TILLWIRE_VERSION,
                                     "Playing from file://" + capture,
                                     "Creating terminal connection: :0",
                                     "EOF: ",
@@ -177,7 +177,7 @@ TEST(Program, RunsAsANotifyServiceAndStopsOnSigterm) {
 
   const std::vector<std::string> texts = program.LogTexts();
   ASSERT_GE(texts.size(), 5u);
-  EXPECT_EQ(texts.front(), "------ Starting Tillwire version 1.2.6.72482");
+  EXPECT_EQ(texts.front(), std::string("------ Starting Tillwire version ") + TILLWIRE_VERSION);
   EXPECT_EQ(texts[1].rfind("Listening on ", 0), 0u) << texts[1];
   EXPECT_EQ(std::vector<std::string>(texts.end() - 3, texts.end()),
             (std::vector<std::string>{"Received Stop request from Service Control Manager",

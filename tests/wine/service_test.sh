@@ -214,7 +214,10 @@ then start it from the Windows Services panel.
 The service name to look for is '"'Tillwire'"'.
 You may also start the installed service from a command prompt with the command
     sc start Tillwire'
-banner='------ Starting Tillwire version 1.2.6.72482'
+# The version is the build's: the CMake project version.
+version=$(sed -n 's/^project(Tillwire VERSION \([0-9.]*\).*/\1/p' \
+  "$(dirname "${BASH_SOURCE[0]}")/../../CMakeLists.txt")
+banner="------ Starting Tillwire version $version"
 no_interfaces='No interfaces found! Make sure WinPcap (Windows) or libpcap (Linux) is installed and that you are running with administrator or root privileges.'
 failure_actions_line='SERVICE_CONFIG_FAILURE_ACTIONS not implemented: period 86400 msg (null) cmd (null)'
 
