@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
   boost::asio::io_service eventQueue;
   std::vector<TerminalRecord> records;
   for (int t = 0; t < kTerminals; ++t) {
-    records.push_back(RecordOf({"10.0.1." + std::to_string(t), "", "", ""}, "0x" + std::to_string(t)));
+    records.push_back(
+        RecordOf({"10.0.1." + std::to_string(t), "", "", ""}, "0x" + std::to_string(t)));
   }
   TerminalTable table = TableOf(records, ListenersOn(eventQueue));
   const TerminalMatcher matcher(table);

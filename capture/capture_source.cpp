@@ -112,7 +112,8 @@ OrStartFailure<pcap_t*> TryOpenCaptureSource(const std::string& captureFile,
   char errorText[PCAP_ERRBUF_SIZE] = "";
   pcap_if_t* found = nullptr;
   if (pcap_findalldevs(&found, errorText) == -1) {
-    return StartFailure{kExitNoCaptureDevice, {text::kFindAllDevsFailedPrefix + std::string(errorText)}};
+    return StartFailure{kExitNoCaptureDevice,
+                        {text::kFindAllDevsFailedPrefix + std::string(errorText)}};
   }
   const DeviceList devices(found, &pcap_freealldevs);
   if (!captureFile.empty()) return OpenPlayback(captureFile, errorText);

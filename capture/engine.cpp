@@ -24,8 +24,10 @@ const std::chrono::milliseconds kServiceInterval(1);
 const std::uint64_t kServiceBytes = 256 * 1024;
 
 bool AnyWriteUnderWay(const TerminalTable& terminalTable) {
-  return std::any_of(terminalTable.begin(), terminalTable.end(),
-                     [](const auto& entry) { return entry.second->nvrConnection && entry.second->nvrConnection->Sending(); });
+  return std::any_of(terminalTable.begin(), terminalTable.end(), [](const auto& entry) {
+    const TerminalConnection* connection = entry.second->nvrConnection.get();
+    return connection != nullptr && connection->Sending();
+  });
 }
 
 // The run from the event queue on. Every object it makes is gone when it
@@ -48,7 +50,8 @@ int RunTerminals(pcap_t* captureHandle, const TiXmlDocument& document, bool play
     } else {
       RunCaptureLoop(captureHandle, eventQueue, matcher, nullptr);
     }
-    LogFile::Instance().StartLine() << text::kEndOfFilePrefix << pcap_geterr(captureHandle) << std::endl;
+    LogFile::Instance().StartLine() << text::kEndOfFilePrefix << pcap_geterr(captureHandle)
+                                    << std::endl;
     DrainWrites(eventQueue, tables.terminalTable, kDrainLimit);
   } catch (const boost::thread_interrupted&) {
     LogFile::Instance().StartLine() << text::kStopSignal << std::endl;

@@ -10,7 +10,8 @@ namespace text {
 inline constexpr char kAlreadyInstalled[] = "The service is already installed";
 inline constexpr char kInstallConnectFailed[] =
     "Unable to connect to service control manager during install.";
-inline constexpr char kModuleFileNameFailedFormat[] = "GetModuleFileName() failed. Error code=0x%08lx\n";
+inline constexpr char kModuleFileNameFailedFormat[] =
+    "GetModuleFileName() failed. Error code=0x%08lx\n";
 inline constexpr char kCreateFailed[] = "Unable to create service during install.";
 inline constexpr char kDescriptionFailed[] = "Unable to set service description during install.";
 inline constexpr char kFailureActionsFailed[] =
