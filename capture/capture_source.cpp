@@ -1,5 +1,6 @@
 #include "capture/capture_source.h"
 
+#include "capture/capture_library.h"
 #include "log/log_file.h"
 
 #include <cstdint>
@@ -109,6 +110,9 @@ const char* FormatIpv4(const unsigned char* address) {
 
 OrStartFailure<pcap_t*> TryOpenCaptureSource(const std::string& captureFile,
                                              const std::optional<std::string>& adapterAddress) {
+  if (const std::optional<std::string> missing = LoadCaptureLibrary()) {
+    return StartFailure{kExitNoCaptureDevice, {*missing}, true};
+  }
   char errorText[PCAP_ERRBUF_SIZE] = "";
   pcap_if_t* found = nullptr;
   if (pcap_findalldevs(&found, errorText) == -1) {

@@ -45,7 +45,8 @@ const char* FormatIpv4(const unsigned char* address);
 // empty, otherwise the first adapter, in the library's order, that carries an
 // IPv4 address whose text equals adapterAddress byte for byte, promiscuous.
 // Logs the source in use. Returns the failure otherwise, logging nothing: -3
-// when no adapter can be chosen, -1 when the file or adapter cannot be opened.
+// when the capture library is missing or no adapter can be chosen, -1 when
+// the file or adapter cannot be opened.
 OrStartFailure<pcap_t*> TryOpenCaptureSource(const std::string& captureFile,
                                              const std::optional<std::string>& adapterAddress);
 

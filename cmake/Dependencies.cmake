@@ -25,24 +25,55 @@ target_link_libraries(tillwire::tinyxml INTERFACE ${TINYXML_LIBRARY})
 target_compile_definitions(tillwire::tinyxml INTERFACE TIXML_USE_STL)
 
 find_path(PCAP_INCLUDE_DIR pcap.h REQUIRED)
-find_library(PCAP_LIBRARY NAMES pcap wpcap REQUIRED)
 add_library(tillwire::pcap INTERFACE IMPORTED)
 target_include_directories(tillwire::pcap INTERFACE ${PCAP_INCLUDE_DIR})
-target_link_libraries(tillwire::pcap INTERFACE ${PCAP_LIBRARY})
 if(WIN32)
-  target_link_libraries(tillwire::pcap INTERFACE ws2_32)
+  # The pcap API comes from the capture driver's wpcap.dll at run time, never
+  # from a library linked in: a delay-load import library made from
+  # capture/wpcap.def, which names exactly the functions the program calls,
+  # and mingw-w64's delay-load helper. capture/capture_library_windows.cpp
+  # loads the DLL before the first call. Every wpcap.dll has the remote API,
+  # so capture files are opened through pcap_open's "file://" sources.
+  set(TILLWIRE_WPCAP_DEF ${PROJECT_SOURCE_DIR}/capture/wpcap.def)
+  set(TILLWIRE_WPCAP_DELAY_LIBRARY ${PROJECT_BINARY_DIR}/libwpcap_delay.a)
+  find_program(TILLWIRE_DLLTOOL NAMES ${TILLWIRE_MINGW_TRIPLE}-dlltool REQUIRED)
+  set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${TILLWIRE_WPCAP_DEF})
+  execute_process(
+    COMMAND ${TILLWIRE_DLLTOOL} --input-def ${TILLWIRE_WPCAP_DEF} --dllname wpcap.dll
+            --output-delaylib ${TILLWIRE_WPCAP_DELAY_LIBRARY}
+    RESULT_VARIABLE dlltool_result)
+  if(NOT dlltool_result EQUAL 0)
+    message(FATAL_ERROR "dlltool could not make ${TILLWIRE_WPCAP_DELAY_LIBRARY}")
+  endif()
+  target_link_libraries(tillwire::pcap INTERFACE ${TILLWIRE_WPCAP_DELAY_LIBRARY} delayimp ws2_32)
+  set(TILLWIRE_HAVE_PCAP_OPEN ON)
+  # The names, for the loader's check that the DLL it found has each one.
+  file(STRINGS ${TILLWIRE_WPCAP_DEF} wpcap_functions REGEX "^pcap_")
+  list(TRANSFORM wpcap_functions REPLACE "^(pcap_[A-Za-z0-9_]+).*" "\"\\1\",\n")
+  list(JOIN wpcap_functions "" wpcap_functions)
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/generated/capture/wpcap_functions.inc
+       CONTENT "${wpcap_functions}" @ONLY)
+  target_include_directories(tillwire::pcap INTERFACE ${PROJECT_BINARY_DIR}/generated)
+
+  # libpcap built as wpcap.dll (scripts/build-windows-deps.sh): what the tests
+  # play capture files through under Wine, whose own wpcap.dll has live
+  # capture but no "file://" sources. The tests' capture writer links its
+  # import library.
+  find_file(TILLWIRE_WPCAP_DLL wpcap.dll PATH_SUFFIXES bin REQUIRED)
+  find_library(TILLWIRE_WPCAP_IMPORT_LIBRARY NAMES libwpcap.dll.a REQUIRED)
+else()
+  find_library(PCAP_LIBRARY NAMES pcap REQUIRED)
+  target_link_libraries(tillwire::pcap INTERFACE ${PCAP_LIBRARY})
+  # Capture files are opened through pcap_open's "file://" sources where the
+  # library has the remote API, offline otherwise.
+  include(CheckFunctionExists)
+  set(CMAKE_REQUIRED_LIBRARIES ${PCAP_LIBRARY})
+  check_function_exists(pcap_open TILLWIRE_HAVE_PCAP_OPEN)
+  # Live reads are bounded by polling the handle's descriptor where it has one.
+  check_function_exists(pcap_get_selectable_fd TILLWIRE_HAVE_PCAP_SELECTABLE_FD)
+  unset(CMAKE_REQUIRED_LIBRARIES)
 endif()
-# Capture files are opened through pcap_open's "file://" sources where the
-# library has the remote API (WinPcap and its successors), offline otherwise.
-include(CheckFunctionExists)
-set(CMAKE_REQUIRED_LIBRARIES ${PCAP_LIBRARY})
-if(WIN32)
-  list(APPEND CMAKE_REQUIRED_LIBRARIES ws2_32)
-endif()
-check_function_exists(pcap_open TILLWIRE_HAVE_PCAP_OPEN)
-# Live reads are bounded by polling the handle's descriptor where it has one.
-check_function_exists(pcap_get_selectable_fd TILLWIRE_HAVE_PCAP_SELECTABLE_FD)
-unset(CMAKE_REQUIRED_LIBRARIES)
 
 if(TILLWIRE_TESTS)
   find_package(GTest REQUIRED)

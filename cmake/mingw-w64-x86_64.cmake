@@ -69,8 +69,10 @@ if(TILLWIRE_WINE)
     set(TILLWIRE_WINEPREFIX "${TILLWIRE_WINDEPS}/wineprefix" CACHE PATH
         "Wine prefix the test executables run in")
   endif()
+  # The tests play capture files through libpcap's wpcap.dll beside them
+  # (wpcap=n): Wine's own wpcap.dll captures live but reads no files.
   set(CMAKE_CROSSCOMPILING_EMULATOR
-      env WINEDEBUG=-all WINEPREFIX=${TILLWIRE_WINEPREFIX}
+      env WINEDEBUG=-all WINEPREFIX=${TILLWIRE_WINEPREFIX} WINEDLLOVERRIDES=wpcap=n
       /bin/sh -c [["$0" hostname </dev/null >/dev/null 2>&1 || : && exec "$0" "$@"]]
       ${TILLWIRE_WINE})
 endif()

@@ -6,13 +6,15 @@
 #   ${TILLWIRE_WINDEPS:-/var/cache/tillwire/windeps}
 #     include/         Boost 1.74 (all headers), pcap.h + pcap/, tinyxml.h, gtest/, gmock/
 #     lib/             libboost_{thread,filesystem,system,date_time,chrono}.a,
-#                      libpcap.a, libtinyxml.a, libgtest{,_main}.a, libgmock{,_main}.a
+#                      libwpcap.dll.a, libtinyxml.a, libgtest{,_main}.a, libgmock{,_main}.a
+#     bin/wpcap.dll    libpcap as a DLL, for the tests (capture files only)
 #     lib/cmake/       BoostConfig (Boost-1.74.0/...), GTestConfig (GTest/)
 #     wineprefix/      WINEPREFIX for running the test executables
 #
-# Everything is static, so a program linked with -static needs no DLL beyond
-# what Windows (and Wine) ships. Sources are Debian's source packages, so the
-# libraries match the versions the Linux build uses.
+# Everything but wpcap.dll is static, so a program linked with -static needs no
+# DLL beyond what Windows (and Wine) ships and the capture driver's wpcap.dll.
+# Sources are Debian's source packages, so the libraries match the versions
+# the Linux build uses.
 #
 # Running it again is cheap: a cache stamped with the current recipe is left
 # alone. Bump RECIPE when anything below changes what lands in the cache.
@@ -20,7 +22,7 @@
 # Use with:  cmake -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake ...
 set -euo pipefail
 
-RECIPE=1
+RECIPE=2
 
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 toolchain="$repo_root/cmake/mingw-w64-x86_64.cmake"
@@ -56,7 +58,7 @@ wanted_files=(
   lib/libboost_thread.a lib/libboost_filesystem.a lib/libboost_system.a
   lib/libboost_date_time.a lib/libboost_chrono.a
   lib/cmake/Boost-1.74.0/BoostConfig.cmake
-  include/pcap.h include/pcap/pcap.h lib/libpcap.a
+  include/pcap.h include/pcap/pcap.h lib/libwpcap.dll.a bin/wpcap.dll
   include/tinyxml.h include/tinystr.h lib/libtinyxml.a
   include/gtest/gtest.h include/gmock/gmock.h lib/libgtest.a lib/libgtest_main.a
   lib/libgmock.a lib/cmake/GTest/GTestConfig.cmake
@@ -181,37 +183,28 @@ build_boost() {
 }
 step boost build_boost
 
-# libpcap without any capture mechanism: reading and writing capture files,
-# filters, and pcap_open() with file:// sources. Its CMake file only configures
-# with the shared library enabled, so build just the static target.
+# libpcap as wpcap.dll, without any capture mechanism: reading and writing
+# capture files, filters, and pcap_open() with file:// sources. The tests play
+# capture files through it under Wine (whose own wpcap.dll captures live but
+# reads no file:// sources), and check that it exports every function the
+# program imports. Its runtime libraries are linked in (-static), so the DLL
+# needs nothing beyond Windows' own.
 build_pcap() {
   cmake -S "$pcap_src" -B "$scratch/pcap-build" \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DTILLWIRE_WINDEPS="$prefix" \
-    -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_BUILD_TYPE=Release -DLIBRARY_NAME=wpcap -DCMAKE_SHARED_LINKER_FLAGS=-static \
     -DPCAP_TYPE=null -DENABLE_REMOTE=ON \
     -DDISABLE_DBUS=ON -DDISABLE_RDMA=ON -DDISABLE_BLUETOOTH=ON -DDISABLE_USB=ON \
     -DDISABLE_NETMAP=ON -DDISABLE_DPDK=ON -DDISABLE_DAG=ON -DDISABLE_SEPTEL=ON \
     -DDISABLE_SNF=ON -DDISABLE_TC=ON \
     -DCMAKE_DISABLE_FIND_PACKAGE_OpenSSL=ON -DCMAKE_DISABLE_FIND_PACKAGE_Packet=ON
-  cmake --build "$scratch/pcap-build" --target pcap_static -j"$jobs"
-  install -m 644 "$scratch/pcap-build/libpcap.a" "$prefix/lib/"
+  cmake --build "$scratch/pcap-build" --target wpcap -j"$jobs"
+  install -d "$prefix/bin"
+  install -m 755 "$scratch/pcap-build/run/wpcap.dll" "$prefix/bin/"
+  install -m 644 "$scratch/pcap-build/libwpcap.dll.a" "$prefix/lib/"
   install -m 644 "$pcap_src/pcap.h" "$pcap_src/pcap-bpf.h" "$pcap_src/pcap-namedb.h" "$prefix/include/"
   install -d "$prefix/include/pcap"
   install -m 644 "$pcap_src"/pcap/*.h "$prefix/include/pcap/"
-  # pcap_open() and the remote-source code use Winsock.
-  install -d "$prefix/lib/pkgconfig"
-  cat >"$prefix/lib/pkgconfig/libpcap.pc" <<EOF
-prefix=$prefix
-libdir=\${prefix}/lib
-includedir=\${prefix}/include
-
-Name: libpcap
-Description: Packet capture library (capture files only)
-Version: $(cat "$pcap_src/VERSION")
-Libs: -L\${libdir} -lpcap
-Libs.private: -lws2_32
-Cflags: -I\${includedir}
-EOF
 }
 step libpcap build_pcap
 
