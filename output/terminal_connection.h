@@ -75,6 +75,10 @@ class TerminalConnection {
 
   // Where the listener is bound (port 0 when it is not listening).
   boost::asio::ip::tcp::endpoint ListeningEndpoint() const;
+  // The listener's socket, for inspecting its options.
+  boost::asio::ip::tcp::acceptor::native_handle_type ListenerHandle() {
+    return acceptor.native_handle();
+  }
 
  private:
   void StartAccept();

@@ -66,6 +66,12 @@ struct SC_HANDLE__;
 typedef SC_HANDLE__* SC_HANDLE;
 struct SERVICE_STATUS_HANDLE__;
 typedef SERVICE_STATUS_HANDLE__* SERVICE_STATUS_HANDLE;
+struct HKEY__;
+typedef HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef DWORD REGSAM;
+typedef LONG LSTATUS;
+typedef unsigned char BYTE;
 
 // Windows' calling convention; the one convention of the platform here.
 #define WINAPI
@@ -163,6 +169,7 @@ typedef struct _TOKEN_PRIVILEGES {
 #define SE_SHUTDOWN_NAME "SeShutdownPrivilege"
 
 #define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_INVALID_DATA 13
@@ -331,6 +338,33 @@ BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
 
 // Closes a token handle; the process pseudo-handle closes as a no-op.
 BOOL CloseHandle(HANDLE hObject);
+
+// ---------------------------------------------------------------------------
+// Registry: only the event log's keys, where Windows finds an event source's
+// message file. syslog needs none, so this registry holds nothing: keys open
+// and take values without keeping them. Unlike the functions above, these
+// return their error code instead of setting the last error.
+
+#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002)))
+#define REG_OPTION_NON_VOLATILE 0x00000000
+#define KEY_SET_VALUE 0x0002
+#define REG_EXPAND_SZ 2
+#define REG_DWORD 4
+
+// Opens a key under hKey (only HKEY_LOCAL_MACHINE) as created; close it with
+// RegCloseKey. lpClass, lpSecurityAttributes and lpdwDisposition must be null.
+LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
+                        REGSAM samDesired, void* lpSecurityAttributes, PHKEY phkResult,
+                        LPDWORD lpdwDisposition);
+
+// Accepts a value for an open key (and forgets it).
+LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                       const BYTE* lpData, DWORD cbData);
+
+LSTATUS RegCloseKey(HKEY hKey);
+
+// ERROR_FILE_NOT_FOUND: no key is ever kept.
+LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
 
 #endif
 

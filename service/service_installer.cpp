@@ -11,11 +11,19 @@ namespace {
 
 const DWORD kResetPeriodSeconds = 86400;
 const DWORD kRestartDelayMs = 60000;
+// Where the event log looks up a source of the Application log.
+const char kEventSourceKeys[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
+// The entry types the service writes.
+const DWORD kEventTypes = EVENTLOG_ERROR_TYPE | EVENTLOG_INFORMATION_TYPE;
 
-// An error entry with the last error's code, and the same text in the log.
-void ReportError(const char* name, const char* message, LogFunction log) {
-  LogErrorEvent(name, message, GetLastError());
+// An error entry with the code, and the same text in the log.
+void ReportError(const char* name, const char* message, DWORD code, LogFunction log) {
+  LogErrorEvent(name, message, code);
   log(message);
+}
+
+void ReportError(const char* name, const char* message, LogFunction log) {
+  ReportError(name, message, GetLastError(), log);
 }
 
 void ReportInformation(const char* name, const char* message, LogFunction log) {
@@ -70,6 +78,37 @@ int CreateAndConfigure(SC_HANDLE manager, const char* name, const char* displayN
   if (EnableShutdownPrivilege()) SetRestartActions(service, name, log);
   CloseServiceHandle(service);
   return 0;
+}
+
+// Makes the executable the event source's message file: its message table
+// shows each entry's two strings. A failure is reported; the install goes on.
+void RegisterMessageFile(const char* name, const char* modulePath, LogFunction log) {
+  const std::string keyPath = kEventSourceKeys + std::string(name);
+  HKEY key = nullptr;
+  LSTATUS result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr,
+                                   REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key, nullptr);
+  if (result == ERROR_SUCCESS) {
+    result = RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ,
+                            reinterpret_cast<const BYTE*>(modulePath),
+                            static_cast<DWORD>(std::strlen(modulePath) + 1));
+    if (result == ERROR_SUCCESS) {
+      result = RegSetValueExA(key, "TypesSupported", 0, REG_DWORD,
+                              reinterpret_cast<const BYTE*>(&kEventTypes), sizeof kEventTypes);
+    }
+    RegCloseKey(key);
+  }
+  if (result != ERROR_SUCCESS) {
+    ReportError(name, text::kEventSourceFailed, static_cast<DWORD>(result), log);
+  }
+}
+
+// Removes the event source's registration; one that is not there is no news.
+void RemoveMessageFile(const char* name, LogFunction log) {
+  const LSTATUS result =
+      RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kEventSourceKeys + std::string(name)).c_str());
+  if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
+    ReportError(name, text::kEventSourceRemoveFailed, static_cast<DWORD>(result), log);
+  }
 }
 
 // Sends the stop control; a service that does not run is no news.
@@ -135,6 +174,7 @@ int InstallService(const char* name, const char* displayName, const char* descri
       CreateAndConfigure(manager, name, displayName, description, dependencies, modulePath, log);
   CloseServiceHandle(manager);
   if (result != 0) return result;
+  RegisterMessageFile(name, modulePath, log);
   ReportInformation(name, text::kInstalled, log);
   std::printf("%s\n", text::kInstalledConsole);
   return 0;
@@ -160,6 +200,7 @@ int UninstallService(const char* name, LogFunction log) {
   int result = 0;
   if (DeleteService(service)) {
     ReportInformation(name, text::kDeleted, log);
+    RemoveMessageFile(name, log);
     std::printf("%s\n", text::kUninstalledConsole);
   } else {
     ReportError(name, text::kDeleteFailed, log);

@@ -16,6 +16,8 @@ inline constexpr char kCreateFailed[] = "Unable to create service during install
 inline constexpr char kDescriptionFailed[] = "Unable to set service description during install.";
 inline constexpr char kFailureActionsFailed[] =
     "Unable to set service failure actions during install.";
+inline constexpr char kEventSourceFailed[] =
+    "Unable to register the event message file during install.";
 inline constexpr char kInstalled[] = "Installed service.";
 inline constexpr char kInstalledConsole[] = "Service installed successfully";
 inline constexpr char kNotInstalled[] = "The service is not installed";
@@ -26,6 +28,8 @@ inline constexpr char kStoppedToUninstall[] = "Stopped the service in order to u
 inline constexpr char kDeleted[] = "Deleted service.";
 inline constexpr char kUninstalledConsole[] = "Service uninstalled successfully";
 inline constexpr char kDeleteFailed[] = "Error deleting service during uninstall.";
+inline constexpr char kEventSourceRemoveFailed[] =
+    "Unable to remove the event message file during uninstall.";
 }  // namespace text
 
 // Writes one whole line of the program log (LogLine).
@@ -34,13 +38,16 @@ using LogFunction = void (*)(const char* text);
 // Registers the running executable as an automatically started service of
 // its own process, run as the local system account, with the description and
 // (when the shutdown privilege can be enabled) three restarts a minute apart
-// after failures. A path with blanks is registered in double quotes. Returns
-// 0 when installed or already installed, -1 on failure.
+// after failures. A path with blanks is registered in double quotes. The
+// executable also becomes the message file of the event source of the same
+// name, so that the event log shows the entries' text. Returns 0 when
+// installed or already installed, -1 on failure.
 int InstallService(const char* name, const char* displayName, const char* description,
                    const char* dependencies, LogFunction log);
 
-// Stops the service if it runs (without waiting) and deletes it. Returns 0
-// when removed or not installed, -1 on failure.
+// Stops the service if it runs (without waiting), deletes it and removes its
+// event source's registration. Returns 0 when removed or not installed, -1
+// on failure.
 int UninstallService(const char* name, LogFunction log);
 
 // True when the service manager and the service both open for reading.

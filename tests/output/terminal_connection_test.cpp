@@ -7,6 +7,10 @@
 #include <memory>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/socket.h>
+#endif
+
 namespace {
 
 TEST(NvrPortNumber, ReadsThePortAsAtoiAndKeepsSixteenBits) {
@@ -109,6 +113,33 @@ TEST_F(TerminalConnectionTest, PortInUseFailsOneTerminalOnly) {
   EXPECT_EQ(texts[1].substr(0, failure.size()), failure);
   EXPECT_GT(texts[1].size(), failure.size());
   EXPECT_EQ(texts[3], "Accepted connection from NVR address: 127.0.0.1 Port: 0");
+}
+
+// Another program cannot take a terminal's NVR connections by binding its
+// port: the listener is exclusive on Windows, where SO_REUSEADDR would let a
+// second socket bind the port; elsewhere address reuse, which never does,
+// stays on.
+TEST_F(TerminalConnectionTest, ListenerOwnsItsPort) {
+  auto terminal = Listen("127.0.0.1", "0");
+#ifdef _WIN32
+  const int option = SO_EXCLUSIVEADDRUSE;
+  int size = sizeof(int);
+#else
+  const int option = SO_REUSEADDR;
+  socklen_t size = sizeof(int);
+#endif
+  int value = 0;
+  ASSERT_EQ(getsockopt(terminal->ListenerHandle(), SOL_SOCKET, option,
+                       reinterpret_cast<char*>(&value), &size),
+            0);
+  EXPECT_NE(value, 0);
+
+  boost::asio::ip::tcp::acceptor intruder(eventQueue, boost::asio::ip::tcp::v4());
+  intruder.set_option(boost::asio::socket_base::reuse_address(true));
+  boost::system::error_code error;
+  intruder.bind(boost::asio::ip::tcp::endpoint(boost::asio::ip::tcp::v4(), PortOf(*terminal)),
+                error);
+  EXPECT_TRUE(error);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 // The program log as the installer sees it: a plain function.
@@ -88,6 +90,34 @@ TEST_F(InstallerTest, QuotesAPathWithBlanks) {
             "\"C:\\Program Files\\Tillwire\\tillwire.exe\"");
 }
 
+// The event log finds the entries' text through the source's registration,
+// which lives as long as the service.
+TEST_F(InstallerTest, TheExecutableIsTheEventSourcesMessageFileWhileInstalled) {
+  const std::string key = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Tillwire";
+  windows.SetModuleFileName("C:\\Program Files\\Tillwire\\tillwire.exe");
+  EXPECT_EQ(Install().result, 0);
+  const std::map<std::string, std::string> expected = {
+      {"EventMessageFile", "C:\\Program Files\\Tillwire\\tillwire.exe"},
+      {"TypesSupported", std::to_string(EVENTLOG_ERROR_TYPE | EVENTLOG_INFORMATION_TYPE)}};
+  EXPECT_EQ(windows.RegistryKeys().at(key), expected);
+
+  const Outcome removed = Uninstall();
+  EXPECT_EQ(removed.result, 0);
+  EXPECT_EQ(removed.events.back(), "information: Deleted service.");
+  EXPECT_EQ(windows.RegistryKeys().count(key), 0u);
+
+  // A registration that cannot be removed is reported; the service is gone.
+  EXPECT_EQ(Install().result, 0);
+  windows.Fail("RegDeleteKeyA", ERROR_ACCESS_DENIED);
+  const Outcome stuck = Uninstall();
+  EXPECT_EQ(stuck.result, 0);
+  EXPECT_EQ(stuck.console, "Service uninstalled successfully\n");
+  EXPECT_EQ(stuck.events.back(),
+            "error: Unable to remove the event message file during uninstall.  Error "
+            "code=0x00000005");
+  EXPECT_EQ(stuck.log.back(), "Unable to remove the event message file during uninstall.");
+}
+
 TEST_F(InstallerTest, WithoutTheShutdownPrivilegeThereAreNoRestartsAndNoComplaint) {
   windows.SetShutdownPrivilegeHeld(false);
   const Outcome outcome = Install();
@@ -133,6 +163,16 @@ TEST_F(InstallerTest, InstallFailuresOnTheirChannels) {
         "information: Installed service."},
        {"Unable to set service description during install.",
         "Unable to set service failure actions during install.", "Installed service."}},
+      {"RegCreateKeyExA", ERROR_ACCESS_DENIED, 0, "Service installed successfully\n",
+       {"error: Unable to register the event message file during install.  Error "
+        "code=0x00000005",
+        "information: Installed service."},
+       {"Unable to register the event message file during install.", "Installed service."}},
+      {"RegSetValueExA", ERROR_ACCESS_DENIED, 0, "Service installed successfully\n",
+       {"error: Unable to register the event message file during install.  Error "
+        "code=0x00000005",
+        "information: Installed service."},
+       {"Unable to register the event message file during install.", "Installed service."}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.failing);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <mutex>
 #include <set>
@@ -27,6 +28,7 @@ struct FakeWindowsState {
   std::vector<FakeWindows::Event> events;
   std::map<std::string, FakeWindows::Service> services;
   std::vector<std::string> enabledPrivileges;
+  std::map<std::string, std::map<std::string, std::string>> registryKeys;
   std::map<std::uintptr_t, FakeWindows::Handle> openHandles;  // by handle value
   std::uintptr_t nextHandle = 1;  // values are never reused: a closed handle stays invalid
   LPHANDLER_FUNCTION handler = nullptr;
@@ -42,7 +44,8 @@ const std::set<std::string>& Functions() {
       "StartServiceCtrlDispatcherA", "RegisterServiceCtrlHandlerA", "SetServiceStatus",
       "OpenSCManagerA", "OpenServiceA", "CreateServiceA", "ChangeServiceConfig2A", "DeleteService",
       "ControlService", "CloseServiceHandle", "OpenProcessToken", "LookupPrivilegeValueA",
-      "AdjustTokenPrivileges", "CloseHandle"};
+      "AdjustTokenPrivileges", "CloseHandle", "RegCreateKeyExA", "RegSetValueExA", "RegCloseKey",
+      "RegDeleteKeyA"};
   return functions;
 }
 
@@ -81,6 +84,9 @@ class Call {
     auto failure = state.failures.find(function);
     error = failure == state.failures.end() ? ERROR_SUCCESS : failure->second;
   }
+
+  // The error the test scripted for the call, or ERROR_SUCCESS.
+  DWORD ScriptedError() const { return error; }
 
   // True, with the last error set, when the test scripted the call to fail.
   bool Fails() const {
@@ -193,6 +199,11 @@ std::vector<FakeWindows::Event> FakeWindows::Events() const {
 std::map<std::string, FakeWindows::Service> FakeWindows::Services() const {
   std::lock_guard<std::mutex> lock(state->mutex);
   return state->services;
+}
+
+std::map<std::string, std::map<std::string, std::string>> FakeWindows::RegistryKeys() const {
+  std::lock_guard<std::mutex> lock(state->mutex);
+  return state->registryKeys;
 }
 
 std::vector<std::string> FakeWindows::EnabledPrivileges() const {
@@ -417,4 +428,49 @@ BOOL CloseHandle(HANDLE hObject) {
   if (call.Fails()) return FALSE;
   if (hObject == CurrentProcess()) return TRUE;
   return call.CloseHandleOf(hObject, {"token"});
+}
+
+LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpClass*/,
+                        DWORD /*dwOptions*/, REGSAM samDesired, void* /*lpSecurityAttributes*/,
+                        PHKEY phkResult, LPDWORD /*lpdwDisposition*/) {
+  Call call("RegCreateKeyExA");
+  if (call.ScriptedError() != ERROR_SUCCESS) return call.ScriptedError();
+  if (hKey != HKEY_LOCAL_MACHINE || lpSubKey == nullptr || phkResult == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  call.state.registryKeys[lpSubKey];
+  *phkResult = static_cast<HKEY>(call.OpenHandle("key", lpSubKey, samDesired));
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwType,
+                       const BYTE* lpData, DWORD cbData) {
+  Call call("RegSetValueExA");
+  if (call.ScriptedError() != ERROR_SUCCESS) return call.ScriptedError();
+  const FakeWindows::Handle* key = call.FindHandle(hKey, {"key"});
+  if (key == nullptr) return ERROR_INVALID_HANDLE;
+  std::string value;
+  if (dwType == REG_DWORD && cbData == sizeof(DWORD)) {
+    DWORD number = 0;
+    std::memcpy(&number, lpData, sizeof number);
+    value = std::to_string(number);
+  } else {
+    // A string value's size counts its terminator.
+    value.assign(reinterpret_cast<const char*>(lpData), cbData > 0 ? cbData - 1 : 0);
+  }
+  call.state.registryKeys[key->name][Text(lpValueName)] = value;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegCloseKey(HKEY hKey) {
+  Call call("RegCloseKey");
+  if (call.ScriptedError() != ERROR_SUCCESS) return call.ScriptedError();
+  return call.CloseHandleOf(hKey, {"key"}) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  Call call("RegDeleteKeyA");
+  if (call.ScriptedError() != ERROR_SUCCESS) return call.ScriptedError();
+  if (hKey != HKEY_LOCAL_MACHINE || lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
+  return call.state.registryKeys.erase(lpSubKey) == 1 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }

@@ -56,7 +56,8 @@ class FakeWindows {
     bool deleted = false;         // by DeleteService
   };
 
-  // A handle handed out: "manager", "service", "event source" or "token".
+  // A handle handed out: "manager", "service", "event source", "token" or
+  // "key".
   struct Handle {
     std::string kind;
     std::string name;  // the service's or event source's
@@ -71,7 +72,8 @@ class FakeWindows {
   // --- Script ---
 
   // Every later call of the function (by its Windows name, e.g.
-  // "OpenSCManagerA") fails with error and has no other effect; ERROR_SUCCESS
+  // "OpenSCManagerA") fails with error and has no other effect (the registry
+  // functions return it, the others set it as the last error); ERROR_SUCCESS
   // lets it succeed again. std::invalid_argument for a name the fake does not
   // implement.
   void Fail(const std::string& function, DWORD error);
@@ -102,6 +104,10 @@ class FakeWindows {
   std::vector<Event> Events() const;
   // The services by name, deleted ones too.
   std::map<std::string, Service> Services() const;
+  // The registry keys that RegCreateKeyExA made under HKEY_LOCAL_MACHINE and
+  // RegDeleteKeyA has not removed, by path, with their values by name:
+  // strings without their terminator, REG_DWORD values in decimal.
+  std::map<std::string, std::map<std::string, std::string>> RegistryKeys() const;
   // The privileges (by name) that AdjustTokenPrivileges was asked to enable.
   std::vector<std::string> EnabledPrivileges() const;
   // The handles opened and not closed yet.
