@@ -10,5 +10,5 @@ build="$top/build-windows"
 "$top/scripts/build-and-test.sh" "$build" \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release
 
-echo "== Windows service under Wine's service control manager"
-"$top/tests/wine/service_test.sh" "$build/tillwire.exe"
+echo "== Windows package, service under Wine's service control manager"
+"$top/tests/wine/service_test.sh" "$("$top/scripts/package-windows.sh" "$build")"

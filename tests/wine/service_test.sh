@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Tillwire as a Windows service, checked against Wine's own service control
-# manager: -install, -uninstall, the console run without options, and the
-# service started by the manager, with what each leaves on the console, in the
-# exit status, the registry, the event log and Tillwire.log.
+# manager, from its Windows package: the zip unpacked into the prefix;
+# -install, -uninstall, the console run without options and the service
+# started by the manager on a machine without a capture driver, with what each
+# leaves on the console, in the exit status, the registry, the event log and
+# Tillwire.log; then (as root) live capture through Wine's wpcap.dll with an
+# NVR on the Linux side, and the stop.
 #
-#   tests/wine/service_test.sh path/to/tillwire.exe
+#   tests/wine/service_test.sh path/to/tillwire-VERSION-windows-x64.zip
 #
 # Everything runs in a private copy of the shared Wine prefix: Wine's
 # services.exe starts every automatically started service whenever a session
@@ -23,16 +26,20 @@
 #     session traces msvcrt's exit() with the calling process's id.
 #   - A service process that exits on its own stays "running" for Wine 8's
 #     manager (Windows marks it stopped), and a stop control sent to it fails.
-#     Without capture devices the engine always exits, so the uninstall of a
+#     Without a capture driver the engine always exits, so the uninstall of a
 #     running service is checked with the registration pointed at Wine's
 #     wuauserv.exe, a service that runs until it is stopped.
+#   - Capture drivers: WINEDLLOVERRIDES="wpcap=" hides Wine's wpcap.dll (a
+#     machine without Npcap). Wine's own wpcap.dll passes the pcap API to the
+#     machine's libpcap: as root it lists the Linux adapters and captures on
+#     them, here on lo, with test terminals at 127.0.9.x.
 set -euo pipefail
 
 if [ $# -ne 1 ] || [ ! -f "$1" ]; then
-  echo "usage: $0 path/to/tillwire.exe" >&2
+  echo "usage: $0 path/to/tillwire-VERSION-windows-x64.zip" >&2
   exit 2
 fi
-exe_source=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+package=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 shared_prefix="${TILLWIRE_WINDEPS:-/var/cache/tillwire/windeps}/wineprefix"
 if [ ! -f "$shared_prefix/system.reg" ]; then
   echo "no Wine prefix at $shared_prefix (scripts/build-windows-deps.sh makes it)" >&2
@@ -43,6 +50,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tillwire-service.XXXXXX")
 export WINEPREFIX="$work/prefix"
 unset WINESERVER WINEDEBUG
 cleanup() {
+  # The live session's traffic and NVR, if it ended early.
+  kill $(jobs -p) 2>/dev/null || true
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
   rm -rf "$work"
@@ -51,11 +60,16 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# A path with a blank, which the registered path must quote.
+# The package unpacked to a path with a blank, which the registered path must
+# quote.
 program_dir="$work/Program Files/Tillwire"
 log="$program_dir/Tillwire.log"
-mkdir -p "$program_dir"
-cp "$exe_source" "$program_dir/tillwire.exe"
+mkdir -p "$work/unpacked" "$(dirname "$program_dir")"
+(cd "$work/unpacked" && cmake -E tar xf "$package")
+mv "$work/unpacked"/tillwire-*-windows-x64 "$program_dir"
+# What it holds, and its text files' lines without a CR (checked below).
+package_files=$(cd "$program_dir" && ls | LC_ALL=C sort)
+package_lf_lines=$(cd "$program_dir" && cat README-Windows.txt Tillwire.xml | grep -cv $'\r$' || true)
 config='<Tillwire><Network SniffAdapterAddress="192.168.10.2"><NVR Address="127.0.0.1"/><Terminal SrcAddress="192.168.10.31" NvrPort="5001"/></Network></Tillwire>'
 printf '%s\n' "$config" >"$program_dir/Tillwire.xml"
 
@@ -64,9 +78,10 @@ printf '%s\n' "$config" >"$program_dir/Tillwire.xml"
 service_process_pattern="$(basename "$work" | sed 's/\./\\./g').Program Files.Tillwire.tillwire\.exe"
 
 registry_key='[System\\CurrentControlSet\\Services\\Tillwire]'
-# The values of the service's key in system.reg, one a line.
+event_source_key='[System\\CurrentControlSet\\Services\\Eventlog\\Application\\Tillwire]'
+# The values of a key in system.reg (by default the service's), one a line.
 registry_values() {
-  KEY="$registry_key" awk 'index($0, ENVIRON["KEY"]) == 1 { inside = 1; next }
+  KEY="${1:-$registry_key}" awk 'index($0, ENVIRON["KEY"]) == 1 { inside = 1; next }
                            inside && $0 == "" { exit }
                            inside && !/^#/ { print }' "$WINEPREFIX/system.reg"
 }
@@ -218,11 +233,18 @@ You may also start the installed service from a command prompt with the command
 version=$(sed -n 's/^project(Tillwire VERSION \([0-9.]*\).*/\1/p' \
   "$(dirname "${BASH_SOURCE[0]}")/../../CMakeLists.txt")
 banner="------ Starting Tillwire version $version"
-no_interfaces='No interfaces found! Make sure WinPcap (Windows) or libpcap (Linux) is installed and that you are running with administrator or root privileges.'
+no_capture_library='Unable to load wpcap.dll, the packet capture library. Install Npcap (with or without its WinPcap API-compatible mode) or WinPcap, then start Tillwire again.'
 failure_actions_line='SERVICE_CONFIG_FAILURE_ACTIONS not implemented: period 86400 msg (null) cmd (null)'
 
-# --- Session 1: console runs, install, uninstall, starts by command -----------
+echo "== The package"
+expect_text "package: its files" "$(lines README-Windows.txt Tillwire.xml tillwire.exe)" \
+  "$package_files"
+expect_text "package: text files with Windows line ends" 0 "$package_lf_lines"
 
+# --- Session 1: console runs, install, uninstall, starts by command -----------
+# A machine without a capture driver: Wine's wpcap.dll is hidden.
+
+export WINEDLLOVERRIDES="wpcap="
 session1="$work/session1.trace"
 # +pid and +loaddll tell which processes are service runs of tillwire.exe,
 # and msvcrt's trace shows the status each passed to exit().
@@ -272,8 +294,8 @@ run reinstall -install
 expect_run reinstall "Service installed successfully" 0 \
   "$(information "Installed service.")" "Installed service."
 
-echo "== Starts by command (live capture; Wine has no capture devices)"
-start_service net_start net start Tillwire "$(lines "$banner" "$no_interfaces")"
+echo "== Starts by command (live capture without a capture driver)"
+start_service net_start net start Tillwire "$(lines "$banner" "$no_capture_library")"
 rm "$program_dir/Tillwire.xml"
 start_service sc_start_unconfigured sc start Tillwire \
   "$(lines "$banner" "Failed to load Tillwire.xml. Exiting.")"
@@ -282,7 +304,7 @@ printf '%s\n' "$config" >"$program_dir/Tillwire.xml"
 # The statuses the service runs of tillwire.exe passed to exit(), in order.
 service_pids=$(sed -n 's/^\([0-9a-f]*\):[0-9a-f]*:trace:loaddll:[^ ]* Loaded L".*\\tillwire\.exe".*/\1/p' \
   "$session1" | sort -u | paste -sd '|')
-expect_text "service runs exited with -3 (no capture device), then -1 (no Tillwire.xml)" \
+expect_text "service runs exited with -3 (no capture driver), then -1 (no Tillwire.xml)" \
   "$(lines -3 -1)" \
   "$(sed -En "s/^(${service_pids:-none}):[0-9a-f]*:trace:msvcrt:exit \((.*)\)$/\2/p" "$session1")"
 
@@ -301,6 +323,11 @@ for value in '"Description"="Corvane Tillwire service"' '"DisplayName"="Tillwire
     sed 's/^/    /' <<<"$registration"
   fi
 done
+# The executable is the event source's message file, for the Event Viewer.
+expect_text "registry: the event source's message file and types" \
+  "$(lines "\"EventMessageFile\"=str(2):\"${win_exe//\\/\\\\}\"" '"TypesSupported"=dword:00000005')" \
+  "$(registry_values "$event_source_key" | LC_ALL=C sort)"
+unset WINEDLLOVERRIDES
 
 # --- Session 2: automatic start, uninstall of a running service ---------------
 
@@ -325,6 +352,71 @@ if ! wait_until 30 service_gone; then
 fi
 stop_session
 expect_text "registry: the registration has gone" "" "$(registry_values)"
+expect_text "registry: the event source has gone" "" "$(registry_values "$event_source_key")"
+
+# --- Session 3: live capture through Wine's wpcap.dll -------------------------
+# The terminal 127.0.9.1 sends UDP on lo, and so does a stranger, 127.0.9.2;
+# the NVR, a socat on the Linux side, must receive exactly the terminal's
+# payloads. The stranger keeps sending all along: the machine's libpcap, under
+# Wine's wpcap.dll, waits for a first frame before its read time-out starts,
+# so the engine serves its NVRs and its stop only between frames (Npcap's
+# reads end at the time-out on a quiet network; Linux's own tests check that).
+
+live_port=29091
+udp_target="127.0.0.1:29093"
+send_udp() { printf '%s' "$2" | socat -u - "UDP-SENDTO:$udp_target,bind=$1" 2>/dev/null || true; }
+log_has() { log_messages | grep -qxF -- "$1"; }
+nvr_has() { [ "$(stat -c %s "$work/nvr.bytes" 2>/dev/null || echo 0)" -ge "$1" ]; }
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIP: live capture under Wine needs root"
+else
+  echo "== Live capture on lo as a service, NVR on Linux"
+  printf '%s\n' "<Tillwire><Network SniffAdapterAddress=\"127.0.0.1\"><NVR Address=\"127.0.0.1\"/><Terminal SrcAddress=\"127.0.9.1\" NvrPort=\"$live_port\"/></Network></Tillwire>" \
+    >"$program_dir/Tillwire.xml"
+  start_session "$work/session3.trace" "-all"
+  run live_install -install
+  expect_text "live: installed" "Service installed successfully" "$(cat "$work/live_install.out")"
+  (while :; do send_udp 127.0.9.2 "stranger"; sleep 0.05; done) &
+  stranger=$!
+  mark_log
+  WINEDEBUG=-all wine net start Tillwire >/dev/null 2>&1 || fail "live: net start failed"
+  if wait_until 30 log_has "Listening on lo 127.0.0.1"; then
+    pass "live: Listening on lo 127.0.0.1"
+  else
+    fail "live: no \"Listening on lo 127.0.0.1\" within 30 s"
+  fi
+  socat -u "TCP:127.0.0.1:$live_port,retry=100,interval=0.1" "OPEN:$work/nvr.bytes,creat,trunc" &
+  nvr=$!
+  wait_until 30 log_has "Accepted connection from NVR address: 127.0.0.1 Port: $live_port" ||
+    fail "live: the NVR was not accepted within 30 s"
+  expected=""
+  for i in $(seq 1 20); do
+    send_udp 127.0.9.1 "receipt line $i"$'\n'
+    expected+="receipt line $i"$'\n'
+  done
+  wait_until 20 nvr_has "${#expected}" || true
+  expect_text "live: the NVR received exactly its terminal's payloads" \
+    "$(printf '%s' "$expected")" "$(cat "$work/nvr.bytes")"
+
+  echo "== net stop, within 5 s"
+  stop_started=$(date +%s%N)
+  stop_status=0
+  WINEDEBUG=-all wine net stop Tillwire >/dev/null 2>&1 || stop_status=$?
+  stop_ms=$((($(date +%s%N) - stop_started) / 1000000))
+  if [ "$stop_status" -eq 0 ] && [ "$stop_ms" -le 5000 ] && wait_until 5 no_service_process; then
+    pass "live: stopped in $stop_ms ms"
+  else
+    fail "live: net stop gave $stop_status after $stop_ms ms"
+  fi
+  kill "$stranger" "$nvr" 2>/dev/null || true
+  wait "$stranger" "$nvr" 2>/dev/null || true
+  expect_text "live: the stop in the log" \
+    "$(lines "Received Stop request from Service Control Manager" "Received stop signal from SCM" "Exiting.")" \
+    "$(new_log_messages | grep -E '^(Received|Exiting)')"
+  run live_uninstall -uninstall
+  expect_text "live: uninstalled" "Service uninstalled successfully" "$(cat "$work/live_uninstall.out")"
+  stop_session
+fi
 
 echo
 if [ "$failures" -ne 0 ]; then
