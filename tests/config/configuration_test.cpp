@@ -80,6 +80,19 @@ TEST(Configuration, WorkedExample) {
                            }));
 }
 
+// The sample that the Windows package ships, comments and all, reads as its
+// comments describe it.
+TEST(Configuration, PackagedSampleReadsAsDocumented) {
+  const Configuration configuration = LoadConfiguration(TILLWIRE_SAMPLE_CONFIGURATION);
+  EXPECT_EQ(configuration.adapterAddress, std::optional<std::string>("192.168.10.2"));
+  boost::asio::io_service eventQueue;
+  const Tables tables = BuildTables(*configuration.document, eventQueue);
+  using Entry = std::pair<std::string, std::string>;
+  EXPECT_EQ(Summary(tables.terminalTable),
+            (std::vector<Entry>{{"192.168.10.31:::", "192.168.10.50"},
+                                {"::192.168.10.40:9100", "192.168.10.50"}}));
+}
+
 TEST(Configuration, AdapterAddressComesFromTheLastNetworkElement) {
   struct Case {
     const char* body;
