@@ -14,7 +14,7 @@
 
 class ProgramDirectoryFixture {
  public:
-  // Copies the executable into a fresh directory.
+  // Copies the executable, and the DLLs beside it, into a fresh directory.
   explicit ProgramDirectoryFixture(const std::string& executable);
   // Waits for a program still running (it is started with a time limit).
   ~ProgramDirectoryFixture();
