@@ -83,10 +83,10 @@ TEST(Configuration, WorkedExample) {
 // The sample that the Windows package ships, comments and all, reads as its
 // comments describe it.
 TEST(Configuration, PackagedSampleReadsAsDocumented) {
-  const Configuration configuration = LoadConfiguration(TILLWIRE_SAMPLE_CONFIGURATION);
+  const Configuration configuration = Read(TILLWIRE_SAMPLE_CONFIGURATION);
   EXPECT_EQ(configuration.adapterAddress, std::optional<std::string>("192.168.10.2"));
-  boost::asio::io_service eventQueue;
-  const Tables tables = BuildTables(*configuration.document, eventQueue);
+  RecordingFactory listeners;
+  const Tables tables = BuildTables(*configuration.document, listeners.Factory());
   using Entry = std::pair<std::string, std::string>;
   EXPECT_EQ(Summary(tables.terminalTable),
             (std::vector<Entry>{{"192.168.10.31:::", "192.168.10.50"},
