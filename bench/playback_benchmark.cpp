@@ -39,6 +39,7 @@ std::vector<std::string> WriteCapture(const std::string& path, int frames) {
   others.push_back(BuildFrame(unmatched));
   unmatched.protocol = 17;
   others.push_back(BuildFrame(unmatched));
+  std::vector<std::uint32_t> sequences(kTerminals);
   for (int n = 0; n < frames; ++n) {
     if (n % 2 == 1) {
       capture.Write(others[(n / 2) % others.size()]);
@@ -49,6 +50,9 @@ std::vector<std::string> WriteCapture(const std::string& path, int frames) {
     fields.srcAddress = 0x0A000100u + static_cast<std::uint32_t>(terminal);
     fields.protocol = n % 4 == 0 ? 6 : 17;
     fields.payload = "frame " + std::to_string(n) + " " + std::string(40 + n % 200, 'p') + "\n";
+    fields.tcpSequence = sequences[static_cast<std::size_t>(terminal)];
+    sequences[static_cast<std::size_t>(terminal)] +=
+        static_cast<std::uint32_t>(fields.payload.size());
     capture.Write(BuildFrame(fields));
     expected[static_cast<std::size_t>(terminal)] += fields.payload;
   }

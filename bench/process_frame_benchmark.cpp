@@ -1,7 +1,9 @@
 // Cost of the data path per captured frame, on a mix of the traffic a mirror
 // port carries: frames of other protocols, TCP and UDP that match no terminal,
-// and frames that match the last terminal of the table (which has no listener,
-// so the cost is decoding and matching, with no socket anywhere).
+// and TCP segments of terminals' flows, each carrying new bytes (the terminals
+// have no listener, so the cost is decoding, matching and flow tracking, with
+// no socket anywhere). Arguments: terminals, and active flows spread over them
+// (one flow belongs to the last terminal of the table).
 #include "capture/frame_decoder.h"
 #include "support/frame_builder.h"
 #include "support/terminal_tables.h"
@@ -10,8 +12,34 @@
 
 namespace {
 
+// One flow of a terminal: what its next segment carries in its headers.
+struct FlowState {
+  std::uint32_t srcAddress;
+  std::uint32_t dstAddress;
+  std::uint16_t srcPort;
+  std::uint32_t sequence;
+};
+
+FlowState FlowOf(const TerminalFilter& filter, std::uint16_t srcPort) {
+  const FrameFields defaults;
+  FlowState flow{defaults.srcAddress, defaults.dstAddress, srcPort, 0};
+  if (!filter.srcAddress.empty()) {
+    flow.srcAddress = *ParseIpv4Text(filter.srcAddress);
+  } else {
+    flow.dstAddress = *ParseIpv4Text(filter.dstAddress);
+  }
+  return flow;
+}
+
+void Put(std::vector<unsigned char>& frame, std::size_t offset, std::uint32_t value, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i, value >>= 8) {
+    frame[offset + static_cast<std::size_t>(i)] = static_cast<unsigned char>(value);
+  }
+}
+
 void ProcessFrameMix(benchmark::State& state) {
   const int terminals = static_cast<int>(state.range(0));
+  const int flowCount = static_cast<int>(state.range(1));
   std::vector<TerminalRecord> records;
   // Half the terminals filter on the source, half on destination and port.
   for (int i = 0; i < terminals; ++i) {
@@ -22,37 +50,58 @@ void ProcessFrameMix(benchmark::State& state) {
   }
   const TerminalTable table = TableOf(records);
   const TerminalMatcher matcher(table);
-  const TerminalFilter& last = table.rbegin()->second->record.filter;
+  FlowTracker flows;
 
-  FrameFields toLast;
-  toLast.payload = std::string(200, 'r');
-  if (!last.srcAddress.empty()) {
-    toLast.srcAddress = *ParseIpv4Text(last.srcAddress);
-  } else {
-    toLast.dstAddress = *ParseIpv4Text(last.dstAddress);
+  std::vector<FlowState> flowStates;
+  for (int f = 0; f < flowCount; ++f) {
+    const TerminalFilter& filter = flowCount == 1
+                                       ? table.rbegin()->second->record.filter
+                                       : records[static_cast<std::size_t>(f % terminals)].filter;
+    flowStates.push_back(FlowOf(filter, static_cast<std::uint16_t>(1024 + f / terminals)));
   }
+  // The flows' segments are written into one frame, as a capture buffer is
+  // reused, so that the frame's bytes themselves are no cache miss.
+  FrameFields segment;
+  segment.payload = std::string(200, 'r');
+  const std::size_t tcp = PayloadOffset(segment) - segment.tcpHeaderWords * 4u;
+  const std::size_t ip = tcp - segment.ipHeaderWords * 4u;
+  std::vector<unsigned char> flowFrame = BuildFrame(segment);
   FrameFields tcpOther;
   tcpOther.payload = std::string(600, 'x');
   FrameFields udpOther = tcpOther;
   udpOther.protocol = 17;
   FrameFields ipv6 = tcpOther;
   ipv6.etherType = 0x86DD;
-  const std::vector<std::vector<unsigned char>> mix = {
-      ArpFrame(), BuildFrame(ipv6), BuildFrame(tcpOther), BuildFrame(udpOther),
-      BuildFrame(toLast), BuildFrame(tcpOther), BuildFrame(toLast), BuildFrame(udpOther),
+  const std::vector<unsigned char> others[] = {ArpFrame(), BuildFrame(ipv6), BuildFrame(tcpOther),
+                                               BuildFrame(udpOther)};
+  // Null: the next flow's segment.
+  const std::vector<unsigned char>* const mix[] = {
+      &others[0], &others[1], &others[2], &others[3], nullptr, &others[2], nullptr, &others[3],
   };
+  const std::size_t mixSize = sizeof mix / sizeof mix[0];
 
   std::size_t next = 0;
+  std::size_t nextFlow = 0;
   for (auto _ : state) {
-    const std::vector<unsigned char>& frame = mix[next];
-    next = (next + 1) % mix.size();
-    benchmark::DoNotOptimize(
-        ProcessFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), matcher));
+    const std::vector<unsigned char>* frame = mix[next];
+    next = (next + 1) % mixSize;
+    if (frame == nullptr) {
+      FlowState& flow = flowStates[nextFlow];
+      nextFlow = nextFlow + 1 == flowStates.size() ? 0 : nextFlow + 1;
+      Put(flowFrame, ip + 12, flow.srcAddress, 4);
+      Put(flowFrame, ip + 16, flow.dstAddress, 4);
+      Put(flowFrame, tcp, flow.srcPort, 2);
+      Put(flowFrame, tcp + 4, flow.sequence, 4);
+      flow.sequence += 200;
+      frame = &flowFrame;
+    }
+    benchmark::DoNotOptimize(ProcessFrame(frame->data(), static_cast<std::uint32_t>(frame->size()),
+                                          0, matcher, flows));
   }
   state.SetItemsProcessed(state.iterations());
 }
 
-BENCHMARK(ProcessFrameMix)->Arg(1)->Arg(10)->Arg(100)->Arg(1000);
+BENCHMARK(ProcessFrameMix)->ArgsProduct({{1, 10, 100, 1000}, {1, 10000}});
 
 }  // namespace
 

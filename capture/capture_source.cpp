@@ -53,6 +53,29 @@ const pcap_if_t* FindAdapter(const pcap_if_t* devices, const std::string& wanted
   return nullptr;
 }
 
+// Opens the adapter promiscuous with the live buffer, or returns null.
+pcap_t* OpenAdapter(const char* name, char* errorText) {
+#ifdef _WIN32
+  // WinPcap and Npcap size the driver's buffer after the open.
+  pcap_t* handle = pcap_open_live(name, kSnapLength, 1, kLiveReadTimeoutMs, errorText);
+  if (handle != nullptr) pcap_setbuff(handle, kLiveBufferBytes);
+  return handle;
+#else
+  pcap_t* handle = pcap_create(name, errorText);
+  if (handle == nullptr) return nullptr;
+  pcap_set_snaplen(handle, kSnapLength);
+  pcap_set_promisc(handle, 1);
+  pcap_set_timeout(handle, kLiveReadTimeoutMs);
+  pcap_set_buffer_size(handle, kLiveBufferBytes);
+  if (pcap_activate(handle) < 0) {  // a warning (above 0) still captures
+    std::snprintf(errorText, PCAP_ERRBUF_SIZE, "%s", pcap_geterr(handle));
+    pcap_close(handle);
+    return nullptr;
+  }
+  return handle;
+#endif
+}
+
 OrStartFailure<pcap_t*> OpenLive(const pcap_if_t* devices,
                                  const std::optional<std::string>& adapterAddress,
                                  char* errorText) {
@@ -64,7 +87,7 @@ OrStartFailure<pcap_t*> OpenLive(const pcap_if_t* devices,
   if (adapter == nullptr) {
     return StartFailure{kExitNoCaptureDevice, {text::kMatchingInterfaceNotFound}};
   }
-  pcap_t* handle = pcap_open_live(adapter->name, kSnapLength, 1, kLiveReadTimeoutMs, errorText);
+  pcap_t* handle = OpenAdapter(adapter->name, errorText);
   if (handle == nullptr) {
     return StartFailure{kExitCaptureNotOpened,
                         {text::kUnableToOpenAdapterPrefix + std::string(adapter->name) +

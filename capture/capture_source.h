@@ -31,9 +31,11 @@ inline constexpr char kListeningOnPrefix[] = "Listening on ";
 inline constexpr int kExitCaptureNotOpened = -1;
 inline constexpr int kExitNoCaptureDevice = -3;
 
-// Live capture: whole frames, promiscuous, reads return after 10 ms of quiet.
+// Live capture: whole frames, promiscuous, reads return after 10 ms of quiet,
+// and a kernel buffer that holds a busy mirror port's bursts.
 inline constexpr int kSnapLength = 65536;
 inline constexpr int kLiveReadTimeoutMs = 10;
+inline constexpr int kLiveBufferBytes = 16 * 1024 * 1024;
 
 // The dotted-decimal text of an IPv4 address given as its four bytes in
 // network order ("192.168.10.2"). The text lives in one of twelve static

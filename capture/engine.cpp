@@ -1,6 +1,8 @@
 #include "capture/engine.h"
 
+#include "capture/capture_filter.h"
 #include "capture/capture_source.h"
+#include "capture/drop_report.h"
 #include "capture/frame_decoder.h"
 #include "capture/playback_pacer.h"
 #include "config/configuration.h"
@@ -48,6 +50,7 @@ int RunTerminals(pcap_t* captureHandle, const TiXmlDocument& document, bool play
       PlaybackPacer pacer(eventQueue, tables.terminalTable);
       RunCaptureLoop(captureHandle, eventQueue, matcher, &pacer);
     } else {
+      SetCaptureFilter(captureHandle, CaptureFilterExpression(matcher));
       RunCaptureLoop(captureHandle, eventQueue, matcher, nullptr);
     }
     LogFile::Instance().StartLine() << text::kEndOfFilePrefix << pcap_geterr(captureHandle)
@@ -91,6 +94,8 @@ void RunCaptureLoop(pcap_t* captureHandle, boost::asio::io_service& eventQueue,
                     const TerminalMatcher& matcher, PlaybackPacer* pacer) {
   auto nextService = std::chrono::steady_clock::time_point();
   std::uint64_t bytesSinceService = 0;
+  FlowTracker flows;
+  DropReport drops(captureHandle);
   for (;;) {
     // The event queue (accepts, finished writes) and stop requests are served
     // every millisecond, every 256 KiB and after every quiet read, rather
@@ -102,6 +107,7 @@ void RunCaptureLoop(pcap_t* captureHandle, boost::asio::io_service& eventQueue,
       eventQueue.poll();
       boost::this_thread::interruption_point();
       if (pacer != nullptr) pacer->CatchUp();
+      drops.Check(now);
       nextService = now + kServiceInterval;
       bytesSinceService = 0;
     }
@@ -109,7 +115,8 @@ void RunCaptureLoop(pcap_t* captureHandle, boost::asio::io_service& eventQueue,
     const unsigned char* frame = nullptr;
     const int result = ReadFrame(captureHandle, &header, &frame);
     if (result == 1) {
-      ProcessFrame(frame, header->caplen, matcher);
+      ProcessFrame(frame, header->caplen, static_cast<std::uint32_t>(header->ts.tv_sec), matcher,
+                   flows);
       bytesSinceService += header->caplen;
       continue;
     }

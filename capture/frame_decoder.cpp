@@ -20,7 +20,9 @@ const std::uint32_t kTcpBytesRead = 13;  // up to the data offset
 const std::uint32_t kUdpBytesRead = 4;   // the two ports
 const std::uint32_t kUdpHeader = 8;
 
-DecodedFrame Other() { return DecodedFrame{FrameKind::kOther, PacketKey{}, nullptr, 0}; }
+DecodedFrame Other() {
+  return DecodedFrame{FrameKind::kOther, PacketKey{}, nullptr, 0, false, 0, 0};
+}
 
 // Where the IPv4 header begins: after the Ethernet header and at most one
 // 802.1Q tag; 0 when the frame does not carry IPv4.
@@ -30,6 +32,18 @@ std::uint32_t Ipv4Offset(const BoundedReader& frame) {
   if (etherType != kEtherTypeVlan) return etherType == kEtherTypeIpv4 ? kEthernetHeader : 0;
   if (!frame.Read16(kTaggedEtherTypeOffset, &etherType)) return 0;
   return etherType == kEtherTypeIpv4 ? kEthernetHeader + kVlanTag : 0;
+}
+
+// Hands the parts of a matched TCP payload that the flow has not forwarded.
+void SendNewBytes(const DecodedFrame& decoded, std::uint32_t seconds, FlowTracker& flows,
+                  TerminalConnection& connection) {
+  NewBytes fresh;
+  flows.Admit(decoded.key, decoded.tcpSequence, decoded.tcpFlags,
+              static_cast<std::uint32_t>(decoded.payloadLength), seconds, &fresh);
+  for (int i = 0; i < fresh.count; ++i) {
+    connection.Send(decoded.payload + fresh.pieces[i].offset,
+                    static_cast<int>(fresh.pieces[i].length));
+  }
 }
 
 }  // namespace
@@ -54,9 +68,11 @@ DecodedFrame DecodeFrame(const unsigned char* bytes, std::uint32_t capturedLengt
     return Other();
   }
 
-  DecodedFrame decoded{FrameKind::kNoPayload, PacketKey{}, nullptr, 0};
+  DecodedFrame decoded = Other();
+  decoded.kind = FrameKind::kNoPayload;
   const BoundedReader transport = ip.From(ipHeaderLength);
   const bool tcp = protocol == kProtocolTcp;
+  decoded.tcp = tcp;
   if (!transport.Holds(0, tcp ? kTcpBytesRead : kUdpBytesRead) ||
       !transport.Read16(0, &key.srcPort) || !transport.Read16(2, &key.dstPort)) {
     return decoded;
@@ -67,6 +83,11 @@ DecodedFrame DecodeFrame(const unsigned char* bytes, std::uint32_t capturedLengt
     if (!transport.Read8(12, &dataOffset)) return decoded;
     transportHeaderLength = (dataOffset >> 4) * 4u;
     if (transportHeaderLength < kTcpMinimumHeader) return Other();
+    // Absent only from a header cut short, which carries no payload either.
+    if (!transport.Read32(4, &decoded.tcpSequence) || !transport.Read8(13, &decoded.tcpFlags)) {
+      decoded.tcpSequence = 0;
+      decoded.tcpFlags = 0;
+    }
   }
   decoded.key = key;
 
@@ -82,13 +103,19 @@ DecodedFrame DecodeFrame(const unsigned char* bytes, std::uint32_t capturedLengt
   return decoded;
 }
 
-bool ProcessFrame(const unsigned char* frame, std::uint32_t capturedLength,
-                  const TerminalMatcher& matcher) {
+bool ProcessFrame(const unsigned char* frame, std::uint32_t capturedLength, std::uint32_t seconds,
+                  const TerminalMatcher& matcher, FlowTracker& flows) {
   const DecodedFrame decoded = DecodeFrame(frame, capturedLength);
   if (decoded.kind == FrameKind::kOther) return false;
-  if (decoded.kind == FrameKind::kPayload) {
-    const Terminal* terminal = matcher.FindTerminal(decoded.key);
-    if (terminal != nullptr && terminal->nvrConnection) {
+  if (decoded.kind == FrameKind::kNoPayload) {
+    if (decoded.tcp) flows.Observe(decoded.key, decoded.tcpSequence, decoded.tcpFlags, seconds);
+    return true;
+  }
+  const Terminal* terminal = matcher.FindTerminal(decoded.key);
+  if (terminal != nullptr && terminal->nvrConnection) {
+    if (decoded.tcp) {
+      SendNewBytes(decoded, seconds, flows, *terminal->nvrConnection);
+    } else {
       terminal->nvrConnection->Send(decoded.payload, decoded.payloadLength);
     }
   }

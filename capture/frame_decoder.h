@@ -9,6 +9,7 @@
 #ifndef TILLWIRE_CAPTURE_FRAME_DECODER_H
 #define TILLWIRE_CAPTURE_FRAME_DECODER_H
 
+#include "capture/flow_tracker.h"
 #include "capture/terminal_matcher.h"
 
 #include <cstdint>
@@ -25,6 +26,9 @@ struct DecodedFrame {
   PacketKey key;                 // set for kNoPayload when the ports were captured, and for kPayload
   const unsigned char* payload;  // kPayload: the first payload byte, inside the frame
   int payloadLength;             // kPayload: at least 1; cut to the captured bytes
+  bool tcp;
+  std::uint32_t tcpSequence;     // TCP with its 20-byte header captured: the sequence number
+  std::uint8_t tcpFlags;         // and the flags (FIN, SYN, RST, ...); else 0
 };
 
 // Decodes a frame of capturedLength bytes. A frame too short for its link
@@ -35,9 +39,12 @@ DecodedFrame DecodeFrame(const unsigned char* frame, std::uint32_t capturedLengt
 
 // Decodes the frame and hands its payload to the first terminal that accepts
 // it (Send copies it before returning); no other terminal is tried, even when
-// that one has no NVR connected. Returns true for TCP and UDP frames, with or
-// without payload, and false for the rest.
-bool ProcessFrame(const unsigned char* frame, std::uint32_t capturedLength,
-                  const TerminalMatcher& matcher);
+// that one has no NVR connected. Of a TCP payload only the bytes that flows
+// has not seen forwarded go; TCP frames without payload tell flows of
+// connections that start and end. seconds is the frame's capture time.
+// Returns true for TCP and UDP frames, with or without payload, and false for
+// the rest.
+bool ProcessFrame(const unsigned char* frame, std::uint32_t capturedLength, std::uint32_t seconds,
+                  const TerminalMatcher& matcher, FlowTracker& flows);
 
 #endif

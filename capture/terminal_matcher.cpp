@@ -98,3 +98,11 @@ const Terminal* TerminalMatcher::FindTerminal(const PacketKey& packet) const {
   }
   return nullptr;
 }
+
+std::vector<std::uint32_t> TerminalMatcher::Addresses() const {
+  std::vector<std::uint32_t> addresses;
+  for (const auto* index : {&bySource, &byDestination}) {
+    for (const auto& entry : *index) addresses.push_back(entry.first);
+  }
+  return addresses;
+}

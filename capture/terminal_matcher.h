@@ -43,6 +43,11 @@ class TerminalMatcher {
   // Allocates nothing.
   const Terminal* FindTerminal(const PacketKey& packet) const;
 
+  // The addresses by which terminals are found (a terminal's source address,
+  // or its destination address when it has no source): every packet that
+  // FindTerminal assigns has one of them as its source or destination.
+  std::vector<std::uint32_t> Addresses() const;
+
  private:
   // One terminal's filters as numbers; an absent value accepts anything.
   struct Candidate {

@@ -9,6 +9,7 @@ packages=(
   libboost-thread-dev libboost-filesystem-dev libboost-system-dev libboost-date-time-dev
   libtinyxml-dev libpcap-dev libgtest-dev libbenchmark-dev libsystemd-dev
   iproute2 socat
+  tcpreplay tcpdump  # the live capture benchmark
 )
 
 install_packages "${packages[@]}"

@@ -123,20 +123,23 @@ TEST(ProcessFrame, SendsToTheWinnerOnly) {
   const TerminalConnection& second = *table.at("::192.168.10.40:")->nvrConnection;
   NvrClient nvr(eventQueue, second.ListeningEndpoint().port());
   ASSERT_TRUE(PollUntil(eventQueue, [&] { return nvr.Connected(); }));
+  FlowTracker flows;
   for (const unsigned short port : {80, 81}) {  // both to the first terminal, never connected
     FrameFields fields;
     fields.payload = "swallowed";
     fields.dstPort = port;
     const std::vector<unsigned char> frame = BuildFrame(fields);
-    EXPECT_TRUE(ProcessFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), matcher));
+    EXPECT_TRUE(
+        ProcessFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), 0, matcher, flows));
   }
   FrameFields fields;
   fields.srcAddress = 0xC0A80A63;  // 192.168.10.99
   fields.payload = "delivered";
   const std::vector<unsigned char> frame = BuildFrame(fields);
-  EXPECT_TRUE(ProcessFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), matcher));
+  EXPECT_TRUE(
+      ProcessFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), 0, matcher, flows));
   const std::vector<unsigned char> arp = ArpFrame();
-  EXPECT_FALSE(ProcessFrame(arp.data(), static_cast<std::uint32_t>(arp.size()), matcher));
+  EXPECT_FALSE(ProcessFrame(arp.data(), static_cast<std::uint32_t>(arp.size()), 0, matcher, flows));
   ASSERT_TRUE(PollUntil(eventQueue, [&] { return nvr.Received().size() >= 9; }));
   EXPECT_EQ(nvr.Received(), "delivered");
 }

@@ -1,11 +1,14 @@
 // Live capture on real adapters: loopback, and a veth pair into a network
 // namespace that the test creates. Needs root; skipped otherwise.
+#include "capture/capture_filter.h"
 #include "capture/capture_source.h"
+#include "capture/drop_report.h"
 #include "capture/engine.h"
 #include "log/program_directory.h"
 #include "support/log_watch.h"
 #include "support/nvr_client.h"
 #include "support/temp_directory.h"
+#include "support/veth_namespace.h"
 
 #include <boost/asio/ip/udp.hpp>
 #include <boost/thread/thread.hpp>
@@ -117,41 +120,68 @@ TEST_F(LiveTest, StopsOnANetworkWithoutTraffic) {
 // A host in a network namespace of its own sends to this machine over a veth
 // pair; the engine listens promiscuously on this end.
 TEST_F(LiveTest, ForwardsTrafficSeenOnAVethPair) {
-  const std::string id = std::to_string(getpid() % 100000);
-  const std::string ns = "twtest" + id;
-  const std::string local = "tw" + id + "a";
-  const std::string remote = "tw" + id + "b";
-  const std::string subnet = "10.201." + std::to_string(getpid() % 250) + ".";
-  const std::string setUp = "ip netns add " + ns + " && ip link add " + local +
-                            " type veth peer name " + remote + " && ip link set " + remote +
-                            " netns " + ns + " && ip addr add " + subnet + "1/24 dev " + local +
-                            " && ip link set " + local + " up && ip netns exec " + ns +
-                            " ip addr add " + subnet + "2/24 dev " + remote +
-                            " && ip netns exec " + ns + " ip link set " + remote + " up";
-  struct NamespaceGuard {
-    std::string ns;
-    ~NamespaceGuard() { std::system(("ip netns del " + ns + " 2>/dev/null").c_str()); }
-  } guard{ns};
-  ASSERT_EQ(std::system(setUp.c_str()), 0) << setUp;
+  const VethNamespace veth("test");
+  ASSERT_TRUE(veth.Ready()) << veth.SetUpCommand();
 
   const unsigned short nvrPort = FreePort();
-  WriteProgramConfiguration(R"(<T><Network SniffAdapterAddress=")" + subnet +
-                            R"(1"><NVR Address="127.0.0.1"/><Terminal SrcAddress=")" + subnet +
-                            R"(2" DstPort="9100" NvrPort=")" + std::to_string(nvrPort) +
-                            R"("/></Network></T>)");
+  WriteProgramConfiguration(R"(<T><Network SniffAdapterAddress=")" + veth.localAddress +
+                            R"("><NVR Address="127.0.0.1"/><Terminal SrcAddress=")" +
+                            veth.remoteAddress + R"(" DstPort="9100" NvrPort=")" +
+                            std::to_string(nvrPort) + R"("/></Network></T>)");
   Start();
-  ASSERT_TRUE(LogContains(std::string(text::kListeningOnPrefix) + local + " " + subnet + "1"));
+  ASSERT_TRUE(LogContains(std::string(text::kListeningOnPrefix) + veth.localName + " " +
+                          veth.localAddress));
   NvrClient nvr(eventQueue, nvrPort);
   ASSERT_TRUE(LogContains("Accepted connection from NVR address: 127.0.0.1"));
   ForwardUntilReceived(
       nvr,
       [&](int i) {
-        const std::string send = "ip netns exec " + ns + " bash -c 'printf \"datagram " +
-                                 std::to_string(i) + "\\n\" > /dev/udp/" + subnet + "1/9100'";
-        ASSERT_EQ(std::system(send.c_str()), 0);
+        ASSERT_EQ(veth.Run("bash -c 'printf \"datagram " + std::to_string(i) +
+                           "\\n\" > /dev/udp/" + veth.localAddress + "/9100'"),
+                  0);
       },
       10);
   EXPECT_LT(Stop().count(), 1000);
+  EXPECT_FALSE(Contains(watch.Texts(), text::kFilterNotSetPrefix)) << "the prefilter was set";
+}
+
+// A capture that is not read while a burst arrives loses frames: the report
+// gives their number once, and nothing while nothing is lost.
+TEST(DropReportTest, ReportsFramesDroppedSinceTheLastLook) {
+  if (geteuid() != 0) GTEST_SKIP() << "live capture needs root";
+  const VethNamespace veth("12d");
+  ASSERT_TRUE(veth.Ready()) << veth.SetUpCommand();
+  char errorText[PCAP_ERRBUF_SIZE];
+  pcap_t* handle = pcap_create(veth.localName.c_str(), errorText);
+  ASSERT_NE(handle, nullptr) << errorText;
+  pcap_set_snaplen(handle, 2048);
+  pcap_set_buffer_size(handle, 64 * 1024);
+  ASSERT_GE(pcap_activate(handle), 0) << pcap_geterr(handle);
+  LogWatch watch;
+  DropReport report(handle, std::chrono::steady_clock::duration::zero());
+
+  report.Check(std::chrono::steady_clock::now());
+  EXPECT_EQ(watch.Texts(), std::vector<std::string>()) << "nothing dropped yet";
+  ASSERT_EQ(veth.Run("bash -c 'for i in $(seq 5000); do printf x > /dev/udp/" +
+                     veth.localAddress + "/9; done'"),
+            0);
+  report.Check(std::chrono::steady_clock::now());
+  report.Check(std::chrono::steady_clock::now());
+  pcap_close(handle);
+
+  const std::vector<std::string> texts = watch.Texts();
+  ASSERT_EQ(texts.size(), 1u);
+  unsigned long inInterval = 0;
+  unsigned long total = 0;
+  char rest[64] = "";
+  ASSERT_EQ(std::sscanf(texts[0].c_str(),
+                        "Capture dropped %lu frames in the last minute, %lu since the capture %63s",
+                        &inInterval, &total, rest),
+            3)
+      << texts[0];
+  EXPECT_GT(inInterval, 0u);
+  EXPECT_EQ(total, inInterval);
+  EXPECT_STREQ(rest, "started");
 }
 
 TEST(LiveCaptureDeathTest, NoAdapterToChooseEndsWithMinusThree) {

@@ -30,10 +30,13 @@ TEST(PlaybackPacing, SlowNvrsGetEverythingAndAStuckOneCostsOthersNothing) {
   {
     CaptureWriter capture(directory.Path() + "paced.pcap");
     // 16 MB for each NVR: more than the kernel's socket buffers take in.
+    std::uint32_t sequences[3] = {};
     for (int n = 0; n < 1800; ++n) {
       FrameFields fields;
       fields.srcAddress = 0x0A000001u + static_cast<std::uint32_t>(n % 3);
       fields.payload = std::to_string(n) + std::string(27000, static_cast<char>('a' + n % 26));
+      fields.tcpSequence = sequences[n % 3];
+      sequences[n % 3] += static_cast<std::uint32_t>(fields.payload.size());
       capture.Write(BuildFrame(fields));
       expected[n % 3] += fields.payload;
     }

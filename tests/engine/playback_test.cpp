@@ -64,10 +64,14 @@ TEST_F(PlaybackTest, NvrsReceiveExactlyTheirTerminalsBytes) {
   std::string expectedA, expectedB;
   {
     CaptureWriter capture(run.Path() + "capture.pcap");
+    std::uint32_t sequence = 0xFFFFF000u;  // wraps past 2^32 on the way
     for (int i = 0; i < 200; ++i) {
       FrameFields fromPos1;  // 192.168.10.31 -> 192.168.10.40:9100: A wins over B
       fromPos1.payload = "POS1 receipt line " + std::to_string(i) + "\r\n";
+      fromPos1.tcpSequence = sequence;
+      sequence += static_cast<std::uint32_t>(fromPos1.payload.size());
       capture.Write(BuildFrame(fromPos1));
+      capture.Write(BuildFrame(fromPos1));  // a mirror that shows every frame twice
       expectedA += fromPos1.payload;
 
       FrameFields toPrinter;  // tagged UDP from another till to the printer: B

@@ -48,7 +48,8 @@ std::vector<unsigned char> BuildFrame(const FrameFields& fields) {
   Put16(bytes, transport + 2, fields.dstPort);
   if (fields.protocol == 6) {
     bytes[transport + 12] = static_cast<unsigned char>(fields.tcpHeaderWords << 4);
-    bytes[transport + 13] = 0x18;  // PSH ACK
+    Put32(bytes, transport + 4, fields.tcpSequence);
+    bytes[transport + 13] = fields.tcpFlags;
   } else if (fields.protocol == 17) {
     const std::size_t udpLength = 8 + fields.payload.size();
     Put16(bytes, transport + 4, fields.udpLength.value_or(static_cast<std::uint16_t>(udpLength)));

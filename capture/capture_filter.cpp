@@ -1,0 +1,96 @@
+#include "capture/capture_filter.h"
+
+#include "log/log_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// The addresses whose first prefixLength bits equal those of network.
+struct Block {
+  std::uint32_t network;
+  int prefixLength;
+};
+
+std::uint32_t Mask(int prefixLength) {
+  return prefixLength == 0 ? 0 : ~std::uint32_t{0} << (32 - prefixLength);
+}
+
+bool Covers(const Block& outer, const Block& inner) {
+  return outer.prefixLength <= inner.prefixLength &&
+         (inner.network & Mask(outer.prefixLength)) == outer.network;
+}
+
+// The smallest block that holds both a and b.
+Block Cover(const Block& a, const Block& b) {
+  int length = std::min(a.prefixLength, b.prefixLength);
+  while (length > 0 && ((a.network ^ b.network) & Mask(length)) != 0) --length;
+  return Block{a.network & Mask(length), length};
+}
+
+// The addresses as blocks, in ascending order; while there are more than
+// kMaxFilterBlocks, the two neighbours with the smallest cover are merged.
+std::vector<Block> Blocks(std::vector<std::uint32_t> addresses) {
+  std::sort(addresses.begin(), addresses.end());
+  addresses.erase(std::unique(addresses.begin(), addresses.end()), addresses.end());
+  std::vector<Block> blocks;
+  for (const std::uint32_t address : addresses) blocks.push_back(Block{address, 32});
+  while (blocks.size() > kMaxFilterBlocks) {
+    std::size_t best = 0;
+    for (std::size_t i = 1; i + 1 < blocks.size(); ++i) {
+      if (Cover(blocks[i], blocks[i + 1]).prefixLength >
+          Cover(blocks[best], blocks[best + 1]).prefixLength) {
+        best = i;
+      }
+    }
+    const Block merged = Cover(blocks[best], blocks[best + 1]);
+    // Blocks are prefixes in order: those the cover holds are its neighbours.
+    std::size_t first = best;
+    while (first > 0 && Covers(merged, blocks[first - 1])) --first;
+    std::size_t last = best + 1;
+    while (last + 1 < blocks.size() && Covers(merged, blocks[last + 1])) ++last;
+    blocks.erase(blocks.begin() + static_cast<std::ptrdiff_t>(first + 1),
+                 blocks.begin() + static_cast<std::ptrdiff_t>(last + 1));
+    blocks[first] = merged;
+  }
+  return blocks;
+}
+
+std::string BlockText(const Block& block) {
+  char text[40];
+  const std::uint32_t n = block.network;
+  if (block.prefixLength == 32) {
+    std::snprintf(text, sizeof text, "host %u.%u.%u.%u", n >> 24, (n >> 16) & 255, (n >> 8) & 255,
+                  n & 255);
+  } else {
+    std::snprintf(text, sizeof text, "net %u.%u.%u.%u/%d", n >> 24, (n >> 16) & 255,
+                  (n >> 8) & 255, n & 255, block.prefixLength);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string CaptureFilterExpression(const TerminalMatcher& matcher) {
+  const std::vector<Block> blocks = Blocks(matcher.Addresses());
+  if (blocks.empty()) return std::string();
+  std::string hosts;
+  for (const Block& block : blocks) hosts += (hosts.empty() ? "" : " or ") + BlockText(block);
+  const std::string ipv4 = "(ip proto 6 or ip proto 17) and (" + hosts + ")";
+  // "vlan" moves the offsets of what follows it, so the untagged test comes first.
+  return "(" + ipv4 + ") or (vlan and " + ipv4 + ")";
+}
+
+void SetCaptureFilter(pcap_t* captureHandle, const std::string& expression) {
+  if (expression.empty()) return;
+  bpf_program program{};
+  const bool compiled =
+      pcap_compile(captureHandle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) == 0;
+  if (!compiled || pcap_setfilter(captureHandle, &program) != 0) {
+    LogFile::Instance().StartLine() << text::kFilterNotSetPrefix << pcap_geterr(captureHandle)
+                                    << std::endl;
+  }
+  if (compiled) pcap_freecode(&program);
+}

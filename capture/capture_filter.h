@@ -1,0 +1,35 @@
+// A kernel prefilter for live capture, so that a busy mirror port's frames
+// that no terminal can take are dropped before they are copied to us.
+//
+// The filter lets through at least every frame that the matcher can assign
+// to a terminal: IPv4 TCP and UDP, with or without one VLAN tag, from or to
+// an address by which the matcher finds terminals. It may let through more
+// (the matcher still decides): with many terminals their addresses are
+// widened to at most kMaxFilterBlocks address blocks, which keeps the
+// program small for the kernel.
+#ifndef TILLWIRE_CAPTURE_CAPTURE_FILTER_H
+#define TILLWIRE_CAPTURE_CAPTURE_FILTER_H
+
+#include "capture/terminal_matcher.h"
+
+#include <pcap.h>
+
+#include <cstddef>
+#include <string>
+
+namespace text {
+inline constexpr char kFilterNotSetPrefix[] = "Capture filter not set, capturing every frame: ";
+}  // namespace text
+
+inline constexpr std::size_t kMaxFilterBlocks = 64;
+
+// The filter expression in libpcap's syntax, or empty when no terminal can
+// match anything (then there is nothing to filter on).
+std::string CaptureFilterExpression(const TerminalMatcher& matcher);
+
+// Compiles the expression for the handle and sets it. When that fails, logs
+// one line with the library's reason and leaves the handle capturing every
+// frame. Does nothing for an empty expression.
+void SetCaptureFilter(pcap_t* captureHandle, const std::string& expression);
+
+#endif

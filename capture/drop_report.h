@@ -1,0 +1,45 @@
+// Capture health in the log: frames that the kernel or the interface dropped
+// before the engine could read them (a burst larger than the capture buffer,
+// a machine too busy to keep up). Installers need to know that a gap in a
+// receipt stream came from the capture, not from the terminal.
+#ifndef TILLWIRE_CAPTURE_DROP_REPORT_H
+#define TILLWIRE_CAPTURE_DROP_REPORT_H
+
+#include <pcap.h>
+
+#include <chrono>
+#include <cstdint>
+
+namespace text {
+inline constexpr char kDroppedPrefix[] = "Capture dropped ";
+inline constexpr char kDroppedInfix[] = " frames in the last minute, ";
+inline constexpr char kDroppedSuffix[] = " since the capture started";
+}  // namespace text
+
+class DropReport {
+ public:
+  static constexpr std::chrono::seconds kInterval{60};
+
+  // Takes the handle's drop counters as they are now. A handle without
+  // counters (a capture file) never gives a line.
+  explicit DropReport(pcap_t* captureHandle,
+                      std::chrono::steady_clock::duration interval = kInterval);
+
+  // Cheap enough to call for every frame: once per interval it reads the
+  // counters and, when frames were dropped since the last look, logs one
+  // line with that number and the number since the report was made.
+  void Check(std::chrono::steady_clock::time_point now);
+
+ private:
+  // Dropped by the kernel and by the interface; counters may wrap at 2^32.
+  bool ReadDropped(std::uint32_t* dropped) const;
+
+  pcap_t* const captureHandle;
+  const std::chrono::steady_clock::duration interval;
+  std::chrono::steady_clock::time_point nextLook;
+  bool counting;
+  std::uint32_t lastDropped = 0;
+  std::uint64_t totalDropped = 0;
+};
+
+#endif

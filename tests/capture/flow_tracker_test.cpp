@@ -1,0 +1,250 @@
+#include "capture/engine.h"
+#include "capture/flow_tracker.h"
+#include "capture/frame_decoder.h"
+#include "support/frame_builder.h"
+#include "support/nvr_client.h"
+#include "support/terminal_tables.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+const std::uint32_t kTill = 0xC0A80A1F;     // 192.168.10.31, the terminal
+const std::uint32_t kPrinter = 0xC0A80A28;  // 192.168.10.40
+
+// One frame on the mirror port: a TCP segment of the till's stream to the
+// printer, or (printer set) of the printer's answer, or a UDP datagram.
+struct Segment {
+  std::uint32_t sequence;
+  std::string payload;
+  std::uint8_t flags = 0x18;  // PSH ACK
+  bool fromPrinter = false;
+  bool udp = false;
+  std::uint16_t tillPort = 49152;
+};
+
+Segment Flags(std::uint32_t sequence, std::uint8_t flags, bool fromPrinter = false) {
+  Segment segment{sequence, ""};
+  segment.flags = flags;
+  segment.fromPrinter = fromPrinter;
+  return segment;
+}
+
+std::vector<unsigned char> Frame(const Segment& segment) {
+  FrameFields fields;
+  fields.srcAddress = segment.fromPrinter ? kPrinter : kTill;
+  fields.dstAddress = segment.fromPrinter ? kTill : kPrinter;
+  fields.srcPort = segment.fromPrinter ? 9100 : segment.tillPort;
+  fields.dstPort = segment.fromPrinter ? segment.tillPort : 9100;
+  fields.protocol = segment.udp ? 17 : 6;
+  fields.tcpSequence = segment.sequence;
+  fields.tcpFlags = segment.flags;
+  fields.payload = segment.payload;
+  return BuildFrame(fields);
+}
+
+// The data path with one terminal (the till's traffic, both ways) and its
+// NVR connected: what the NVR receives for the frames handed in.
+class FlowPathTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    table = TableOf({RecordOf({"192.168.10.31", "", "", ""}, "0")}, ListenersOn(eventQueue));
+    matcher.reset(new TerminalMatcher(table));
+    nvr.reset(new NvrClient(eventQueue,
+                            table.begin()->second->nvrConnection->ListeningEndpoint().port()));
+    ASSERT_TRUE(PollUntil(eventQueue, [&] { return AllNvrsConnected(table); }));
+  }
+
+  void Process(const Segment& segment, std::uint32_t seconds = 0) {
+    const std::vector<unsigned char> frame = Frame(segment);
+    ProcessFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), seconds, *matcher,
+                 flows);
+  }
+
+  // Everything the NVR received since the last call: a marker datagram of
+  // the terminal, sent behind the frames, shows where that ends.
+  std::string ReceivedNow() {
+    Segment marker{0, "|"};
+    marker.udp = true;
+    Process(marker);
+    PollUntil(eventQueue, [&] { return nvr->Received().find('|', seen) != std::string::npos; });
+    const std::size_t end = nvr->Received().find('|', seen);
+    std::string part = nvr->Received().substr(seen, end - seen);
+    seen = end + 1;
+    return part;
+  }
+
+  boost::asio::io_service eventQueue;
+  TerminalTable table;
+  std::unique_ptr<TerminalMatcher> matcher;
+  std::unique_ptr<NvrClient> nvr;
+  FlowTracker flows;
+  std::size_t seen = 0;
+};
+
+TEST_F(FlowPathTest, EachTcpByteReachesTheNvrOnce) {
+  const std::uint8_t kSyn = kTcpSyn, kFin = kTcpFin | 0x10, kRst = kTcpRst;
+  struct Case {
+    const char* name;
+    std::vector<Segment> frames;
+    std::string received;
+  };
+  const Case cases[] = {
+      {"retransmission", {{100, "abc"}, {103, "def"}, {103, "def"}, {106, "ghi"}}, "abcdefghi"},
+      {"every frame doubled by the mirror",
+       {Flags(999, kSyn), Flags(999, kSyn), {1000, "ab"}, {1000, "ab"}, {1002, "cd"},
+        {1002, "cd"}, Flags(1004, kFin), Flags(1004, kFin)},
+       "abcd"},
+      {"keep-alive probe repeats the last byte sent",
+       {{100, "TOTAL 9.95\n"}, {110, "\n"}, {110, "\n"}, {111, "next"}},
+       "TOTAL 9.95\nnext"},
+      {"zero-window probe, then the same byte with the rest",
+       {{100, "abc"}, {103, "d"}, {103, "d"}, {103, "defg"}}, "abcdefg"},
+      {"partial overlap: only the new part", {{100, "abcdef"}, {103, "defghi"}}, "abcdefghi"},
+      {"retransmission spanning two segments and a gap",
+       {{100, "ab"}, {104, "ef"}, {100, "abcdefgh"}}, "abefcdgh"},
+      {"gap forwarded at once, late fill when it arrives",
+       {{100, "abc"}, {106, "ghi"}, {103, "def"}, {103, "def"}}, "abcghidef"},
+      {"first seen mid-stream: earlier bytes arriving later still go",
+       {{500, "later"}, {495, "early"}, {495, "early"}}, "laterearly"},
+      {"sequence numbers that wrap",
+       {{0xFFFFFFFEu, "abc"}, {1, "def"}, {0xFFFFFFFFu, "bcde"}, {4, "g"}}, "abcdefg"},
+      {"four-tuple reused after FIN, new SYN with a lower number",
+       {Flags(1000, kSyn), {1001, "first"}, Flags(1006, kFin), Flags(500, kSyn), {501, "second"},
+        {501, "second"}},
+       "firstsecond"},
+      {"reused after FIN, SYN missed: bytes past the old end start afresh",
+       {{1001, "first"}, Flags(1006, kFin), {1003, "second"}, {1003, "second"}}, "firstsecond"},
+      {"after FIN, retransmissions of the old stream are still copies",
+       {{1001, "first"}, Flags(1006, kFin), {1001, "first"}}, "first"},
+      {"reused after the printer's RST, SYN missed",
+       {{1001, "first"}, Flags(7000, kRst, true), {1004, "again"}}, "firstagain"},
+      {"new connection whose SYN was missed, far from the old stream",
+       {{1001, "first"}, {0x80001001u, "first"}}, "firstfirst"},
+  };
+  std::uint16_t port = 40000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ++port;  // each case a connection of its own
+    for (Segment segment : c.frames) {
+      segment.tillPort = port;
+      Process(segment);
+    }
+    EXPECT_EQ(ReceivedNow(), c.received);
+  }
+}
+
+TEST_F(FlowPathTest, UdpDatagramsGoAsTheyCome) {
+  Segment datagram{0, "ticket\n"};
+  datagram.udp = true;
+  Process(datagram);
+  Process(datagram);
+  EXPECT_EQ(ReceivedNow(), "ticket\nticket\n");
+}
+
+// A byte stream cut into segments that are copied, retransmitted in other
+// cuts, probed, dropped and reordered at random: the NVR receives, in the
+// order the frames came, every byte that some frame carried the first time a
+// frame carried it, and none twice.
+TEST_F(FlowPathTest, RandomCopiesDropsAndReorderingDeliverEachCarriedByteOnce) {
+  std::mt19937 random(12);
+  std::uint16_t port = 20000;
+  for (int trial = 0; trial < 150; ++trial) {
+    SCOPED_TRACE(trial);
+    std::string stream(2000 + random() % 3000, ' ');
+    for (char& byte : stream) byte = static_cast<char>('a' + random() % 26);
+    const std::uint32_t start = static_cast<std::uint32_t>(random());  // wraps now and then
+
+    struct Sent {
+      std::size_t offset;
+      std::size_t length;
+      double order;
+    };
+    std::vector<Sent> sent;
+    std::vector<std::size_t> cuts = {0};
+    while (cuts.back() < stream.size()) {
+      cuts.push_back(std::min(stream.size(), cuts.back() + 1 + random() % 200));
+    }
+    for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+      const std::size_t begin = cuts[i];
+      const std::size_t length = cuts[i + 1] - begin;
+      const double at = static_cast<double>(i);
+      auto later = [&] { return at + (random() % 1000) / 200.0; };  // up to five places late
+      if (random() % 10 == 0) continue;                              // lost before the mirror
+      sent.push_back({begin, length, later()});
+      if (random() % 3 == 0) sent.push_back({begin, length, later()});  // copy
+      if (random() % 5 == 0 && i + 2 < cuts.size()) {                   // re-cut retransmission
+        sent.push_back({begin, cuts[i + 2] - begin, later()});
+      }
+      if (random() % 8 == 0) sent.push_back({begin + length - 1, 1, later()});  // probe
+    }
+    std::stable_sort(sent.begin(), sent.end(),
+                     [](const Sent& a, const Sent& b) { return a.order < b.order; });
+
+    ++port;
+    std::vector<bool> delivered(stream.size(), false);
+    std::string expected;
+    for (const Sent& frame : sent) {
+      Segment segment{start + static_cast<std::uint32_t>(frame.offset),
+                      stream.substr(frame.offset, frame.length)};
+      segment.tillPort = port;
+      Process(segment);
+      for (std::size_t i = frame.offset; i < frame.offset + frame.length; ++i) {
+        if (!delivered[i]) expected += stream[i];
+        delivered[i] = true;
+      }
+    }
+    ASSERT_EQ(ReceivedNow(), expected);
+  }
+}
+
+// The bounds, on the tracker itself: pieces are offsets into the payload.
+std::string Fresh(FlowTracker& flows, std::uint16_t port, std::uint32_t sequence,
+                  const std::string& payload, std::uint32_t now = 0) {
+  NewBytes fresh;
+  flows.Admit(PacketKey{kTill, kPrinter, port, 9100}, sequence, 0x18,
+              static_cast<std::uint32_t>(payload.size()), now, &fresh);
+  std::string taken;
+  for (int i = 0; i < fresh.count; ++i) {
+    taken += payload.substr(fresh.pieces[i].offset, fresh.pieces[i].length);
+  }
+  return taken;
+}
+
+TEST(FlowTracker, AFullTableForgetsTheFlowSeenLeastRecently) {
+  FlowTracker flows(2, 3600);
+  Fresh(flows, 1, 0, "one");
+  Fresh(flows, 2, 0, "two");
+  Fresh(flows, 3, 0, "three");           // the table is full: flow 1 goes
+  EXPECT_EQ(Fresh(flows, 2, 0, "two"), "");  // now seen more recently than flow 3
+  EXPECT_EQ(Fresh(flows, 1, 0, "one"), "one") << "forgotten, starts afresh";
+  EXPECT_EQ(Fresh(flows, 2, 0, "two"), "");
+  EXPECT_EQ(Fresh(flows, 3, 0, "three"), "three");
+}
+
+TEST(FlowTracker, AnIdleFlowIsForgotten) {
+  FlowTracker flows(16, 60);
+  Fresh(flows, 1, 0, "abc", 1000);
+  EXPECT_EQ(Fresh(flows, 1, 0, "abc", 1060), "");
+  EXPECT_EQ(Fresh(flows, 1, 0, "abc", 1030), "") << "capture time stepping back is no pause";
+  EXPECT_EQ(Fresh(flows, 1, 0, "abc", 1091), "abc");
+}
+
+// With more gaps than a flow remembers, the oldest is given up: its late
+// fill counts as a copy, while the recent gaps still fill.
+TEST(FlowTracker, RemembersABoundedNumberOfGaps) {
+  FlowTracker flows;
+  const int gaps = FlowTracker::kRangesPerFlow + 3;
+  for (int i = 0; i <= gaps; ++i) Fresh(flows, 1, static_cast<std::uint32_t>(i * 10), "12345");
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(Fresh(flows, 1, static_cast<std::uint32_t>(i * 10 + 5), "67890"), "") << i;
+  }
+  for (int i = 4; i < gaps; ++i) {
+    EXPECT_EQ(Fresh(flows, 1, static_cast<std::uint32_t>(i * 10 + 5), "67890"), "67890") << i;
+  }
+}
+
+}  // namespace
