@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
   PlaybackPacer pacer(eventQueue, table);
   RunCaptureLoop(handle, eventQueue, matcher, &pacer);
   const double engineSeconds = Seconds(std::chrono::steady_clock::now() - begin);
-  DrainWrites(eventQueue, table, std::chrono::seconds(30));
+  pacer.Drain();
   pcap_close(handle);
   table.clear();
 

@@ -11,26 +11,18 @@
 #include <boost/thread/exceptions.hpp>
 #include <boost/thread/thread.hpp>
 
-#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <thread>
 
 namespace {
 
 const int kNvrWaitRounds = 1000;
 const std::chrono::milliseconds kNvrWaitStep(10);
-const std::chrono::milliseconds kDrainLimit(5000);
 const std::chrono::milliseconds kServiceInterval(1);
 // Captured bytes read between two services at most; no NVR can fall further
 // behind than this between two looks.
 const std::uint64_t kServiceBytes = 256 * 1024;
-
-bool AnyWriteUnderWay(const TerminalTable& terminalTable) {
-  return std::any_of(terminalTable.begin(), terminalTable.end(), [](const auto& entry) {
-    const TerminalConnection* connection = entry.second->nvrConnection.get();
-    return connection != nullptr && connection->Sending();
-  });
-}
 
 // The run from the event queue on. Every object it makes is gone when it
 // returns: terminals, tables, then the event queue.
@@ -45,17 +37,17 @@ int RunTerminals(pcap_t* captureHandle, const TiXmlDocument& document, bool play
       return kNoTerminalsResult;
     }
     const TerminalMatcher matcher(tables.terminalTable);
+    std::unique_ptr<PlaybackPacer> pacer;
     if (playback) {
       WaitForNvrs(eventQueue);
-      PlaybackPacer pacer(eventQueue, tables.terminalTable);
-      RunCaptureLoop(captureHandle, eventQueue, matcher, &pacer);
+      pacer.reset(new PlaybackPacer(eventQueue, tables.terminalTable));
     } else {
       SetCaptureFilter(captureHandle, CaptureFilterExpression(matcher));
-      RunCaptureLoop(captureHandle, eventQueue, matcher, nullptr);
     }
+    RunCaptureLoop(captureHandle, eventQueue, matcher, pacer.get());
     LogFile::Instance().StartLine() << text::kEndOfFilePrefix << pcap_geterr(captureHandle)
                                     << std::endl;
-    DrainWrites(eventQueue, tables.terminalTable, kDrainLimit);
+    if (pacer) pacer->Drain();
   } catch (const boost::thread_interrupted&) {
     LogFile::Instance().StartLine() << text::kStopSignal << std::endl;
   } catch (const std::exception& error) {
@@ -126,14 +118,5 @@ void RunCaptureLoop(pcap_t* captureHandle, boost::asio::io_service& eventQueue,
                                       << std::endl;
     }
     nextService = std::chrono::steady_clock::time_point();
-  }
-}
-
-void DrainWrites(boost::asio::io_service& eventQueue, const TerminalTable& terminalTable,
-                 std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (AnyWriteUnderWay(terminalTable) && std::chrono::steady_clock::now() < deadline) {
-    eventQueue.poll();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }

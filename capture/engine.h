@@ -32,8 +32,8 @@ inline constexpr int kNoTerminalsResult = -2;
 // or until the calling thread is interrupted (boost::thread::interrupt), which
 // it notices within a few tens of milliseconds. In playback it first gives
 // the NVRs about ten seconds to connect, keeps the replay from outrunning the
-// NVRs that read, and at the end lets the writes under way finish (a few
-// seconds at most) before closing. Returns 0, or
+// NVRs that read, and at the end lets the writes under way finish, as long
+// as their NVRs make progress, before closing. Returns 0, or
 // kNoTerminalsResult; a configuration or capture source that cannot be used
 // is logged and ends the process with its exit code.
 int RunEngine(const std::string& captureFile);
@@ -54,10 +54,5 @@ void WaitForNvrs(boost::asio::io_service& eventQueue);
 // thread is interrupted.
 void RunCaptureLoop(pcap_t* captureHandle, boost::asio::io_service& eventQueue,
                     const TerminalMatcher& matcher, PlaybackPacer* pacer);
-
-// Serves the event queue until no terminal has a write under way or waiting,
-// or the time is up.
-void DrainWrites(boost::asio::io_service& eventQueue, const TerminalTable& terminalTable,
-                 std::chrono::milliseconds limit);
 
 #endif

@@ -1,11 +1,12 @@
 #include "capture/playback_pacer.h"
 
+#include <boost/thread/thread.hpp>
+
 #include <thread>
 
 namespace {
 
 const std::size_t kFarBehind = TerminalConnection::kMaxWaiting / 2;
-const std::chrono::seconds kPatience(5);
 const std::chrono::milliseconds kStep(1);
 
 }  // namespace
@@ -20,30 +21,44 @@ PlaybackPacer::PlaybackPacer(boost::asio::io_service& eventQueue,
   }
 }
 
-bool PlaybackPacer::AnyFarBehind(std::chrono::steady_clock::time_point now) {
-  bool farBehind = false;
+void PlaybackPacer::CatchUp() {
+  WaitWhile([](const TerminalConnection& connection) {
+    return connection.WaitingBytes() > kFarBehind;
+  });
+}
+
+void PlaybackPacer::Drain() {
+  WaitWhile([](const TerminalConnection& connection) { return connection.Sending(); });
+}
+
+void PlaybackPacer::WaitWhile(Behind behind) {
+  // Progress is measured from the start of each wait.
+  const auto start = std::chrono::steady_clock::now();
   for (Follower& follower : followers) {
-    if (follower.givenUp) continue;
-    const std::size_t waiting = follower.connection->WaitingBytes();
-    if (waiting <= kFarBehind) {
-      follower.lastWaiting = 0;
-      continue;
-    }
-    if (follower.lastWaiting == 0 || waiting < follower.lastWaiting) {
+    follower.lastTaken = follower.connection->BytesTaken();
+    follower.lastProgress = start;
+  }
+  while (AnyBehind(behind, std::chrono::steady_clock::now())) {
+    boost::this_thread::interruption_point();
+    std::this_thread::sleep_for(kStep);
+    eventQueue.poll();
+  }
+}
+
+bool PlaybackPacer::AnyBehind(Behind behind,
+                              std::chrono::steady_clock::time_point now) {
+  bool anyBehind = false;
+  for (Follower& follower : followers) {
+    if (follower.givenUp || !behind(*follower.connection)) continue;
+    const std::uint64_t taken = follower.connection->BytesTaken();
+    if (taken != follower.lastTaken) {
+      follower.lastTaken = taken;
       follower.lastProgress = now;
     } else if (now - follower.lastProgress > kPatience) {
       follower.givenUp = true;
       continue;
     }
-    follower.lastWaiting = waiting;
-    farBehind = true;
+    anyBehind = true;
   }
-  return farBehind;
-}
-
-void PlaybackPacer::CatchUp() {
-  while (AnyFarBehind(std::chrono::steady_clock::now())) {
-    std::this_thread::sleep_for(kStep);
-    eventQueue.poll();
-  }
+  return anyBehind;
 }

@@ -3,10 +3,12 @@
 // A capture file is replayed as fast as it can be read, much faster than an
 // NVR may read; a terminal whose NVR falls 1 MiB behind drops payloads. In
 // playback nothing is live, so rather than lose bytes the replay waits while
-// an NVR has more than half of that waiting, for as long as it makes
-// progress. An NVR that takes nothing for five seconds is not waited for
-// again in the run: a stuck NVR never stalls the playback for long, nor costs
-// the other NVRs their bytes.
+// an NVR has more than half of that waiting, and at the end of the file waits
+// until every NVR has been written all that is under way to it, for as long
+// as the NVR makes progress: any byte it takes counts, however slowly it
+// reads. An NVR that takes nothing for five seconds is not waited for again in
+// the run: a stuck NVR never stalls the playback for long, nor costs the other
+// NVRs their bytes.
 #ifndef TILLWIRE_CAPTURE_PLAYBACK_PACER_H
 #define TILLWIRE_CAPTURE_PLAYBACK_PACER_H
 
@@ -15,26 +17,39 @@
 #include <boost/asio/io_service.hpp>
 
 #include <chrono>
-#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 class PlaybackPacer {
  public:
+  // How long an NVR may take nothing before it is not waited for any more.
+  static constexpr std::chrono::seconds kPatience{5};
+
   PlaybackPacer(boost::asio::io_service& eventQueue, const TerminalTable& terminalTable);
 
   // Serves the event queue until no NVR that is still waited for is far behind.
   void CatchUp();
+  // Serves the event queue until no NVR that is still waited for has a write
+  // under way or waiting. Raises boost::thread_interrupted when the thread is
+  // interrupted meanwhile.
+  void Drain();
 
  private:
+  // Whether a connection is behind in the sense of one wait.
+  using Behind = bool (*)(const TerminalConnection& connection);
+
   struct Follower {
     const TerminalConnection* connection;
-    std::size_t lastWaiting;
+    std::uint64_t lastTaken;
     std::chrono::steady_clock::time_point lastProgress;
     bool givenUp;
   };
 
-  // Updates each follower's progress; true while one is still far behind.
-  bool AnyFarBehind(std::chrono::steady_clock::time_point now);
+  // Serves the event queue while a follower still waited for is behind.
+  void WaitWhile(Behind behind);
+  // Updates each follower's progress; true while one is still behind.
+  bool AnyBehind(Behind behind,
+                 std::chrono::steady_clock::time_point now);
 
   boost::asio::io_service& eventQueue;
   std::vector<Follower> followers;

@@ -1,9 +1,10 @@
 #include "output/terminal_connection.h"
 
 #include "log/log_file.h"
+#include "output/dead_peer_detection.h"
+#include "output/send_queue.h"
 
 #include <boost/asio/placeholders.hpp>
-#include <boost/asio/write.hpp>
 #include <boost/bind/bind.hpp>
 
 #include <algorithm>
@@ -66,7 +67,9 @@ TerminalConnection::TerminalConnection(boost::asio::io_service& eventQueue,
       acceptor(eventQueue),
       peerEndpoint(boost::asio::ip::tcp::v4(), 0),
       nvrAddress(nvrAddress),
-      nvrPort(nvrPort) {
+      nvrPort(nvrPort),
+      acceptRetry(eventQueue, nvrPort, [this] { StartAccept(); }),
+      rejectionLog(eventQueue, nvrPort) {
   LogFile::Instance().StartLine() << text::kCreatingTerminalConnectionPrefix << nvrAddress << ":"
                                   << nvrPort << std::endl;
   try {
@@ -99,19 +102,27 @@ boost::asio::ip::tcp::endpoint TerminalConnection::ListeningEndpoint() const {
   return error ? boost::asio::ip::tcp::endpoint() : endpoint;
 }
 
+std::uint64_t TerminalConnection::BytesTaken() const {
+  return bytesWritten - (connection ? UnacknowledgedBytes(*connection) : 0);
+}
+
 void TerminalConnection::StartAccept() {
-  connection.reset(new boost::asio::ip::tcp::socket(eventQueue));
-  acceptor.async_accept(*connection, peerEndpoint,
+  incoming.reset(new boost::asio::ip::tcp::socket(eventQueue));
+  acceptor.async_accept(*incoming, peerEndpoint,
                         boost::bind(&TerminalConnection::HandleAccept, this,
                                     boost::asio::placeholders::error));
 }
 
+// Accepting goes on whatever the outcome, except after a failure that does
+// not pass by itself, or when the listener is closed.
 void TerminalConnection::HandleAccept(const boost::system::error_code& error) {
   if (IsAbortedAccept(error)) {
     // No peer came of it; keep listening unless the listener itself is gone.
-    if (!acceptor.is_open()) return;
-    CloseConnection();
-    StartAccept();
+    if (acceptor.is_open()) StartAccept();
+    return;
+  }
+  if (AcceptRetry::IsTransient(error)) {
+    acceptRetry.Failed(error);
     return;
   }
   if (error) {
@@ -119,21 +130,34 @@ void TerminalConnection::HandleAccept(const boost::system::error_code& error) {
                                     << error.message() << std::endl;
     return;
   }
+  acceptRetry.Succeeded();
   const std::string peerAddress = peerEndpoint.address().to_string();
   if (peerAddress == nvrAddress) {
-    LogFile::Instance().StartLine() << text::kAcceptedConnectionPrefix << nvrAddress
-                                    << text::kAcceptedConnectionPort << nvrPort << std::endl;
-    // Room for the common case up front, so that sending does not allocate.
-    inFlight.reserve(kMaxPayload);
-    waiting.reserve(kMaxPayload);
-    return;
+    Admit();
+  } else {
+    rejectionLog.Rejected(peerAddress);
+    boost::system::error_code ignored;
+    incoming->close(ignored);
   }
-  if (rejectedAddresses.insert(peerAddress).second) {
-    LogFile::Instance().StartLine() << text::kRejectedConnectionPrefix << peerAddress
-                                    << text::kRejectedConnectionPort << nvrPort << std::endl;
-  }
-  CloseConnection();
   StartAccept();
+}
+
+// The NVR's new connection takes the place of the current one, which may be
+// dead without the system knowing yet. What was under way to the old one is
+// dropped with it, so the new one starts at the beginning of a payload.
+void TerminalConnection::Admit() {
+  if (connection) {
+    LogFile::Instance().StartLine() << text::kTerminalPortPrefix << nvrAddress << ":" << nvrPort
+                                    << text::kNvrReplaced << std::endl;
+    CloseConnection();
+  }
+  connection = std::move(incoming);
+  DetectDeadPeer(*connection);
+  LogFile::Instance().StartLine() << text::kAcceptedConnectionPrefix << nvrAddress
+                                  << text::kAcceptedConnectionPort << nvrPort << std::endl;
+  // Room for the common case up front, so that sending does not allocate.
+  inFlight.reserve(kMaxPayload);
+  waiting.reserve(kMaxPayload);
 }
 
 void TerminalConnection::CloseConnection() {
@@ -144,6 +168,7 @@ void TerminalConnection::CloseConnection() {
   // Nothing lost on the way to this NVR is sent to the next connection.
   ++connectionNumber;
   inFlight.clear();
+  inFlightDone = 0;
   waiting.clear();
   writing = false;
   dropping = false;
@@ -170,15 +195,18 @@ bool TerminalConnection::Send(const unsigned char* data, int length) {
   return true;
 }
 
+// Writes the next part of inFlight, at most kMaxWrite bytes.
 void TerminalConnection::StartWrite() {
   writing = true;
-  boost::asio::async_write(*connection, boost::asio::buffer(inFlight),
-                           boost::bind(&TerminalConnection::HandleWrite, this, connectionNumber,
-                                       boost::asio::placeholders::error));
+  const std::size_t count = std::min(inFlight.size() - inFlightDone, kMaxWrite);
+  connection->async_write_some(
+      boost::asio::buffer(inFlight.data() + inFlightDone, count),
+      boost::bind(&TerminalConnection::HandleWrite, this, connectionNumber,
+                  boost::asio::placeholders::error, boost::asio::placeholders::bytes_transferred));
 }
 
 void TerminalConnection::HandleWrite(std::uint64_t writeConnection,
-                                     const boost::system::error_code& error) {
+                                     const boost::system::error_code& error, std::size_t written) {
   // A write of a connection closed since, or cancelled by our own close.
   if (writeConnection != connectionNumber || error == boost::asio::error::operation_aborted) {
     return;
@@ -187,9 +215,15 @@ void TerminalConnection::HandleWrite(std::uint64_t writeConnection,
     LogFile::Instance().StartLine() << text::kTerminalPortPrefix << nvrAddress << ":" << nvrPort
                                     << text::kWriteFailed << error.message() << std::endl;
     CloseConnection();
-    StartAccept();
     return;
   }
+  bytesWritten += written;
+  inFlightDone += written;
+  if (inFlightDone < inFlight.size()) {
+    StartWrite();
+    return;
+  }
+  inFlightDone = 0;
   if (waiting.empty()) {
     // Caught up: a later overflow is a new episode, worth a line of its own.
     writing = false;

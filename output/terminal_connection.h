@@ -3,6 +3,10 @@
 // A TerminalConnection listens on the terminal's NvrPort on every IPv4
 // interface, admits a connection only from the terminal's own NVR address and
 // holds at most one NVR connection at a time; strangers are closed at once.
+// It goes on accepting while its NVR is connected: a new connection from the
+// NVR's address replaces the current one (an NVR that restarted is served at
+// once, whatever became of its old connection), and a dead NVR is noticed by
+// TCP keep-alive even when it never comes back.
 // The NVR receives the terminal's payloads as one plain byte stream, in the
 // order of Send, unchanged. All socket work is asynchronous on the engine's
 // event queue, which only the engine drives (io_service::poll on its own
@@ -11,13 +15,15 @@
 #ifndef TILLWIRE_OUTPUT_TERMINAL_CONNECTION_H
 #define TILLWIRE_OUTPUT_TERMINAL_CONNECTION_H
 
+#include "output/accept_retry.h"
+#include "output/rejection_log.h"
+
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/system/error_code.hpp>
 
 #include <cstdint>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -29,10 +35,9 @@ inline constexpr char kTerminalPortPrefix[] = "Terminal port ";
 inline constexpr char kAcceptFailed[] = " Accept failed: ";
 inline constexpr char kAcceptedConnectionPrefix[] = "Accepted connection from NVR address: ";
 inline constexpr char kAcceptedConnectionPort[] = " Port: ";
-inline constexpr char kRejectedConnectionPrefix[] = "Rejected connection from address: ";
-inline constexpr char kRejectedConnectionPort[] = " on port ";
 inline constexpr char kWriteFailed[] = " Write failed: ";
 inline constexpr char kSendQueueFull[] = " NVR is not keeping up: dropping payloads until it catches up";
+inline constexpr char kNvrReplaced[] = " NVR connected again: closing its previous connection";
 }  // namespace text
 
 // The TCP port that an NvrPort text names: the text read as atoi reads it
@@ -59,6 +64,9 @@ class TerminalConnection {
   // Payloads waiting behind the write in flight are bounded by this many
   // bytes; a payload that does not fit is dropped.
   static constexpr std::size_t kMaxWaiting = 1048576;
+  // One write hands the system at most this many bytes, so that a slow NVR
+  // shows its progress write by write.
+  static constexpr std::size_t kMaxWrite = 65536;
 
   // Hands a payload to the connected NVR: copies its first length bytes (at
   // most kMaxPayload) and returns at once; the write goes on in the
@@ -72,6 +80,10 @@ class TerminalConnection {
   bool Sending() const { return writing; }
   // The bytes waiting behind the write in flight.
   std::size_t WaitingBytes() const { return waiting.size(); }
+  // Bytes the NVR has taken so far in the run, over all its connections:
+  // those written, less those the system still holds unacknowledged where it
+  // tells. It changes as long as the NVR reads, however slowly.
+  std::uint64_t BytesTaken() const;
 
   // Where the listener is bound (port 0 when it is not listening).
   boost::asio::ip::tcp::endpoint ListeningEndpoint() const;
@@ -83,24 +95,31 @@ class TerminalConnection {
  private:
   void StartAccept();
   void HandleAccept(const boost::system::error_code& error);
+  void Admit();
   void CloseConnection();
   void StartWrite();
-  void HandleWrite(std::uint64_t writeConnection, const boost::system::error_code& error);
+  void HandleWrite(std::uint64_t writeConnection, const boost::system::error_code& error,
+                   std::size_t written);
 
   boost::asio::io_service& eventQueue;
   boost::asio::ip::tcp::acceptor acceptor;
   boost::asio::ip::tcp::endpoint peerEndpoint;
-  // The pending accept's unopened socket, or the connected NVR, or none.
+  // The pending accept's socket, while an accept is pending.
+  std::unique_ptr<boost::asio::ip::tcp::socket> incoming;
+  // The connected NVR, or none.
   std::unique_ptr<boost::asio::ip::tcp::socket> connection;
   const std::string nvrAddress;
   const std::string nvrPort;
-  // Refused peers already logged: a stranger is reported once per terminal.
-  std::set<std::string> rejectedAddresses;
+  AcceptRetry acceptRetry;
+  RejectionLog rejectionLog;
 
   // One write in flight at a time, from inFlight, which nothing changes until
-  // it completes; later payloads gather in waiting and go out together next.
+  // all of it is written; later payloads gather in waiting and go out together
+  // next. inFlightDone bytes of inFlight are written.
   std::vector<unsigned char> inFlight;
+  std::size_t inFlightDone = 0;
   std::vector<unsigned char> waiting;
+  std::uint64_t bytesWritten = 0;
   bool writing = false;
   // Payloads were dropped (and that was logged) since the NVR last caught up.
   bool dropping = false;

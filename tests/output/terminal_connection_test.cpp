@@ -4,6 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -15,9 +22,17 @@ namespace {
 
 TEST(NvrPortNumber, ReadsThePortAsAtoiAndKeepsSixteenBits) {
   const std::pair<const char*, unsigned short> cases[] = {
-      {"5001", 5001}, {"70000", 4464}, {"abc", 0},        {"", 0},
-      {" 42x", 42},   {"+80", 80},     {"-1", 65535},     {"05001", 5001},
-      {"65536", 0},   {"99999999999999999999", 65535},    {"-99999999999999999999", 0},
+      {"5001", 5001},
+      {"70000", 4464},
+      {"abc", 0},
+      {"", 0},
+      {" 42x", 42},
+      {"+80", 80},
+      {"-1", 65535},
+      {"05001", 5001},
+      {"65536", 0},
+      {"99999999999999999999", 65535},
+      {"-99999999999999999999", 0},
   };
   for (const auto& c : cases) EXPECT_EQ(NvrPortNumber(c.first), c.second) << c.first;
 }
@@ -47,21 +62,113 @@ TEST_F(TerminalConnectionTest, AdmitsItsOwnNvrOnly) {
   ASSERT_TRUE(PollUntil([&] { return stranger.Closed(); }));
   NvrClient nvr(eventQueue, PortOf(*terminal));
   ASSERT_TRUE(PollUntil([&] { return nvr.Connected(); }));
-  // While the NVR is connected, nobody else is accepted or refused.
-  NvrClient second(eventQueue, PortOf(*terminal));
+  // While the NVR is connected, strangers are still refused at once.
   NvrClient strangerAgain(eventQueue, PortOf(*terminal), "127.0.0.2");
-  // They complete their handshake in the listen queue and wait there.
-  EXPECT_TRUE(PollUntil([&] { return second.Connected() && strangerAgain.Connected(); }));
-  EXPECT_FALSE(::PollUntil(
-      eventQueue, [&] { return nvr.Closed() || second.Closed() || strangerAgain.Closed(); },
-      std::chrono::milliseconds(300)));
+  NvrClient another(eventQueue, PortOf(*terminal), "127.0.0.3");
+  EXPECT_TRUE(PollUntil([&] { return strangerAgain.Closed() && another.Closed(); }));
+  EXPECT_FALSE(nvr.Closed());
 
   EXPECT_EQ(watch.Texts(), (std::vector<std::string>{
                                "Creating terminal connection: 127.0.0.1:" + port,
                                "Rejected connection from address: 127.0.0.2 on port " + port,
                                "Accepted connection from NVR address: 127.0.0.1 Port: " + port,
+                               "Rejected connection from address: 127.0.0.3 on port " + port,
                            }));
 }
+
+// Strangers from many addresses: each terminal logs a few of them one by one
+// and counts the rest, and keeps serving its NVR.
+TEST_F(TerminalConnectionTest, AStrangerFloodCostsAFewLinesPerTerminal) {
+  auto first = Listen("127.0.0.1", "0first");
+  auto second = Listen("127.0.0.1", "0second");
+  const int strangers = 600;
+  const int batch = 100;
+  for (int n = 0; n < strangers; n += batch) {
+    std::vector<std::unique_ptr<NvrClient>> clients;
+    for (int k = n; k < n + batch; ++k) {
+      const std::string address =
+          "127.1." + std::to_string(k / 200) + "." + std::to_string(k % 200 + 1);
+      clients.emplace_back(new NvrClient(eventQueue, PortOf(*first), address));
+      clients.emplace_back(new NvrClient(eventQueue, PortOf(*second), address));
+    }
+    ASSERT_TRUE(PollUntil([&] {
+      return std::all_of(clients.begin(), clients.end(), [](const auto& c) { return c->Closed(); });
+    }));
+  }
+  NvrClient nvr(eventQueue, PortOf(*first));
+  ASSERT_TRUE(
+      PollUntil([&] { return first->Send(reinterpret_cast<const unsigned char*>(""), 0); }));
+  first.reset();
+  second.reset();
+
+  const RejectionLimits limits;
+  for (const std::string port : {"0first", "0second"}) {
+    SCOPED_TRACE(port);
+    std::vector<std::string> rejections;
+    for (const std::string& text : watch.Texts()) {
+      if (text.rfind("Rejected connection", 0) == 0 && text.size() > port.size() &&
+          text.compare(text.size() - port.size() - 1, std::string::npos, " " + port) == 0) {
+        rejections.push_back(text);
+      }
+    }
+    ASSERT_EQ(rejections.size(), static_cast<std::size_t>(limits.linesPerPeriod) + 1);
+    EXPECT_EQ(rejections.front(), "Rejected connection from address: 127.1.0.1 on port " + port);
+    EXPECT_EQ(rejections.back(), "Rejected connections not logged one by one: " +
+                                     std::to_string(strangers - limits.linesPerPeriod) +
+                                     " on port " + port);
+  }
+}
+
+#ifndef _WIN32
+// Holds every descriptor the process may still open, under a lowered limit,
+// until released.
+class DescriptorExhaustion {
+ public:
+  DescriptorExhaustion() {
+    getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit lowered = saved;
+    lowered.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 512);
+    setrlimit(RLIMIT_NOFILE, &lowered);
+    for (int held = open("/dev/null", O_RDONLY); held >= 0; held = open("/dev/null", O_RDONLY)) {
+      descriptors.push_back(held);
+    }
+  }
+  ~DescriptorExhaustion() { Release(); }
+  void Release() {
+    for (int held : descriptors) close(held);
+    descriptors.clear();
+    setrlimit(RLIMIT_NOFILE, &saved);
+  }
+
+ private:
+  rlimit saved;
+  std::vector<int> descriptors;
+};
+
+// Out of descriptors, accepting fails; the terminal keeps trying and takes its
+// NVR once descriptors are free again, with one line for the whole episode.
+TEST_F(TerminalConnectionTest, AcceptsAgainOnceDescriptorsAreFree) {
+  auto terminal = Listen("127.0.0.1", "0");
+  const auto admitted = [&] {
+    return terminal->Send(reinterpret_cast<const unsigned char*>(""), 0);
+  };
+  // The NVR's socket is opened first; the accept is tried only when polled.
+  NvrClient nvr(eventQueue, PortOf(*terminal));
+  DescriptorExhaustion exhaustion;
+  // Several pauses' worth of failed tries.
+  EXPECT_FALSE(::PollUntil(eventQueue, admitted, 3 * AcceptRetry::kPause));
+  exhaustion.Release();
+  ASSERT_TRUE(PollUntil(admitted));
+
+  EXPECT_EQ(watch.Texts(),
+            (std::vector<std::string>{
+                "Creating terminal connection: 127.0.0.1:0",
+                "Terminal port 0 Accept failed for now, retrying: " +
+                    boost::system::error_code(EMFILE, boost::system::system_category()).message(),
+                "Accepted connection from NVR address: 127.0.0.1 Port: 0",
+            }));
+}
+#endif
 
 TEST_F(TerminalConnectionTest, RefusesAStrangerEveryTimeAndLogsItOncePerTerminal) {
   auto first = Listen("127.0.0.1", "abc");
@@ -197,7 +304,8 @@ TEST_F(SendTest, PayloadsArriveUnchangedAndInOrder) {
   EXPECT_TRUE(Send(large.substr(0, 65535)));
   EXPECT_TRUE(Send(large));  // cut to its first 65535 bytes
 
-  const std::string expected = "abcdef" + lineEnds + large.substr(0, 65535) + large.substr(0, 65535);
+  const std::string expected =
+      "abcdef" + lineEnds + large.substr(0, 65535) + large.substr(0, 65535);
   ASSERT_TRUE(PollUntil([&] { return nvr->Received().size() >= expected.size(); }));
   EXPECT_TRUE(nvr->Received() == expected);
 }
@@ -243,8 +351,9 @@ TEST_F(SendTest, ASlowNvrLosesWholePayloadsOnly) {
   nvr->StartReading();
   std::size_t lastSize = 0;
   // Drained when the stream stops growing for a while; then sending resumes.
-  while (::PollUntil(eventQueue, [&] { return nvr->Received().size() != lastSize; },
-                     std::chrono::milliseconds(500))) {
+  while (::PollUntil(
+      eventQueue, [&] { return nvr->Received().size() != lastSize; },
+      std::chrono::milliseconds(500))) {
     lastSize = nvr->Received().size();
   }
   EXPECT_TRUE(Send(payload(payloads)));
@@ -260,6 +369,35 @@ TEST_F(SendTest, ASlowNvrLosesWholePayloadsOnly) {
     previous = n;
   }
   EXPECT_EQ(previous, payloads);
+}
+
+// An NVR that restarted connects again while its old connection still looks
+// alive: the new connection replaces it at once and starts at the beginning
+// of a payload; what was under way to the old one is not sent to the new one.
+TEST_F(SendTest, TheNvrsNewConnectionReplacesTheOldOne) {
+  auto old = Connect(false);
+  const std::string payload(50000, 'o');
+  // Until the system's buffers are full and payloads wait.
+  for (int n = 0; n < 400 && terminal->WaitingBytes() == 0; ++n) {
+    EXPECT_TRUE(Send(payload));
+    eventQueue.poll();
+    eventQueue.restart();
+  }
+  ASSERT_GT(terminal->WaitingBytes(), 0u);
+
+  auto fresh = Connect();
+  EXPECT_TRUE(Send("fresh"));
+  ASSERT_TRUE(PollUntil([&] { return fresh->Received().size() >= 5; }));
+  EXPECT_EQ(fresh->Received(), "fresh");
+  old->StartReading();
+  ASSERT_TRUE(PollUntil([&] { return old->Closed(); })) << "the old connection is still open";
+  EXPECT_EQ(old->Received().find("fresh"), std::string::npos);
+
+  EXPECT_EQ(Count("Terminal port 127.0.0.1:" + port +
+                  " NVR connected again: closing its previous connection"),
+            1u);
+  EXPECT_EQ(Count("Accepted connection from NVR address: 127.0.0.1 Port: " + port), 2u);
+  EXPECT_EQ(Count("Terminal port 127.0.0.1:" + port + " Write failed: "), 0u);
 }
 
 TEST_F(SendTest, OneTerminalsFailureLeavesTheOthersAlone) {

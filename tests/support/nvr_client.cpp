@@ -21,6 +21,18 @@ struct NvrClient::State : std::enable_shared_from_this<NvrClient::State> {
                            });
   }
 
+  void Connect(const boost::asio::ip::tcp::endpoint& server) {
+    auto self = shared_from_this();
+    socket.async_connect(server, [self](const boost::system::error_code& error) {
+      if (error) {
+        self->closed = true;
+        return;
+      }
+      self->connected = true;
+      if (self->reading) self->Read();
+    });
+  }
+
   boost::asio::ip::tcp::socket socket;
   std::array<char, 65536> buffer;
   std::string received;
@@ -36,17 +48,16 @@ NvrClient::NvrClient(boost::asio::io_service& eventQueue, unsigned short port,
   state->socket.open(boost::asio::ip::tcp::v4());
   state->socket.bind(
       boost::asio::ip::tcp::endpoint(boost::asio::ip::address::from_string(localAddress), 0));
-  auto self = state;
-  state->socket.async_connect(
-      boost::asio::ip::tcp::endpoint(boost::asio::ip::address_v4::loopback(), port),
-      [self](const boost::system::error_code& error) {
-        if (error) {
-          self->closed = true;
-          return;
-        }
-        self->connected = true;
-        if (self->reading) self->Read();
-      });
+  state->Connect({boost::asio::ip::address_v4::loopback(), port});
+}
+
+NvrClient::NvrClient(boost::asio::io_service& eventQueue,
+                     boost::asio::ip::tcp::socket::native_handle_type openSocket,
+                     const boost::asio::ip::tcp::endpoint& server)
+    : state(std::make_shared<State>(eventQueue)) {
+  state->reading = true;
+  state->socket.assign(boost::asio::ip::tcp::v4(), openSocket);
+  state->Connect(server);
 }
 
 NvrClient::~NvrClient() {

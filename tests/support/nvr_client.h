@@ -1,4 +1,4 @@
-// An NVR for tests: a TCP client on loopback that records what it receives.
+// An NVR for tests: a TCP client that records what it receives.
 //
 // It runs on the same event queue as the code under test, so a test drives
 // both with PollUntil and no thread of its own.
@@ -20,6 +20,11 @@ class NvrClient {
   // StartReading (an NVR that has stopped reading).
   NvrClient(boost::asio::io_service& eventQueue, unsigned short port,
             const std::string& localAddress = "127.0.0.1", bool readAtOnce = true);
+  // Starts connecting to server through a TCP socket that the caller has
+  // opened (in another network namespace, say) and hands over; reads at once.
+  NvrClient(boost::asio::io_service& eventQueue,
+            boost::asio::ip::tcp::socket::native_handle_type openSocket,
+            const boost::asio::ip::tcp::endpoint& server);
   ~NvrClient();
 
   bool Connected() const;

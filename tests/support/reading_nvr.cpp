@@ -3,12 +3,32 @@
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
+#ifndef _WIN32
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
+
 #include <vector>
 
-ReadingNvr::ReadingNvr(unsigned short port, std::size_t chunk, std::chrono::microseconds pause)
-    : reader([this, port, chunk, pause] {
+namespace {
+
+void MakeBuffersSmall(boost::asio::ip::tcp::socket& socket) {
+  socket.set_option(boost::asio::socket_base::receive_buffer_size(4096));
+#ifdef TCP_MAXSEG
+  const int segmentSize = 500;
+  setsockopt(socket.native_handle(), IPPROTO_TCP, TCP_MAXSEG, &segmentSize, sizeof segmentSize);
+#endif
+}
+
+}  // namespace
+
+ReadingNvr::ReadingNvr(unsigned short port, std::size_t chunk, std::chrono::microseconds pause,
+                       bool smallBuffers)
+    : reader([this, port, chunk, pause, smallBuffers] {
         boost::asio::io_service service;
-        boost::asio::ip::tcp::socket socket(service);
+        boost::asio::ip::tcp::socket socket(service, boost::asio::ip::tcp::v4());
+        if (smallBuffers) MakeBuffersSmall(socket);
         socket.connect({boost::asio::ip::address_v4::loopback(), port});
         if (chunk == 0) {
           while (!released) std::this_thread::sleep_for(std::chrono::milliseconds(10));

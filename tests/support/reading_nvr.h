@@ -12,9 +12,15 @@
 class ReadingNvr {
  public:
   // Reads at most chunk bytes at a time and pauses that long after each read;
-  // a chunk of 0 connects and reads nothing until it is destroyed.
+  // a chunk of 0 connects and reads nothing until it is destroyed. With
+  // smallBuffers, the connection is made so that the systems at both ends
+  // hold only some tens of KiB ahead of the reads, as over a real network
+  // (on loopback the sender would otherwise take in megabytes at once): a
+  // small receive buffer, and on Linux a small segment size, which the
+  // sender's buffer follows.
   ReadingNvr(unsigned short port, std::size_t chunk = 65536,
-             std::chrono::microseconds pause = std::chrono::microseconds(0));
+             std::chrono::microseconds pause = std::chrono::microseconds(0),
+             bool smallBuffers = false);
   // Waits for the end of the connection.
   ~ReadingNvr();
   ReadingNvr(const ReadingNvr&) = delete;

@@ -1,0 +1,37 @@
+#include "output/accept_retry.h"
+
+#include "log/log_file.h"
+#include "output/terminal_connection.h"
+
+#include <boost/asio/error.hpp>
+#include <boost/system/error_code.hpp>
+
+AcceptRetry::AcceptRetry(boost::asio::io_service& eventQueue, const std::string& nvrPort,
+                         std::function<void()> retry)
+    : nvrPort(nvrPort), retry(std::move(retry)), pause(eventQueue) {}
+
+AcceptRetry::~AcceptRetry() {
+  boost::system::error_code ignored;
+  pause.cancel(ignored);
+}
+
+bool AcceptRetry::IsTransient(const boost::system::error_code& error) {
+  return error == boost::asio::error::no_descriptors ||
+         error == boost::system::errc::too_many_files_open_in_system ||
+         error == boost::asio::error::no_buffer_space || error == boost::asio::error::no_memory;
+}
+
+void AcceptRetry::Failed(const boost::system::error_code& error) {
+  if (!failing) {
+    LogFile::Instance().StartLine() << text::kTerminalPortPrefix << nvrPort << text::kAcceptRetrying
+                                    << error.message() << std::endl;
+    failing = true;
+  }
+  pause.expires_after(kPause);
+  pause.async_wait([this](const boost::system::error_code& waited) { HandlePauseOver(waited); });
+}
+
+void AcceptRetry::HandlePauseOver(const boost::system::error_code& error) {
+  if (error == boost::asio::error::operation_aborted) return;
+  retry();
+}
