@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
   const boost::asio::io_service::work keepServing(eventQueue);
   const auto begin = std::chrono::steady_clock::now();
   PlaybackPacer pacer(eventQueue, table);
-  RunCaptureLoop(handle, eventQueue, matcher, &pacer);
+  RunCaptureLoop(handle, eventQueue, matcher, &pacer, std::nullopt);
   const double engineSeconds = Seconds(std::chrono::steady_clock::now() - begin);
   pacer.Drain();
   pcap_close(handle);

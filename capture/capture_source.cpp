@@ -39,7 +39,31 @@ OrStartFailure<pcap_t*> OpenPlayback(const std::string& captureFile, char* error
   return handle;
 }
 
-// The first device, in list order, with an IPv4 address printed as wanted.
+OrStartFailure<pcap_t*> OpenLive(const pcap_if_t* devices,
+                                 const std::optional<std::string>& adapterAddress,
+                                 char* errorText) {
+  if (devices == nullptr) {
+    return StartFailure{kExitNoCaptureDevice, {text::kNoInterfaces}, true};
+  }
+  if (!adapterAddress || adapterAddress->empty()) {
+    return StartFailure{kExitNoCaptureDevice, {text::kNoAdapterAddress}};
+  }
+  const pcap_if_t* adapter = FindAdapter(devices, *adapterAddress);
+  if (adapter == nullptr) {
+    return StartFailure{kExitNoCaptureDevice, {text::kMatchingInterfaceNotFound}};
+  }
+  pcap_t* handle = OpenAdapter(*adapter, errorText);
+  if (handle == nullptr) {
+    return StartFailure{kExitCaptureNotOpened,
+                        {text::kUnableToOpenAdapterPrefix + std::string(adapter->name) +
+                         text::kUnableToOpenAdapterSuffix}};
+  }
+  LogListeningOn(*adapter, *adapterAddress);
+  return handle;
+}
+
+}  // namespace
+
 const pcap_if_t* FindAdapter(const pcap_if_t* devices, const std::string& wanted) {
   for (const pcap_if_t* device = devices; device != nullptr; device = device->next) {
     for (const pcap_addr_t* entry = device->addresses; entry != nullptr; entry = entry->next) {
@@ -54,14 +78,13 @@ const pcap_if_t* FindAdapter(const pcap_if_t* devices, const std::string& wanted
 }
 
 // Opens the adapter promiscuous with the live buffer, or returns null.
-pcap_t* OpenAdapter(const char* name, char* errorText) {
+pcap_t* OpenAdapter(const pcap_if_t& adapter, char* errorText) {
 #ifdef _WIN32
   // WinPcap and Npcap size the driver's buffer after the open.
-  pcap_t* handle = pcap_open_live(name, kSnapLength, 1, kLiveReadTimeoutMs, errorText);
+  pcap_t* handle = pcap_open_live(adapter.name, kSnapLength, 1, kLiveReadTimeoutMs, errorText);
   if (handle != nullptr) pcap_setbuff(handle, kLiveBufferBytes);
-  return handle;
 #else
-  pcap_t* handle = pcap_create(name, errorText);
+  pcap_t* handle = pcap_create(adapter.name, errorText);
   if (handle == nullptr) return nullptr;
   pcap_set_snaplen(handle, kSnapLength);
   pcap_set_promisc(handle, 1);
@@ -72,41 +95,22 @@ pcap_t* OpenAdapter(const char* name, char* errorText) {
     pcap_close(handle);
     return nullptr;
   }
-  return handle;
 #endif
-}
-
-OrStartFailure<pcap_t*> OpenLive(const pcap_if_t* devices,
-                                 const std::optional<std::string>& adapterAddress,
-                                 char* errorText) {
-  if (devices == nullptr) {
-    return StartFailure{kExitNoCaptureDevice, {text::kNoInterfaces}, true};
-  }
-  if (!adapterAddress) return StartFailure{kExitNoCaptureDevice, {text::kNoAdapterAddress}};
-  const pcap_if_t* adapter = FindAdapter(devices, *adapterAddress);
-  if (adapter == nullptr) {
-    return StartFailure{kExitNoCaptureDevice, {text::kMatchingInterfaceNotFound}};
-  }
-  pcap_t* handle = OpenAdapter(adapter->name, errorText);
-  if (handle == nullptr) {
-    return StartFailure{kExitCaptureNotOpened,
-                        {text::kUnableToOpenAdapterPrefix + std::string(adapter->name) +
-                         text::kUnableToOpenAdapterSuffix}};
-  }
 #ifdef TILLWIRE_HAVE_PCAP_SELECTABLE_FD
   // Reads wait in ReadFrame, which bounds them (Linux's packet ring times out
   // only once a frame has arrived).
-  pcap_setnonblock(handle, 1, errorText);
+  if (handle != nullptr) pcap_setnonblock(handle, 1, errorText);
 #endif
-  const char* shownName = adapter->description ? adapter->description : adapter->name;
-  if (shownName != nullptr) {
-    LogFile::Instance().StartLine() << text::kListeningOnPrefix << shownName << " "
-                                    << *adapterAddress << std::endl;
-  }
   return handle;
 }
 
-}  // namespace
+void LogListeningOn(const pcap_if_t& adapter, const std::string& adapterAddress) {
+  const char* shownName = adapter.description ? adapter.description : adapter.name;
+  if (shownName != nullptr) {
+    LogFile::Instance().StartLine() << text::kListeningOnPrefix << shownName << " "
+                                    << adapterAddress << std::endl;
+  }
+}
 
 int ReadFrame(pcap_t* captureHandle, pcap_pkthdr** header, const unsigned char** frame) {
   int result = pcap_next_ex(captureHandle, header, frame);

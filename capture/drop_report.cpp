@@ -11,6 +11,12 @@ DropReport::DropReport(pcap_t* captureHandle, std::chrono::steady_clock::duratio
   counting = pcap_file(captureHandle) == nullptr && ReadDropped(&lastDropped);
 }
 
+void DropReport::Follow(pcap_t* reopenedHandle) {
+  captureHandle = reopenedHandle;
+  lastDropped = 0;
+  counting = ReadDropped(&lastDropped);
+}
+
 void DropReport::Check(std::chrono::steady_clock::time_point now) {
   if (!counting || now < nextLook) return;
   nextLook = now + interval;

@@ -30,11 +30,15 @@ class DropReport {
   // line with that number and the number since the report was made.
   void Check(std::chrono::steady_clock::time_point now);
 
+  // Goes on with the handle of an adapter opened again: its counters start
+  // afresh, the count since the start goes on.
+  void Follow(pcap_t* reopenedHandle);
+
  private:
   // Dropped by the kernel and by the interface; counters may wrap at 2^32.
   bool ReadDropped(std::uint32_t* dropped) const;
 
-  pcap_t* const captureHandle;
+  pcap_t* captureHandle;
   const std::chrono::steady_clock::duration interval;
   std::chrono::steady_clock::time_point nextLook;
   bool counting;

@@ -1,9 +1,11 @@
 #include "capture/engine.h"
 
 #include "capture/capture_filter.h"
+#include "capture/adapter_recovery.h"
 #include "capture/capture_source.h"
 #include "capture/drop_report.h"
 #include "capture/frame_decoder.h"
+#include "capture/link_layer.h"
 #include "capture/playback_pacer.h"
 #include "config/configuration.h"
 #include "log/log_file.h"
@@ -26,12 +28,12 @@ const std::uint64_t kServiceBytes = 256 * 1024;
 
 // The run from the event queue on. Every object it makes is gone when it
 // returns: terminals, tables, then the event queue.
-int RunTerminals(pcap_t* captureHandle, const TiXmlDocument& document, bool playback) {
+int RunTerminals(pcap_t*& captureHandle, const Configuration& configuration, bool playback) {
   try {
     boost::asio::io_service eventQueue;
     // Polls must keep working while no operation is pending (an idle NVR).
     const boost::asio::io_service::work keepServing(eventQueue);
-    const Tables tables = BuildTables(document, ListenersOn(eventQueue));
+    const Tables tables = BuildTables(*configuration.document, ListenersOn(eventQueue));
     if (tables.terminalTable.empty()) {
       LogFile::Instance().StartLine() << text::kNoTerminals << std::endl;
       return kNoTerminalsResult;
@@ -44,7 +46,8 @@ int RunTerminals(pcap_t* captureHandle, const TiXmlDocument& document, bool play
     } else {
       SetCaptureFilter(captureHandle, CaptureFilterExpression(matcher));
     }
-    RunCaptureLoop(captureHandle, eventQueue, matcher, pacer.get());
+    RunCaptureLoop(captureHandle, eventQueue, matcher, pacer.get(),
+                   playback ? std::nullopt : configuration.adapterAddress);
     LogFile::Instance().StartLine() << text::kEndOfFilePrefix << pcap_geterr(captureHandle)
                                     << std::endl;
     if (pacer) pacer->Drain();
@@ -52,6 +55,7 @@ int RunTerminals(pcap_t* captureHandle, const TiXmlDocument& document, bool play
     LogFile::Instance().StartLine() << text::kStopSignal << std::endl;
   } catch (const std::exception& error) {
     LogFile::Instance().StartLine() << text::kExceptionPrefix << error.what() << std::endl;
+    return kEngineErrorResult;
   }
   return 0;
 }
@@ -62,9 +66,14 @@ int RunEngine(const std::string& captureFile) {
   LogFile::Instance().StartLine() << text::kStartBannerPrefix << text::kVersion << std::endl;
   const Configuration configuration = LoadConfiguration();
   pcap_t* captureHandle = OpenCaptureSource(captureFile, configuration.adapterAddress);
-  const int result = RunTerminals(captureHandle, *configuration.document, !captureFile.empty());
-  pcap_close(captureHandle);
-  if (result == 0) LogFile::Instance().StartLine() << text::kExiting << std::endl;
+  if (!CaptureLinkLayer(captureHandle)) {
+    pcap_close(captureHandle);
+    return kUnsupportedLinkTypeResult;
+  }
+  const int result = RunTerminals(captureHandle, configuration, !captureFile.empty());
+  // Null when a stop came while a lost adapter was being looked for.
+  if (captureHandle != nullptr) pcap_close(captureHandle);
+  if (result != kNoTerminalsResult) LogFile::Instance().StartLine() << text::kExiting << std::endl;
   return result;
 }
 
@@ -82,12 +91,20 @@ void WaitForNvrs(boost::asio::io_service& eventQueue) {
   }
 }
 
-void RunCaptureLoop(pcap_t* captureHandle, boost::asio::io_service& eventQueue,
-                    const TerminalMatcher& matcher, PlaybackPacer* pacer) {
+void RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
+                    const TerminalMatcher& matcher, PlaybackPacer* pacer,
+                    const std::optional<std::string>& adapterAddress) {
   auto nextService = std::chrono::steady_clock::time_point();
   std::uint64_t bytesSinceService = 0;
   FlowTracker flows;
   DropReport drops(captureHandle);
+  bool readFailing = false;
+  // Checked when the handle was opened; an adapter found again is read as Ethernet
+  // should its link type have become one that the decoder does not know.
+  auto linkOf = [](pcap_t* handle) {
+    return LinkLayerOf(pcap_datalink(handle)).value_or(LinkLayer::kEthernet);
+  };
+  LinkLayer link = linkOf(captureHandle);
   for (;;) {
     // The event queue (accepts, finished writes) and stop requests are served
     // every millisecond, every 256 KiB and after every quiet read, rather
@@ -107,15 +124,31 @@ void RunCaptureLoop(pcap_t* captureHandle, boost::asio::io_service& eventQueue,
     const unsigned char* frame = nullptr;
     const int result = ReadFrame(captureHandle, &header, &frame);
     if (result == 1) {
+      readFailing = false;
       ProcessFrame(frame, header->caplen, static_cast<std::uint32_t>(header->ts.tv_sec), matcher,
-                   flows);
+                   flows, link);
       bytesSinceService += header->caplen;
       continue;
     }
     if (result == -2) return;
-    if (result == -1) {
-      LogFile::Instance().StartLine() << text::kReadErrorPrefix << pcap_geterr(captureHandle)
-                                      << std::endl;
+    if (result < 0) {
+      // Errors repeat as fast as reads do once the adapter is gone: one line
+      // for the whole episode, which lasts until a read works again.
+      if (!readFailing) {
+        LogFile::Instance().StartLine() << text::kReadErrorPrefix << pcap_geterr(captureHandle)
+                                        << std::endl;
+      }
+      readFailing = true;
+      if (adapterAddress) {
+        pcap_close(captureHandle);
+        captureHandle = nullptr;
+        captureHandle = FindAdapterAgain(*adapterAddress, eventQueue);
+        SetCaptureFilter(captureHandle, CaptureFilterExpression(matcher));
+        drops.Follow(captureHandle);
+        link = linkOf(captureHandle);
+      }
+    } else {
+      readFailing = false;
     }
     nextService = std::chrono::steady_clock::time_point();
   }

@@ -9,6 +9,7 @@
 #include <pcap.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 namespace text {
@@ -23,8 +24,11 @@ inline constexpr char kExceptionPrefix[] = "Exception: ";
 inline constexpr char kExiting[] = "Exiting.";
 }  // namespace text
 
-// RunEngine's result when no terminal could be created.
+// RunEngine's results when the run ended by itself, before the end of a
+// capture file or a stop request: no terminal could be created, or an error
+// (an exception) ended it.
 inline constexpr int kNoTerminalsResult = -2;
+inline constexpr int kEngineErrorResult = -5;
 
 // Runs the whole job: loads Tillwire.xml, opens the capture source (the named
 // capture file, or live capture when captureFile is empty), listens for every
@@ -33,9 +37,12 @@ inline constexpr int kNoTerminalsResult = -2;
 // it notices within a few tens of milliseconds. In playback it first gives
 // the NVRs about ten seconds to connect, keeps the replay from outrunning the
 // NVRs that read, and at the end lets the writes under way finish, as long
-// as their NVRs make progress, before closing. Returns 0, or
-// kNoTerminalsResult; a configuration or capture source that cannot be used
-// is logged and ends the process with its exit code.
+// as their NVRs make progress, before closing. In live capture a lost adapter
+// is looked for again until it is back. Returns 0 after the end of the file or
+// a stop request, kNoTerminalsResult or kEngineErrorResult, or
+// kUnsupportedLinkTypeResult for a capture of a link type that cannot be
+// decoded; a configuration or capture source that cannot be opened is logged
+// and ends the process with its exit code.
 int RunEngine(const std::string& captureFile);
 
 // The run's listener factory: a TerminalConnection on the event queue, which
@@ -50,9 +57,13 @@ void WaitForNvrs(boost::asio::io_service& eventQueue);
 // Reads and forwards frames until the end of the capture file, serving the
 // event queue and checking for a stop request at least every millisecond and
 // after every read that found no frame; in playback (with a pacer) it lets
-// NVRs that are behind catch up. Raises boost::thread_interrupted when the
-// thread is interrupted.
-void RunCaptureLoop(pcap_t* captureHandle, boost::asio::io_service& eventQueue,
-                    const TerminalMatcher& matcher, PlaybackPacer* pacer);
+// NVRs that are behind catch up. Read errors are logged once per episode;
+// with an adapterAddress (live capture) the handle is then closed and the
+// adapter opened again once it is back (FindAdapterAgain), so captureHandle
+// may change, and is null when a stop came before the adapter was back.
+// Raises boost::thread_interrupted when the thread is interrupted.
+void RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
+                    const TerminalMatcher& matcher, PlaybackPacer* pacer,
+                    const std::optional<std::string>& adapterAddress);
 
 #endif

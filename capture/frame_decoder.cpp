@@ -1,6 +1,7 @@
 #include "capture/frame_decoder.h"
 
 #include "capture/bounded_reader.h"
+#include "capture/link_layer.h"
 
 #include <algorithm>
 
@@ -49,10 +50,14 @@ void SendNewBytes(const DecodedFrame& decoded, std::uint32_t seconds, FlowTracke
 }  // namespace
 
 DecodedFrame DecodeFrame(const unsigned char* bytes, std::uint32_t capturedLength) {
-  const BoundedReader frame(bytes, capturedLength);
-  const std::uint32_t ipOffset = Ipv4Offset(frame);
+  const std::uint32_t ipOffset = Ipv4Offset(BoundedReader(bytes, capturedLength));
   if (ipOffset == 0) return Other();
-  const BoundedReader ip = frame.From(ipOffset);
+  return DecodeIpv4(bytes, ipOffset, capturedLength);
+}
+
+DecodedFrame DecodeIpv4(const unsigned char* bytes, std::uint32_t ipOffset,
+                        std::uint32_t capturedLength) {
+  const BoundedReader ip = BoundedReader(bytes, capturedLength).From(ipOffset);
   std::uint8_t versionAndLength = 0;
   std::uint8_t protocol = 0;
   std::uint16_t totalLength = 0;
@@ -104,8 +109,10 @@ DecodedFrame DecodeFrame(const unsigned char* bytes, std::uint32_t capturedLengt
 }
 
 bool ProcessFrame(const unsigned char* frame, std::uint32_t capturedLength, std::uint32_t seconds,
-                  const TerminalMatcher& matcher, FlowTracker& flows) {
-  const DecodedFrame decoded = DecodeFrame(frame, capturedLength);
+                  const TerminalMatcher& matcher, FlowTracker& flows, LinkLayer link) {
+  const DecodedFrame decoded = link == LinkLayer::kEthernet
+                                   ? DecodeFrame(frame, capturedLength)
+                                   : DecodeLinkFrame(link, frame, capturedLength);
   if (decoded.kind == FrameKind::kOther) return false;
   if (decoded.kind == FrameKind::kNoPayload) {
     if (decoded.tcp) flows.Observe(decoded.key, decoded.tcpSequence, decoded.tcpFlags, seconds);

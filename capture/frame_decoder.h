@@ -21,6 +21,17 @@ enum class FrameKind {
   kPayload,    // TCP or UDP with payload bytes
 };
 
+// The link layers whose frames are decoded (capture/link_layer.h reads all
+// but Ethernet).
+enum class LinkLayer {
+  kEthernet,       // with at most one 802.1Q tag
+  kLinuxCooked,    // Linux cooked capture v1 (DLT_LINUX_SLL)
+  kLinuxCooked2,   // Linux cooked capture v2 (DLT_LINUX_SLL2)
+  kRawIp,          // the IP packet without link header (DLT_RAW, DLT_IPV4)
+  kNullLoopback,   // BSD loopback, family in the writer's byte order (DLT_NULL)
+  kLoopLoopback,   // BSD loopback, family in network order (DLT_LOOP)
+};
+
 struct DecodedFrame {
   FrameKind kind;
   PacketKey key;                 // set for kNoPayload when the ports were captured, and for kPayload
@@ -37,14 +48,21 @@ struct DecodedFrame {
 // captured bytes is cut to them.
 DecodedFrame DecodeFrame(const unsigned char* frame, std::uint32_t capturedLength);
 
+// Decodes the IPv4 packet that starts ip bytes into the frame, as DecodeFrame
+// does after the Ethernet header.
+DecodedFrame DecodeIpv4(const unsigned char* frame, std::uint32_t ip,
+                        std::uint32_t capturedLength);
+
 // Decodes the frame and hands its payload to the first terminal that accepts
 // it (Send copies it before returning); no other terminal is tried, even when
 // that one has no NVR connected. Of a TCP payload only the bytes that flows
 // has not seen forwarded go; TCP frames without payload tell flows of
 // connections that start and end. seconds is the frame's capture time.
 // Returns true for TCP and UDP frames, with or without payload, and false for
-// the rest.
+// the rest. Frames of other link layers than Ethernet are decoded by
+// DecodeLinkFrame.
 bool ProcessFrame(const unsigned char* frame, std::uint32_t capturedLength, std::uint32_t seconds,
-                  const TerminalMatcher& matcher, FlowTracker& flows);
+                  const TerminalMatcher& matcher, FlowTracker& flows,
+                  LinkLayer link = LinkLayer::kEthernet);
 
 #endif

@@ -1,5 +1,6 @@
 #include "config/configuration.h"
 
+#include "config/xml_file.h"
 #include "log/log_file.h"
 #include "log/program_directory.h"
 
@@ -62,7 +63,7 @@ void ReadTerminal(const TiXmlElement& element, const std::string& nvrAddress,
 OrStartFailure<Configuration> ReadConfiguration(const std::string& path) {
   Configuration configuration;
   configuration.document.reset(new TiXmlDocument());
-  if (!configuration.document->LoadFile(path)) {
+  if (!LoadXmlFile(*configuration.document, path)) {
     return StartFailure{kExitConfigurationNotLoaded, {text::kFailedToLoadConfiguration}};
   }
   const TiXmlElement* root = configuration.document->RootElement();

@@ -82,7 +82,10 @@ void LogFile::WriteLine(const std::string& prefix, const std::string& text) {
   boost::mutex::scoped_lock guard(lock);
   // A write failed (a full disk, say): start over on a fresh stream, so that
   // logging resumes once the cause is gone.
-  if (file.is_open() && file.fail()) file.close();
+  if (file.is_open() && file.fail()) {
+    file.close();
+    writeFailed = true;
+  }
   if (!file.is_open()) OpenForAppend();
   RotateIfDue();
   std::ostream& target = file.is_open() ? static_cast<std::ostream&>(file) : std::cout;
@@ -93,8 +96,23 @@ void LogFile::WriteLine(const std::string& prefix, const std::string& text) {
 
 void LogFile::OpenForAppend() {
   file.open(logPath, std::ios::out | std::ios::app);
-  if (file.is_open()) file.clear();
+  if (file.is_open()) {
+    file.clear();
+    if (writeFailed) EndTornLine();
+    writeFailed = false;
+  }
   writtenSinceOpen = false;
+}
+
+// A write that failed (a full disk) may have left the start of a line in the
+// file; the next line must not be glued to it. Should the line end not fit
+// either, the stream fails again and the next line tries again.
+void LogFile::EndTornLine() {
+  std::ifstream written(logPath, std::ios::in | std::ios::binary);
+  char last = '\n';
+  if (written.seekg(-1, std::ios::end) && written.get(last) && last != '\n') {
+    file << '\n' << std::flush;
+  }
 }
 
 // The size test reads the stream's own write position, which counts the bytes

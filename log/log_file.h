@@ -76,7 +76,9 @@ class LogFile {
   Line StartLine();
 
   // Writes one finished line (prefix, text and line end) under the lock:
-  // opens the file when it is closed (or reopens it after a failed write),
+  // opens the file when it is closed (or reopens it after a failed write,
+  // ending first a line that the failure left unfinished, so that every line
+  // starts on a line of its own),
   // rotates it when its write position is past the threshold, and writes the
   // line to it, or to standard output when the file cannot be opened. Never
   // fails over the file: a failed rotation is reported in the log and tried
@@ -88,6 +90,7 @@ class LogFile {
 
  private:
   void OpenForAppend();
+  void EndTornLine();
   void RotateIfDue();
   void Rotate();
 
@@ -97,6 +100,7 @@ class LogFile {
   boost::mutex lock;
   bool writtenSinceOpen = false;
   bool rotationFailing = false;
+  bool writeFailed = false;  // until the file is open again after a failed write
 };
 
 // Writes text as one whole line of the process's log. A plain function, for

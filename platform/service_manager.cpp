@@ -128,6 +128,9 @@ std::string ExecutablePath(const std::string& binaryPathName) {
 std::string NewUnit(const std::string& description, const std::string& binaryPathName) {
   UnitFile unit("");
   unit.Set("Unit", "Description", UnitValue(description));
+  // Live capture chooses its adapter by address: start once the network is up.
+  unit.Set("Unit", "Wants", "network-online.target");
+  unit.Set("Unit", "After", "network-online.target");
   unit.Set("Service", "Type", "notify");
   unit.Set("Service", "ExecStart", ExecWord(ExecutablePath(binaryPathName)));
   unit.Set("Install", "WantedBy", "multi-user.target");
@@ -169,6 +172,8 @@ bool Configure(UnitFile& unit, DWORD level, LPVOID info) {
       return true;
     case SERVICE_CONFIG_FAILURE_ACTIONS:
       SetFailureActions(unit, *static_cast<const SERVICE_FAILURE_ACTIONSA*>(info));
+      return true;
+    case SERVICE_CONFIG_FAILURE_ACTIONS_FLAG:
       return true;
     default:
       return false;

@@ -17,17 +17,28 @@
 #include <stdlib.h>
 #include <string.h>
 
+// How an administrator starts and stops the installed service.
+inline constexpr char kServiceStartCommand[] = "net start tillwire";
+inline constexpr char kServiceStopCommand[] = "net stop tillwire";
+
 #else
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 
-// Buffer sizes of the runtime library's path splitting, as on Windows.
-#define _MAX_PATH 260
+// How an administrator starts and stops the installed service.
+inline constexpr char kServiceStartCommand[] = "systemctl start Tillwire";
+inline constexpr char kServiceStopCommand[] = "systemctl stop Tillwire";
+
+// Buffer sizes of the runtime library's path splitting. Windows cuts paths
+// at 260 characters; a POSIX path may be as long as PATH_MAX, and cutting it
+// would name another directory.
+#define _MAX_PATH PATH_MAX
 #define _MAX_DRIVE 3
-#define _MAX_DIR 256
-#define _MAX_FNAME 256
-#define _MAX_EXT 256
+#define _MAX_DIR PATH_MAX
+#define _MAX_FNAME PATH_MAX
+#define _MAX_EXT PATH_MAX
 
 // Stores in *value the full path of the running executable (from
 // /proc/self/exe). Returns 0 on success, an errno value otherwise.
@@ -120,6 +131,10 @@ typedef struct _SERVICE_FAILURE_ACTIONSA {
   SC_ACTION* lpsaActions;
 } SERVICE_FAILURE_ACTIONSA, *LPSERVICE_FAILURE_ACTIONSA;
 
+typedef struct _SERVICE_FAILURE_ACTIONS_FLAG {
+  BOOL fFailureActionsOnNonCrashFailures;
+} SERVICE_FAILURE_ACTIONS_FLAG, *LPSERVICE_FAILURE_ACTIONS_FLAG;
+
 typedef struct _LUID {
   DWORD LowPart;
   LONG HighPart;
@@ -154,6 +169,7 @@ typedef struct _TOKEN_PRIVILEGES {
 #define SERVICE_ERROR_NORMAL 0x00000001
 #define SERVICE_CONFIG_DESCRIPTION 1
 #define SERVICE_CONFIG_FAILURE_ACTIONS 2
+#define SERVICE_CONFIG_FAILURE_ACTIONS_FLAG 4
 
 #define SERVICE_ALL_ACCESS 0xF01FF
 #define SC_MANAGER_ALL_ACCESS 0xF003F
@@ -297,7 +313,9 @@ SC_HANDLE CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDi
 // actions: a first action SC_ACTION_RESTART gives Restart=on-failure and
 // RestartSec= its delay; no actions or SC_ACTION_NONE remove both; null
 // actions change nothing. Later actions and the reset period have no systemd
-// counterpart and are ignored. Other levels: ERROR_INVALID_PARAMETER.
+// counterpart and are ignored. SERVICE_CONFIG_FAILURE_ACTIONS_FLAG changes
+// nothing: Restart=on-failure also restarts a service whose process exits
+// with a code other than 0. Other levels: ERROR_INVALID_PARAMETER.
 BOOL ChangeServiceConfig2A(SC_HANDLE hService, DWORD dwInfoLevel, LPVOID lpInfo);
 
 // Disables the unit, removes its unit file and reloads systemd. A running

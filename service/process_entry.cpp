@@ -25,15 +25,15 @@ int Playback(int argc, char** argv) {
   }
   std::printf(text::kPlayingBackFileFormat, argv[2]);
   std::fflush(stdout);
-  RunEngine(argv[2]);
-  return 0;
+  // A run that ended by itself (no usable terminal, an error) is a failure.
+  return RunEngine(argv[2]);
 }
 
 int Service() {
   std::printf("%s\n\n", text::kMustBeRunWithOptions);
   PrintUsage();
   std::fflush(stdout);
-  return RunServiceDispatcher([] { RunEngine(std::string()); });
+  return RunServiceDispatcher([] { return RunEngine(std::string()); });
 }
 
 }  // namespace
@@ -43,9 +43,9 @@ void PrintUsage() {
   std::printf("  -install    to install the service.\n");
   std::printf("  -uninstall  to remove the service.\n");
   std::printf("To start or stop Tillwire after it has been installed as a service use\n");
-  std::printf("    net start tillwire\n");
+  std::printf("    %s\n", kServiceStartCommand);
   std::printf("or\n");
-  std::printf("    net stop tillwire\n");
+  std::printf("    %s\n", kServiceStopCommand);
   std::printf("\n");
   std::printf("Command line playback of a Wireshark packet capture file is also supported:\n");
   std::printf("  -f <pcapfilename>\n");

@@ -2,12 +2,15 @@
 
 #include "log/log_file.h"
 
+#include <boost/thread/mutex.hpp>
+
 #include <cstdio>
 #include <utility>
 
 const std::string serviceName = "Tillwire";
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 boost::thread engineThread;
+int engineResult = 0;
 
 namespace {
 
@@ -16,6 +19,9 @@ namespace {
 ServiceWork serviceWork;
 
 const DWORD kNoError = 0;
+// Held by ServiceMain from the engine thread's start to the running report,
+// which work that ends at once must not overtake.
+boost::mutex startReporting;
 const DWORD kStateWaitHintMs = 5000;
 // LogErrorEvent's composed text, terminating zero included.
 const std::size_t kEventTextSize = 255;
@@ -31,10 +37,23 @@ void PrintConsoleHelp() {
   std::printf("    sc start %s\n", serviceName.c_str());
 }
 
+// The engine thread: the work until a stop request. Work that ends by itself
+// and fails reports the service stopped with its own code at once, so that
+// the service manager shows a failure and applies its restart rules rather
+// than showing a running service that does nothing.
+void RunServiceWork() {
+  engineResult = serviceWork();
+  const DWORD code = ServiceExitCode(engineResult);
+  if (code == 0) return;
+  { const boost::mutex::scoped_lock waitForRunningReport(startReporting); }
+  ReportServiceStatus(statusHandle, SERVICE_STOPPED, kNoError, code, 0, 0);
+  LogErrorEvent(serviceName.c_str(), text::kEngineEnded, code);
+}
+
 // Starts the work on engineThread; false when no thread could be made.
 bool StartEngineThread() {
   try {
-    engineThread = boost::thread(serviceWork);
+    engineThread = boost::thread(&RunServiceWork);
   } catch (const boost::thread_resource_error&) {
     return false;
   }
@@ -46,7 +65,9 @@ void StopEngine() {
   LogFile::Instance().StartLine() << text::kStopRequest << std::endl;
   engineThread.interrupt();
   engineThread.join();
-  ReportServiceStatus(statusHandle, SERVICE_STOPPED, kNoError, 0, 0, 0);
+  // The work may have ended by itself just before: its code stands.
+  ReportServiceStatus(statusHandle, SERVICE_STOPPED, kNoError, ServiceExitCode(engineResult), 0,
+                      0);
   LogEvent(serviceName.c_str(), text::kServiceStopped, EVENTLOG_INFORMATION_TYPE);
 }
 
@@ -58,7 +79,13 @@ int RunServiceDispatcher(ServiceWork work) {
       {const_cast<LPSTR>(serviceName.c_str()), &ServiceMain},
       {nullptr, nullptr},
   };
-  if (StartServiceCtrlDispatcherA(table)) return 0;
+  engineResult = 0;
+  if (StartServiceCtrlDispatcherA(table)) {
+    // The dispatcher returns once the service reported stopped; the engine
+    // thread may still be on its way out.
+    if (engineThread.joinable()) engineThread.join();
+    return static_cast<int>(ServiceExitCode(engineResult));
+  }
   const DWORD error = GetLastError();
   switch (error) {
     case ERROR_INVALID_DATA:
@@ -84,6 +111,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     return;
   }
   ReportServiceStatus(statusHandle, SERVICE_START_PENDING, kNoError, 0, 1, kStateWaitHintMs);
+  const boost::mutex::scoped_lock reporting(startReporting);
   DWORD finalState = SERVICE_RUNNING;
   if (StartEngineThread()) {
     LogEvent(serviceName.c_str(), text::kServiceStarted, EVENTLOG_INFORMATION_TYPE);
@@ -111,6 +139,8 @@ void WINAPI ServiceControlHandler(DWORD control) {
     }
   }
 }
+
+DWORD ServiceExitCode(int engineResult) { return static_cast<DWORD>(-engineResult); }
 
 BOOL ReportServiceStatus(SERVICE_STATUS_HANDLE handle, DWORD state, DWORD win32ExitCode,
                          DWORD serviceSpecificExitCode, DWORD checkPoint, DWORD waitHint) {

@@ -58,7 +58,15 @@ void SetRestartActions(SC_HANDLE service, const char* name, LogFunction log) {
   failureActions.lpsaActions = actions;
   if (!ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failureActions)) {
     ReportError(name, text::kFailureActionsFailed, log);
+    return;
   }
+  // The restarts apply also when the service reports itself stopped with an
+  // error code (an engine run that ended by itself), not only when its
+  // process ends without reporting stopped. A service manager that does not
+  // know the setting (before Windows Vista; Wine) restarts after crashes
+  // only; the actions themselves are set, so that is no install failure.
+  SERVICE_FAILURE_ACTIONS_FLAG alsoOnErrorStops{TRUE};
+  ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &alsoOnErrorStops);
 }
 
 // Creates and configures the service; -1 when it could not be created.
@@ -161,11 +169,17 @@ int InstallService(const char* name, const char* displayName, const char* descri
     return -1;
   }
   char modulePath[MAX_PATH] = {};
-  if (GetModuleFileNameA(nullptr, modulePath, MAX_PATH) == 0) {
+  const DWORD length = GetModuleFileNameA(nullptr, modulePath, MAX_PATH);
+  // A path that does not fit comes back cut to the buffer: registering it
+  // would name a program that does not exist.
+  if (length >= MAX_PATH && GetLastError() == ERROR_SUCCESS) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  }
+  if (length == 0 || length >= MAX_PATH) {
     char message[254];
     std::snprintf(message, sizeof message, text::kModuleFileNameFailedFormat,
                   static_cast<unsigned long>(GetLastError()));
-    std::printf("%s", message);
+    std::printf("%s\n", message);
     log(message);
     CloseServiceHandle(manager);
     return -1;

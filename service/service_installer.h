@@ -11,7 +11,7 @@ inline constexpr char kAlreadyInstalled[] = "The service is already installed";
 inline constexpr char kInstallConnectFailed[] =
     "Unable to connect to service control manager during install.";
 inline constexpr char kModuleFileNameFailedFormat[] =
-    "GetModuleFileName() failed. Error code=0x%08lx\n";
+    "GetModuleFileName() failed. Error code=0x%08lx";
 inline constexpr char kCreateFailed[] = "Unable to create service during install.";
 inline constexpr char kDescriptionFailed[] = "Unable to set service description during install.";
 inline constexpr char kFailureActionsFailed[] =
@@ -38,10 +38,11 @@ using LogFunction = void (*)(const char* text);
 // Registers the running executable as an automatically started service of
 // its own process, run as the local system account, with the description and
 // (when the shutdown privilege can be enabled) three restarts a minute apart
-// after failures. A path with blanks is registered in double quotes. The
-// executable also becomes the message file of the event source of the same
-// name, so that the event log shows the entries' text. Returns 0 when
-// installed or already installed, -1 on failure.
+// after failures. A path with blanks is registered in double quotes; a path
+// of MAX_PATH characters or more fails the install. The executable also
+// becomes the message file of the event source of the same name, so that the
+// event log shows the entries' text. Returns 0 when installed or already
+// installed, -1 on failure.
 int InstallService(const char* name, const char* displayName, const char* description,
                    const char* dependencies, LogFunction log);
 

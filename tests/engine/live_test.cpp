@@ -184,6 +184,89 @@ TEST(DropReportTest, ReportsFramesDroppedSinceTheLastLook) {
   EXPECT_STREQ(rest, "started");
 }
 
+// A veth pair whose far end lives in a network namespace of the test's own:
+// the near end carries subnet.1 on this machine, the far end subnet.2.
+class VethPair {
+ public:
+  VethPair()
+      : id(std::to_string(getpid() % 100000)),
+        ns("tw11b" + id),
+        local("tw11b" + id + "a"),
+        remote("tw11b" + id + "b"),
+        subnet("10.202." + std::to_string(getpid() % 250) + ".") {
+    std::system(("ip netns add " + ns).c_str());
+  }
+  ~VethPair() {
+    std::system(("ip link del " + local + " 2>/dev/null").c_str());
+    std::system(("ip netns del " + ns + " 2>/dev/null").c_str());
+  }
+  // Creates (or creates again) the pair with its addresses, both ends up.
+  bool Create() const {
+    return std::system(("ip link add " + local + " type veth peer name " + remote +
+                        " && ip link set " + remote + " netns " + ns + " && ip addr add " +
+                        subnet + "1/24 dev " + local + " && ip link set " + local +
+                        " up && ip netns exec " + ns + " ip addr add " + subnet + "2/24 dev " +
+                        remote + " && ip netns exec " + ns + " ip link set " + remote + " up")
+                           .c_str()) == 0;
+  }
+  // Deletes the pair, as when the adapter is unplugged.
+  bool Remove() const { return std::system(("ip link del " + local).c_str()) == 0; }
+  void SendFromFarEnd(const std::string& payload, unsigned short port) const {
+    const std::string send = "ip netns exec " + ns + " bash -c 'printf \"" + payload +
+                             "\" > /dev/udp/" + subnet + "1/" + std::to_string(port) + "'";
+    EXPECT_EQ(std::system(send.c_str()), 0) << send;
+  }
+
+  const std::string id, ns, local, remote, subnet;
+};
+
+std::size_t CountStartingWith(const std::vector<std::string>& texts, const std::string& prefix) {
+  return std::count_if(texts.begin(), texts.end(),
+                       [&](const std::string& text) { return text.rfind(prefix, 0) == 0; });
+}
+
+// The adapter is deleted under a live run and created again: one line for the
+// whole episode of read errors, the adapter found again by its address, the
+// NVR's connection kept throughout, and a stop during an episode still prompt.
+TEST_F(LiveTest, FindsARemovedAdapterAgain) {
+  VethPair veth;
+  ASSERT_TRUE(veth.Create());
+  const unsigned short nvrPort = FreePort();
+  WriteProgramConfiguration(R"(<T><Network SniffAdapterAddress=")" + veth.subnet +
+                            R"(1"><NVR Address="127.0.0.1"/><Terminal SrcAddress=")" +
+                            veth.subnet + R"(2" DstPort="9100" NvrPort=")" +
+                            std::to_string(nvrPort) + R"("/></Network></T>)");
+  const std::string listening =
+      std::string(text::kListeningOnPrefix) + veth.local + " " + veth.subnet + "1";
+  Start();
+  ASSERT_TRUE(LogContains(listening));
+  NvrClient nvr(eventQueue, nvrPort);
+  ASSERT_TRUE(LogContains("Accepted connection from NVR address: 127.0.0.1"));
+  veth.SendFromFarEnd("before\n", 9100);
+  ASSERT_TRUE(PollUntil(eventQueue, [&] { return nvr.Received() == "before\n"; }));
+
+  ASSERT_TRUE(veth.Remove());
+  ASSERT_TRUE(LogContains(text::kReadErrorPrefix));
+  ASSERT_TRUE(veth.Create());
+  ASSERT_TRUE(PollUntil(eventQueue, [&] {
+    return CountStartingWith(watch.Texts(), listening) == 2;
+  })) << "the adapter was not found again";
+  // Its packets are forwarded to the NVR connection that stayed up.
+  ASSERT_TRUE(PollUntil(eventQueue, [&] {
+    veth.SendFromFarEnd("after\n", 9100);
+    return nvr.Received().find("after\n") != std::string::npos;
+  }));
+  EXPECT_FALSE(nvr.Closed());
+  EXPECT_EQ(CountStartingWith(watch.Texts(), text::kReadErrorPrefix), 1u);
+
+  ASSERT_TRUE(veth.Remove());
+  ASSERT_TRUE(PollUntil(eventQueue, [&] {
+    return CountStartingWith(watch.Texts(), text::kReadErrorPrefix) == 2;
+  }));
+  EXPECT_LT(Stop().count(), 1000);
+  EXPECT_EQ(watch.Texts().back(), "Exiting.");
+}
+
 TEST(LiveCaptureDeathTest, NoAdapterToChooseEndsWithMinusThree) {
   const std::pair<const char*, const char*> cases[] = {
       {R"(<T><Network SniffAdapterAddress="203.0.113.77"><Terminal SrcAddress="1.2.3.4" NvrPort="0"/></Network></T>)",
@@ -191,6 +274,8 @@ TEST(LiveCaptureDeathTest, NoAdapterToChooseEndsWithMinusThree) {
       {R"(<T><Network SniffAdapterAddress="127.000.0.1"><Terminal SrcAddress="1.2.3.4" NvrPort="0"/></Network></T>)",
        text::kMatchingInterfaceNotFound},
       {R"(<T><Network SniffAdapterAddress="127.0.0.1"/><Network><Terminal SrcAddress="1.2.3.4" NvrPort="0"/></Network></T>)",
+       text::kNoAdapterAddress},
+      {R"(<T><Network SniffAdapterAddress=""><Terminal SrcAddress="1.2.3.4" NvrPort="0"/></Network></T>)",
        text::kNoAdapterAddress},
   };
   for (const auto& c : cases) {

@@ -59,7 +59,7 @@ class PlaybackPacing : public testing::Test {
     {
       const TerminalMatcher matcher(table);
       PlaybackPacer pacer(eventQueue, table);
-      RunCaptureLoop(handle, eventQueue, matcher, &pacer);
+      RunCaptureLoop(handle, eventQueue, matcher, &pacer, std::nullopt);
       pacer.Drain();
     }
     const auto took = std::chrono::steady_clock::now() - begin;

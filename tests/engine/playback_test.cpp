@@ -2,6 +2,7 @@
 // "tillwire -f capture.pcap", with NVRs connecting on loopback during its
 // wait; what a user sees is checked: exit status, console and log.
 #include "capture/engine.h"
+#include "capture/link_layer.h"
 #include "config/configuration.h"
 #include "support/capture_writer.h"
 #include "support/frame_builder.h"
@@ -127,8 +128,34 @@ TEST_F(PlaybackTest, NvrsReceiveExactlyTheirTerminalsBytes) {
                             }));
 }
 
+// What "tcpdump -i any" records: Linux cooked frames.
+TEST_F(PlaybackTest, ForwardsFromALinuxCookedCapture) {
+  const std::string port = std::to_string(FreePort());
+  run.WriteConfiguration(R"(<T><Network><NVR Address="127.0.0.1"/>
+      <Terminal SrcAddress="192.168.10.31" NvrPort=")" + port + R"("/></Network></T>)");
+  std::string expected;
+  {
+    CaptureWriter capture(run.Path() + "any.pcap", DLT_LINUX_SLL);
+    for (int i = 0; i < 100; ++i) {
+      FrameFields line;
+      line.payload = "POS1 receipt line " + std::to_string(i) + "\r\n";
+      line.tcpSequence = static_cast<std::uint32_t>(expected.size());
+      capture.Write(Relink(BuildFrame(line), DLT_LINUX_SLL));
+      expected += line.payload;
+      FrameFields ipv6 = line;
+      ipv6.etherType = 0x86DD;
+      capture.Write(Relink(BuildFrame(ipv6), DLT_LINUX_SLL));
+    }
+  }
+  run.Start({"-f", run.Path() + "any.pcap"});
+  auto nvr = ConnectNvr(static_cast<unsigned short>(std::stoi(port)));
+  ASSERT_TRUE(PollUntil(eventQueue, [&] { return nvr->Closed(); }, std::chrono::seconds(30)));
+  EXPECT_EQ(run.Wait(std::chrono::seconds(10)), 0);
+  EXPECT_EQ(nvr->Received(), expected);
+}
+
 // A run that cannot start ends the process with its code; one without a
-// terminal ends in order, and the process with 0.
+// terminal, or with a capture it cannot decode, ends in order, and fails.
 TEST_F(PlaybackTest, FatalStartsEndTheProcessWithTheirCode) {
   struct Case {
     const char* name;
@@ -136,6 +163,7 @@ TEST_F(PlaybackTest, FatalStartsEndTheProcessWithTheirCode) {
     bool captureExists;
     int exitCode;
     std::vector<std::string> afterBanner;  // "%s" stands for the capture source text
+    int dataLinkType = DLT_EN10MB;
   };
   const char* valid = R"(<T><Network><Terminal SrcAddress="10.0.0.1" NvrPort="0"/></Network></T>)";
   const Case cases[] = {
@@ -143,15 +171,21 @@ TEST_F(PlaybackTest, FatalStartsEndTheProcessWithTheirCode) {
       {"no root element", "<?xml version=\"1.0\"?>", true, -2,
        {"Failed to get config root element. Exiting."}},
       {"no capture file", valid, false, -1, {"Unable to open the file: %s"}},
-      {"no terminal", "<T><Network><Terminal NvrPort=\"0\"/></Network></T>", true, 0,
+      {"no terminal", "<T><Network><Terminal NvrPort=\"0\"/></Network></T>", true,
+       kNoTerminalsResult,
        {"Playing from %s", text::kInvalidTerminal, "No terminals were configured correctly. Exiting."}},
+      {"802.11 capture", valid, true, kUnsupportedLinkTypeResult,
+       {"Playing from %s",
+        "Unsupported link type 105 (IEEE802_11): Tillwire reads Ethernet, Linux cooked (v1 and "
+        "v2), raw IPv4 and BSD loopback captures. Exiting."},
+       DLT_IEEE802_11},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ProgramDirectoryFixture fatal(TILLWIRE_PROGRAM);
     if (c.configuration) fatal.WriteConfiguration(c.configuration);
     const std::string capture = fatal.Path() + "capture.pcap";
-    if (c.captureExists) CaptureWriter{capture};
+    if (c.captureExists) CaptureWriter{capture, c.dataLinkType};
     const std::string source = "file://" + capture;
     fatal.Start({"-f", capture});
     EXPECT_EQ(fatal.Wait(std::chrono::seconds(30)), ExitStatus(c.exitCode));

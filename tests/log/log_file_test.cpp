@@ -7,6 +7,10 @@
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
 #include <future>
 #include <memory>
 #include <set>
@@ -147,6 +151,43 @@ TEST(LogFile, RecoversAfterAFailedWrite) {
   boost::filesystem::remove(log.LogPath());
   log.StartLine() << "space again" << std::endl;
   EXPECT_EQ(LogTexts(ReadFile(log.LogPath())), std::vector<std::string>{"space again"});
+}
+
+// A small file system that fills up mid-line, and gets space back: the torn
+// line is ended before the next, which starts on a line of its own.
+TEST(LogFile, ALineAfterAFullDiskStartsOnItsOwnLine) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  TempDirectory directory;
+  const std::string mount = directory.Path() + "tw11b-small";
+  boost::filesystem::create_directory(mount);
+  ASSERT_EQ(std::system(("mount -t tmpfs -o size=16k tw11b " + mount).c_str()), 0);
+  struct Unmount {
+    std::string path;
+    ~Unmount() { std::system(("umount " + path).c_str()); }
+  } unmount{mount};
+
+  LogFile log(mount + "/");
+  log.StartLine() << "before the disk filled" << std::endl;
+  {
+    std::ofstream filler(mount + "/filler", std::ios::binary);
+    const std::string block(1024, 'f');
+    while (filler.write(block.data(), block.size()) && filler.flush()) {
+    }
+  }
+  const std::string longLine(8192, 'x');
+  log.StartLine() << longLine << std::endl;
+  log.StartLine() << "lost as well" << std::endl;
+  const std::string torn = ReadFile(log.LogPath());
+  ASSERT_GT(torn.size(), FileLineLength("before the disk filled")) << "nothing of it was written";
+  ASSERT_NE(torn.back(), '\n') << "the line was not torn";
+
+  boost::filesystem::remove(mount + "/filler");
+  log.StartLine() << "space again" << std::endl;
+  const std::vector<std::string> texts = LogTexts(ReadFile(log.LogPath()));
+  ASSERT_EQ(texts.size(), 3u);
+  EXPECT_EQ(texts.front(), "before the disk filled");
+  EXPECT_EQ(longLine.rfind(texts[1], 0), 0u) << "the torn line: " << texts[1].substr(0, 40);
+  EXPECT_EQ(texts.back(), "space again");
 }
 #endif
 

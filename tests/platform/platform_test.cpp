@@ -192,6 +192,8 @@ class ServiceManager : public testing::Test {
 const char kInstalledUnit[] =
     "[Unit]\n"
     "Description=Tillwire POS Video Bridge\n"
+    "Wants=network-online.target\n"
+    "After=network-online.target\n"
     "\n"
     "[Service]\n"
     "Type=notify\n"
@@ -263,7 +265,8 @@ TEST_F(ServiceManager, ConfigurationChangesRewriteTheUnit) {
   char description[] = "Hands 100% of till traffic to the NVRs";
   SERVICE_DESCRIPTIONA describe = {description};
   ASSERT_TRUE(ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &describe));
-  EXPECT_NE(std::string::npos, Unit().find("[Unit]\nDescription=Hands 100%% of till traffic to the NVRs\n\n"))
+  EXPECT_NE(std::string::npos,
+            Unit().find("[Unit]\nDescription=Hands 100%% of till traffic to the NVRs\n"))
       << Unit();
 
   // Applied one after the other: each must replace what the one before wrote.

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <thread>
 
 namespace {
@@ -99,6 +100,25 @@ TEST(Program, InstallsAndRemovesItsSystemdUnit) {
   EXPECT_EQ(program.LogTexts(), (std::vector<std::string>{"Installed service.", "Deleted service."}));
 }
 
+// A program directory whose path is longer than Windows' limits: the
+// program still finds its Tillwire.xml there, and logs beside it.
+TEST(Program, FindsItsFilesInALongDirectory) {
+  TempDirectory top;
+  std::string directory = top.Path();
+  while (directory.size() < 300) directory += std::string(100, 'd') + "/";
+  boost::filesystem::create_directories(directory);
+  const std::string program = directory + "tillwire";
+  boost::filesystem::copy_file(TILLWIRE_PROGRAM, program);
+  WriteFile(directory + "Tillwire.xml", "<?xml version=\"1.0\"?>");
+  const int status = std::system((program + " -f none.pcap > /dev/null").c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), ExitStatus(-2));
+  EXPECT_EQ(LogTexts(ReadFile(directory + "Tillwire.log")),
+            (std::vector<std::string>{std::string("------ Starting Tillwire version ") +
+                                          TILLWIRE_VERSION,
+                                      "Failed to get config root element. Exiting."}));
+}
+
 }  // namespace
 
 namespace {
@@ -141,6 +161,33 @@ int WaitForExit(pid_t child, std::chrono::milliseconds limit) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
 }
 
+// Starts the program as systemd starts a notify service.
+pid_t StartNotifyService(const ProgramDirectoryFixture& program, const NotifySocket& notify) {
+  const pid_t child = fork();
+  if (child == 0) {
+    setenv("NOTIFY_SOCKET", notify.path.c_str(), 1);
+    execl(program.Program().c_str(), program.Program().c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return child;
+}
+
+// A service whose engine run ends by itself says so and exits with its code,
+// so that systemd marks the unit failed and Restart=on-failure applies.
+TEST(Program, AServiceWhoseEngineEndsByItselfFails) {
+  if (geteuid() != 0) GTEST_SKIP() << "the engine's live capture needs root";
+  ProgramDirectoryFixture program(TILLWIRE_PROGRAM);
+  program.WriteConfiguration(
+      R"(<T><Network SniffAdapterAddress="127.0.0.1"><Terminal NvrPort="0"/></Network></T>)");
+  NotifySocket notify(program.Path() + "notify");
+  const pid_t child = StartNotifyService(program, notify);
+  EXPECT_EQ(notify.Next(std::chrono::seconds(10)), "STATUS=Starting\nEXTEND_TIMEOUT_USEC=5000000");
+  EXPECT_EQ(notify.Next(std::chrono::seconds(10)), "READY=1\nSTATUS=Running");
+  EXPECT_EQ(notify.Next(std::chrono::seconds(10)), "STATUS=Stopped, service-specific error 2");
+  EXPECT_EQ(WaitForExit(child, std::chrono::seconds(10)), 2);
+  EXPECT_EQ(program.LogTexts().back(), "No terminals were configured correctly. Exiting.");
+}
+
 // Started by systemd, the program is a notify service: it says when it is
 // ready, and SIGTERM (stop, and shutdown) runs the whole stop sequence.
 TEST(Program, RunsAsANotifyServiceAndStopsOnSigterm) {
@@ -150,12 +197,7 @@ TEST(Program, RunsAsANotifyServiceAndStopsOnSigterm) {
       R"(<T><Network SniffAdapterAddress="127.0.0.1"><NVR Address="127.0.0.1"/>
          <Terminal SrcAddress="10.9.9.9" NvrPort="0"/></Network></T>)");
   NotifySocket notify(program.Path() + "notify");
-  const pid_t child = fork();
-  if (child == 0) {
-    setenv("NOTIFY_SOCKET", notify.path.c_str(), 1);
-    execl(program.Program().c_str(), program.Program().c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  const pid_t child = StartNotifyService(program, notify);
   EXPECT_EQ(notify.Next(std::chrono::seconds(10)), "STATUS=Starting\nEXTEND_TIMEOUT_USEC=5000000");
   EXPECT_EQ(notify.Next(std::chrono::seconds(10)), "READY=1\nSTATUS=Running");
   const auto engineListens = [&program] {

@@ -3,6 +3,7 @@
 // dispatcher failures. Needs no root.
 #include "service/service_host.h"
 
+#include "capture/engine.h"
 #include "log/log_file.h"
 #include "support/console_texts.h"
 #include "support/fake_windows.h"
@@ -59,13 +60,14 @@ const Report kStopPending{SERVICE_STOP_PENDING, 5, 0, 0, 1, 5000};
 const Report kStopped{SERVICE_STOPPED, 5, 0, 0, 0, 0};
 
 // Work of the test's own in place of the engine: it logs its start and then
-// runs until its thread is interrupted, or ends by itself at once.
+// runs until its thread is interrupted, or ends by itself at once (with the
+// result of a run that did its job, such as a finished playback).
 ServiceWork TestWork(bool endsByItself) {
   return [endsByItself] {
     LogLine("work started");
     if (endsByItself) {
       LogLine("work ended by itself");
-      return;
+      return 0;
     }
     try {
       for (;;) {
@@ -75,6 +77,7 @@ ServiceWork TestWork(bool endsByItself) {
     } catch (const boost::thread_interrupted&) {
       LogLine("work interrupted");
     }
+    return 0;
   };
 }
 
@@ -122,6 +125,32 @@ TEST(ServiceLifecycle, RunsTheWorkAndStopsItOnRequest) {
     if (!c.workEndsByItself) {
       EXPECT_LT(position("Received Stop request from Service Control Manager"), position(end));
     }
+  }
+}
+
+// Work that ends by itself and fails (here as the engine does without a
+// usable terminal) stops the service with its own code, so that the service
+// manager sees a failure; the dispatcher's caller fails too. A stop that
+// comes meanwhile changes nothing.
+TEST(ServiceLifecycle, WorkThatFailsStopsTheServiceWithItsCode) {
+  const Report stoppedWithCode{SERVICE_STOPPED, 5, ERROR_SERVICE_SPECIFIC_ERROR, 2, 0, 0};
+  for (const std::vector<DWORD>& controls : {std::vector<DWORD>{}, {SERVICE_CONTROL_STOP}}) {
+    SCOPED_TRACE(controls.size());
+    FakeWindows windows;
+    windows.DeliverControls(controls);
+    EXPECT_EQ(RunServiceDispatcher([] { return kNoTerminalsResult; }), 2);
+
+    const std::vector<Report> reports = Reports(windows);
+    ASSERT_GE(reports.size(), 3u);
+    EXPECT_EQ(std::vector<Report>(reports.begin(), reports.begin() + 2),
+              (std::vector<Report>{kStartPending, kRunning}));
+    EXPECT_EQ(reports.back(), stoppedWithCode);
+    const std::vector<std::string> events = Events(windows);
+    EXPECT_NE(std::find(events.begin(), events.end(),
+                        "error: Tillwire | The service stopped: the capture engine ended by "
+                        "itself. See Tillwire.log.  Error code=0x00000002"),
+              events.end());
+    EXPECT_FALSE(engineThread.joinable());
   }
 }
 

@@ -80,6 +80,7 @@ TEST_F(InstallerTest, RegistersAnAutomaticOwnProcessServiceWithRestarts) {
     EXPECT_EQ(action.Type, SC_ACTION_RESTART);
     EXPECT_EQ(action.Delay, 60000u);
   }
+  EXPECT_TRUE(service.failureActionsOnNonCrashFailures) << "restarts after error stops too";
   EXPECT_EQ(windows.EnabledPrivileges(), std::vector<std::string>{"SeShutdownPrivilege"});
 }
 
@@ -118,12 +119,44 @@ TEST_F(InstallerTest, TheExecutableIsTheEventSourcesMessageFileWhileInstalled) {
   EXPECT_EQ(stuck.log.back(), "Unable to remove the event message file during uninstall.");
 }
 
+// A path that does not fit the module-path buffer is never registered cut.
+TEST_F(InstallerTest, APathTooLongForItsBufferFailsTheInstall) {
+  struct Case {
+    std::size_t length;
+    bool installs;
+  };
+  for (const Case c : {Case{MAX_PATH - 1, true}, Case{MAX_PATH, false}, Case{300, false}}) {
+    SCOPED_TRACE(c.length);
+    FakeWindows fresh;
+    const std::string prefix = "C:\\Tillwire\\";
+    const std::string path = prefix + std::string(c.length - prefix.size() - 4, 'd') + ".exe";
+    fresh.SetModuleFileName(path);
+    LoggedLines().clear();
+    testing::internal::CaptureStdout();
+    const int result =
+        InstallService("Tillwire", "Tillwire", "Corvane Tillwire service", "", &RecordLine);
+    const std::string console = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(fresh.OpenHandles().empty());
+    if (c.installs) {
+      EXPECT_EQ(result, 0);
+      EXPECT_EQ(fresh.Services().at("Tillwire").binaryPathName, path);
+      continue;
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(console, "GetModuleFileName() failed. Error code=0x0000007a\n");
+    EXPECT_EQ(LoggedLines(),
+              std::vector<std::string>{"GetModuleFileName() failed. Error code=0x0000007a"});
+    EXPECT_TRUE(fresh.Services().empty());
+  }
+}
+
 TEST_F(InstallerTest, WithoutTheShutdownPrivilegeThereAreNoRestartsAndNoComplaint) {
   windows.SetShutdownPrivilegeHeld(false);
   const Outcome outcome = Install();
   EXPECT_EQ(outcome.result, 0);
   EXPECT_EQ(outcome.events, std::vector<std::string>{"information: Installed service."});
   EXPECT_TRUE(windows.Services().at("Tillwire").failureActions.empty());
+  EXPECT_FALSE(windows.Services().at("Tillwire").failureActionsOnNonCrashFailures);
   EXPECT_EQ(windows.Services().at("Tillwire").description, "Corvane Tillwire service");
 }
 
@@ -153,7 +186,7 @@ TEST_F(InstallerTest, InstallFailuresOnTheirChannels) {
       {"GetModuleFileNameA", ERROR_INSUFFICIENT_BUFFER, -1,
        "GetModuleFileName() failed. Error code=0x0000007a\n",
        {},
-       {"GetModuleFileName() failed. Error code=0x0000007a\n"}},
+       {"GetModuleFileName() failed. Error code=0x0000007a"}},
       {"CreateServiceA", ERROR_SERVICE_EXISTS, -1, "",
        {"error: Unable to create service during install.  Error code=0x00000431"},
        {"Unable to create service during install."}},

@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-CaptureWriter::CaptureWriter(const std::string& path)
-    : dead(pcap_open_dead(DLT_EN10MB, 65536)), dumper(pcap_dump_open(dead, path.c_str())) {
+CaptureWriter::CaptureWriter(const std::string& path, int dataLinkType)
+    : dead(pcap_open_dead(dataLinkType, 65536)), dumper(pcap_dump_open(dead, path.c_str())) {
   if (dumper == nullptr) throw std::runtime_error("cannot write " + path + ": " + pcap_geterr(dead));
 }
 

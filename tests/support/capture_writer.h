@@ -9,8 +9,9 @@
 
 class CaptureWriter {
  public:
-  // Creates an Ethernet capture file at path, replacing any file there.
-  explicit CaptureWriter(const std::string& path);
+  // Creates a capture file of the pcap link type (Ethernet by default) at
+  // path, replacing any file there.
+  explicit CaptureWriter(const std::string& path, int dataLinkType = DLT_EN10MB);
   ~CaptureWriter();
   CaptureWriter(const CaptureWriter&) = delete;
   CaptureWriter& operator=(const CaptureWriter&) = delete;

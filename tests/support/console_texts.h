@@ -8,9 +8,15 @@ inline constexpr char kExpectedUsage[] =
     "  -install    to install the service.\n"
     "  -uninstall  to remove the service.\n"
     "To start or stop Tillwire after it has been installed as a service use\n"
+#ifdef _WIN32
     "    net start tillwire\n"
     "or\n"
     "    net stop tillwire\n"
+#else
+    "    systemctl start Tillwire\n"
+    "or\n"
+    "    systemctl stop Tillwire\n"
+#endif
     "\n"
     "Command line playback of a Wireshark packet capture file is also supported:\n"
     "  -f <pcapfilename>\n";

@@ -353,6 +353,10 @@ BOOL ChangeServiceConfig2A(SC_HANDLE hService, DWORD dwInfoLevel, LPVOID lpInfo)
       return TRUE;
     case SERVICE_CONFIG_FAILURE_ACTIONS:
       return SetFailureActions(*service, *static_cast<SERVICE_FAILURE_ACTIONSA*>(lpInfo));
+    case SERVICE_CONFIG_FAILURE_ACTIONS_FLAG:
+      service->failureActionsOnNonCrashFailures =
+          static_cast<SERVICE_FAILURE_ACTIONS_FLAG*>(lpInfo)->fFailureActionsOnNonCrashFailures;
+      return TRUE;
     default:
       return Fail(ERROR_INVALID_PARAMETER);
   }

@@ -52,6 +52,7 @@ class FakeWindows {
     std::string description;  // ChangeServiceConfig2A's
     DWORD resetPeriod = 0;    // ChangeServiceConfig2A's failure actions
     std::vector<SC_ACTION> failureActions;
+    bool failureActionsOnNonCrashFailures = false;  // ChangeServiceConfig2A's flag
     std::vector<DWORD> controls;  // ControlService's, in order
     bool deleted = false;         // by DeleteService
   };

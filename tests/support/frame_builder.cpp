@@ -1,5 +1,9 @@
 #include "support/frame_builder.h"
 
+#include <pcap.h>
+
+#include <stdexcept>
+
 namespace {
 
 void Put16(std::vector<unsigned char>& bytes, std::size_t offset, std::uint16_t value) {
@@ -70,4 +74,39 @@ std::vector<unsigned char> ArpFrame() {
   Put16(bytes, 20, 1);  // request
   bytes[23] = 6;        // sender MAC byte, where an IPv4 reader finds the protocol
   return bytes;
+}
+
+std::vector<unsigned char> Relink(const std::vector<unsigned char>& ethernetFrame,
+                                  int dataLinkType) {
+  const std::uint16_t etherType =
+      static_cast<std::uint16_t>((ethernetFrame.at(12) << 8) | ethernetFrame.at(13));
+  const unsigned char family = etherType == 0x0800 ? 2 : 24;  // AF_INET, BSD's AF_INET6
+  std::vector<unsigned char> header;
+  switch (dataLinkType) {
+    case DLT_LINUX_SLL:  // packet type, ARPHRD_ETHER, address length, address, protocol
+      header.assign(16, 0);
+      Put16(header, 2, 1);
+      Put16(header, 4, 6);
+      Put16(header, 14, etherType);
+      break;
+    case 276:  // DLT_LINUX_SLL2: protocol, reserved, interface, ARPHRD_ETHER, type, length, address
+      header.assign(20, 0);
+      Put16(header, 0, etherType);
+      Put32(header, 4, 2);
+      Put16(header, 8, 1);
+      header[11] = 6;
+      break;
+    case DLT_RAW:
+      break;
+    case DLT_NULL:
+      header = {family, 0, 0, 0};
+      break;
+    case DLT_LOOP:
+      header = {0, 0, 0, family};
+      break;
+    default:
+      throw std::invalid_argument("no link header for link type " + std::to_string(dataLinkType));
+  }
+  header.insert(header.end(), ethernetFrame.begin() + 14, ethernetFrame.end());
+  return header;
 }

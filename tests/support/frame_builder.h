@@ -33,6 +33,14 @@ std::vector<unsigned char> BuildFrame(const FrameFields& fields);
 // Where the payload starts in a frame built from fields.
 std::size_t PayloadOffset(const FrameFields& fields);
 
+// The packet of an untagged Ethernet frame behind another link header, for
+// captures of that pcap link type: DLT_LINUX_SLL, DLT_LINUX_SLL2 (276),
+// DLT_RAW (none), DLT_NULL (family in little-endian order, as x86 writes it)
+// or DLT_LOOP. The header announces IPv4 when the Ethernet type is 0x0800,
+// otherwise that type (cooked) or IPv6's family (loopback).
+std::vector<unsigned char> Relink(const std::vector<unsigned char>& ethernetFrame,
+                                  int dataLinkType);
+
 // A 802.3 ARP request frame whose byte 23 is 6, as an IPv4 reader would see TCP.
 std::vector<unsigned char> ArpFrame();
 

@@ -271,6 +271,22 @@ run uninstall_absent -uninstall
 expect_run uninstall_absent "The service is not installed" 0 "" ""
 expect_text "uninstall_absent: no log file" "absent" "$([ -e "$log" ] && echo present || echo absent)"
 
+echo "== -install from a path too long for the module-path buffer"
+# Windows' runtime cuts the program's own path too, so where this run's log
+# lines go is not checked; only that nothing is registered under a cut path.
+long_dir="$program_dir/$(printf 'd%.0s' {1..120})/$(printf 'l%.0s' {1..120})"
+mkdir -p "$long_dir"
+cp "$program_dir/tillwire.exe" "$long_dir/tillwire.exe"
+long_status=0
+(cd "$long_dir" && WINEDEBUG=-all wine ./tillwire.exe -install) >"$work/long.raw" 2>/dev/null ||
+  long_status=$?
+expect_text "long path: install fails with the buffer's error" \
+  "$(lines "GetModuleFileName() failed. Error code=0x0000007a" \
+    "Error installing service.  See the application log for details." 255)" \
+  "$(tr -d '\r' <"$work/long.raw" | grep -E '^(GetModuleFileName|Error installing)'; echo "$long_status")"
+if service_gone; then pass "long path: nothing registered"; else fail "long path: a service was registered"; fi
+rm -rf "$long_dir"
+
 echo "== -install"
 run install -install
 expect_run install "Service installed successfully" 0 \
