@@ -1,0 +1,234 @@
+#!/usr/bin/env bash
+# The Linux program as a systemd service, under a real systemd: boots a
+# minimal Debian 12 container (scripts/build-systemd-root.sh) with
+# systemd-nspawn, copies the build's tillwire into it and checks what the
+# README promises: -install writes a unit that systemd accepts and enables;
+# the service starts, reports "Running", captures on lo and hands an NVR in
+# the container exactly its terminal's bytes; its events are in the journal;
+# it stops within 5 s; a run that ends by itself fails the unit, which
+# Restart=on-failure restarts; -uninstall removes the unit.
+#
+# The container shares the machine's network, so the test's traffic uses
+# addresses (127.0.13.x) and an NVR port of its own. The cached root is never
+# changed (the container runs on a throw-away overlay); the container is
+# stopped and its files removed whatever happens.
+#
+# Usage (root): tests/systemd/service_under_systemd.sh [BUILD_DIR]
+# BUILD_DIR holds the Linux build's tillwire (default: build/).
+set -euo pipefail
+
+top=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "${1:-$top/build}" && pwd)
+root="${TILLWIRE_SYSTEMD_ROOT:-/var/cache/tillwire/systemd-root}"
+
+# The terminal, its NVR and the traffic; no other test uses 127.0.13.x.
+readonly nvr_port=31313
+readonly nvr_address=127.0.13.50
+readonly terminal_address=127.0.13.31
+readonly stranger_address=127.0.13.32
+readonly destination=127.0.13.40:9113
+# Seconds within which a stop must end the service (its stop wait hint).
+readonly stop_limit=5
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "service_under_systemd: needs root (systemd-nspawn)" >&2
+  exit 1
+fi
+if [ ! -x "$build/tillwire" ]; then
+  echo "service_under_systemd: no $build/tillwire; build the program first" >&2
+  exit 1
+fi
+"$top/scripts/build-systemd-root.sh"
+
+started=$(date +%s)
+work=$(mktemp -d "${TMPDIR:-/tmp}/tillwire-systemd.XXXXXX")
+stage="$work/opt"           # /opt/tillwire in the container
+mkdir -p "$stage"
+cp "$build/tillwire" "$stage/tillwire"
+container_pid=""
+nspawn_pid=""
+nvr_pid=""
+
+stop_container() {
+  set +e
+  [ -n "$nvr_pid" ] && kill "$nvr_pid" 2>/dev/null
+  if [ -n "$nspawn_pid" ] && kill -0 "$nspawn_pid" 2>/dev/null; then
+    # systemd-nspawn turns TERM into an orderly shutdown of the container.
+    kill -TERM "$nspawn_pid" 2>/dev/null
+    local deadline=$((SECONDS + 20))
+    while kill -0 "$nspawn_pid" 2>/dev/null && [ "$SECONDS" -lt "$deadline" ]; do
+      sleep 0.2
+    done
+    kill -KILL "$nspawn_pid" 2>/dev/null
+    wait "$nspawn_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap 'rc=$?; stop_container; exit $rc' EXIT
+trap 'exit 130' INT TERM
+
+failures=0
+pass() { printf 'ok: %s\n' "$*"; }
+fail() {
+  printf 'FAIL: %s\n' "$*"
+  failures=$((failures + 1))
+}
+# check DESCRIPTION COMMAND...: one check, passed when COMMAND succeeds.
+check() {
+  local what=$1
+  shift
+  if "$@"; then pass "$what"; else fail "$what"; fi
+}
+
+# A command inside the container, bounded in time.
+in_container() { timeout 30 nsenter -t "$container_pid" -a "$@"; }
+
+# wait_until SECONDS COMMAND...: polls COMMAND until it succeeds or time is up.
+wait_until() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.1
+  done
+}
+
+log_has() { grep -qF -- "$1" "$stage/Tillwire.log" 2>/dev/null; }
+log_count() { grep -cF -- "$1" "$stage/Tillwire.log" 2>/dev/null || true; }
+unit_property() { in_container systemctl show -p "$1" --value Tillwire.service; }
+journal_has() { in_container journalctl -q --no-pager -o cat "$1" "$2" | grep -qF -- "$3"; }
+
+write_configuration() {
+  cat >"$stage/Tillwire.xml" <<EOF
+<Tillwire>
+  <Network SniffAdapterAddress="127.0.0.1">
+    <NVR Address="$nvr_address"/>
+    $1
+  </Network>
+</Tillwire>
+EOF
+}
+
+# --- Boot ----------------------------------------------------------------------
+
+write_configuration "<Terminal SrcAddress=\"$terminal_address\" NvrPort=\"$nvr_port\"/>"
+systemd-nspawn -D "$root" --volatile=overlay --register=no --keep-unit -b \
+  --console=passive --bind="$stage:/opt/tillwire" >"$work/console.log" 2>&1 &
+nspawn_pid=$!
+# The container's systemd is the child of systemd-nspawn.
+container_child() {
+  container_pid=$(cat /proc/"$nspawn_pid"/task/*/children 2>/dev/null | awk '{ print $1 }')
+  [ -n "$container_pid" ] && [ "$(cat /proc/"$container_pid"/comm 2>/dev/null)" = systemd ]
+}
+if ! wait_until 30 container_child; then
+  echo "service_under_systemd: the container did not start:" >&2
+  cat "$work/console.log" >&2
+  exit 1
+fi
+booted() {
+  local state
+  state=$(in_container systemctl is-system-running 2>/dev/null) || true
+  [ "$state" = running ] || [ "$state" = degraded ]
+}
+if ! wait_until 60 booted; then
+  echo "service_under_systemd: the container's systemd did not finish booting:" >&2
+  in_container systemctl list-jobs >&2 || true
+  exit 1
+fi
+echo "container booted in $(($(date +%s) - started))s"
+
+# --- Install -------------------------------------------------------------------
+
+install_output=$(in_container /opt/tillwire/tillwire -install) && install_rc=0 || install_rc=$?
+check "-install exits 0" [ "$install_rc" -eq 0 ]
+check "-install says so" grep -qxF "Service installed successfully" <<<"$install_output"
+check "the unit file exists" in_container test -f /etc/systemd/system/Tillwire.service
+check "the unit is enabled" in_container systemctl -q is-enabled Tillwire.service
+verify_output=$(in_container systemd-analyze verify /etc/systemd/system/Tillwire.service 2>&1) &&
+  verify_rc=0 || verify_rc=$?
+if [ "$verify_rc" -eq 0 ] && [ -z "$verify_output" ]; then
+  pass "systemd-analyze verify has nothing to say"
+else
+  fail "systemd-analyze verify (status $verify_rc): $verify_output"
+fi
+
+# --- Start, capture, forward ---------------------------------------------------
+
+check "systemctl start" in_container systemctl start Tillwire.service
+check "the unit is active" in_container systemctl -q is-active Tillwire.service
+check "its status text is Running" [ "$(unit_property StatusText)" = Running ]
+check "the log says it listens on lo" wait_until 10 log_has "Listening on lo 127.0.0.1"
+
+# The NVR: connects from its own address and records what it receives.
+nsenter -t "$container_pid" -a \
+  socat -u "TCP:127.0.0.1:$nvr_port,bind=$nvr_address" CREATE:/tmp/nvr.bin &
+nvr_pid=$!
+check "the NVR is accepted" \
+  wait_until 10 log_has "Accepted connection from NVR address: $nvr_address Port: $nvr_port"
+
+send_udp() {  # FROM_ADDRESS TEXT
+  printf '%s' "$2" | in_container socat -u - "UDP-SENDTO:$destination,bind=$1:40013"
+}
+send_udp "$terminal_address" $'receipt 1\n'
+send_udp "$stranger_address" $'not this terminal\n'
+send_udp "$terminal_address" $'receipt 2\n'
+expected=$'receipt 1\nreceipt 2\n'
+nvr_has_all() { [ "$(in_container stat -c %s /tmp/nvr.bin 2>/dev/null)" = "${#expected}" ]; }
+nvr_received_expected() { in_container cat /tmp/nvr.bin | cmp -s - <(printf '%s' "$expected"); }
+wait_until 10 nvr_has_all || true
+check "the NVR receives exactly its terminal's bytes" nvr_received_expected
+
+check "the journal holds the install event" journal_has -t Tillwire "Installed service."
+check "the journal holds the start event" journal_has -t Tillwire "Service started."
+
+# --- Stop ----------------------------------------------------------------------
+
+stop_began=$(date +%s%N)
+check "systemctl stop" in_container systemctl stop Tillwire.service
+stop_ms=$((($(date +%s%N) - stop_began) / 1000000))
+check "the unit is inactive" [ "$(in_container systemctl is-active Tillwire.service)" = inactive ]
+check "stopped within ${stop_limit}s (${stop_ms} ms)" [ "$stop_ms" -lt $((stop_limit * 1000)) ]
+check "the log has the stop request" log_has "Received Stop request from Service Control Manager"
+check "the log has the engine's stop" log_has "Received stop signal from SCM"
+check "the log has the run's end" log_has "Exiting."
+check "the journal holds the stop event" journal_has -t Tillwire "Service stopped."
+wait "$nvr_pid" 2>/dev/null || true
+nvr_pid=""
+
+# --- A run that ends by itself -------------------------------------------------
+
+# No terminal has an address: the engine ends at once. The unit must fail,
+# and Restart=on-failure must start it again (after 1 s here, not 60).
+write_configuration "<Terminal NvrPort=\"$nvr_port\"/>"
+in_container mkdir -p /etc/systemd/system/Tillwire.service.d
+printf '[Service]\nRestartSec=1\n' |
+  in_container tee /etc/systemd/system/Tillwire.service.d/restart-soon.conf >/dev/null
+in_container systemctl daemon-reload
+in_container systemctl start --no-block Tillwire.service
+restarted() { [ "$(unit_property NRestarts)" -ge 1 ] && [ "$(log_count "No terminals were configured correctly")" -ge 2 ]; }
+check "the failed run is restarted" wait_until 20 restarted
+check "systemd saw the run fail" journal_has -u Tillwire.service "Failed with result 'exit-code'"
+in_container systemctl stop Tillwire.service
+in_container rm -r /etc/systemd/system/Tillwire.service.d
+in_container systemctl daemon-reload
+in_container systemctl reset-failed Tillwire.service 2>/dev/null || true
+
+# --- Uninstall -----------------------------------------------------------------
+
+uninstall_output=$(in_container /opt/tillwire/tillwire -uninstall) && uninstall_rc=0 || uninstall_rc=$?
+check "-uninstall exits 0" [ "$uninstall_rc" -eq 0 ]
+check "-uninstall says so" grep -qxF "Service uninstalled successfully" <<<"$uninstall_output"
+check "the unit file is gone" in_container test ! -e /etc/systemd/system/Tillwire.service
+check "the unit is no longer enabled" in_container test ! -e \
+  /etc/systemd/system/multi-user.target.wants/Tillwire.service
+check "systemd no longer knows the unit" \
+  [ "$(unit_property LoadState)" = not-found ]
+
+echo "service_under_systemd: $failures failed, $(($(date +%s) - started))s"
+if [ "$failures" -ne 0 ]; then
+  echo "--- Tillwire.log"
+  cat "$stage/Tillwire.log" 2>/dev/null || true
+  echo "--- journal of the unit"
+  in_container journalctl -q --no-pager -u Tillwire.service -t Tillwire || true
+  exit 1
+fi
