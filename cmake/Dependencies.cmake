@@ -17,12 +17,26 @@ if(WIN32)
   add_link_options(-static)
 endif()
 
-find_path(TINYXML_INCLUDE_DIR tinyxml.h REQUIRED)
-find_library(TINYXML_LIBRARY NAMES tinyxml REQUIRED)
+# TinyXML: the installed library, or, with TILLWIRE_TINYXML_SOURCE (the
+# unpacked source package), its four sources compiled with the build's own
+# flags, so that sanitizers and the fuzzers' coverage reach into the parser.
+set(TILLWIRE_TINYXML_SOURCE "" CACHE PATH "TinyXML source directory to compile instead of the installed library")
 add_library(tillwire::tinyxml INTERFACE IMPORTED)
-target_include_directories(tillwire::tinyxml INTERFACE ${TINYXML_INCLUDE_DIR})
-target_link_libraries(tillwire::tinyxml INTERFACE ${TINYXML_LIBRARY})
-target_compile_definitions(tillwire::tinyxml INTERFACE TIXML_USE_STL)
+if(TILLWIRE_TINYXML_SOURCE)
+  add_library(tillwire_tinyxml STATIC
+    ${TILLWIRE_TINYXML_SOURCE}/tinyxml.cpp ${TILLWIRE_TINYXML_SOURCE}/tinystr.cpp
+    ${TILLWIRE_TINYXML_SOURCE}/tinyxmlerror.cpp ${TILLWIRE_TINYXML_SOURCE}/tinyxmlparser.cpp)
+  target_compile_definitions(tillwire_tinyxml PUBLIC TIXML_USE_STL)
+  target_compile_options(tillwire_tinyxml PRIVATE -w)
+  target_include_directories(tillwire_tinyxml SYSTEM PUBLIC ${TILLWIRE_TINYXML_SOURCE})
+  target_link_libraries(tillwire::tinyxml INTERFACE tillwire_tinyxml)
+else()
+  find_path(TINYXML_INCLUDE_DIR tinyxml.h REQUIRED)
+  find_library(TINYXML_LIBRARY NAMES tinyxml REQUIRED)
+  target_include_directories(tillwire::tinyxml INTERFACE ${TINYXML_INCLUDE_DIR})
+  target_link_libraries(tillwire::tinyxml INTERFACE ${TINYXML_LIBRARY})
+  target_compile_definitions(tillwire::tinyxml INTERFACE TIXML_USE_STL)
+endif()
 
 find_path(PCAP_INCLUDE_DIR pcap.h REQUIRED)
 add_library(tillwire::pcap INTERFACE IMPORTED)

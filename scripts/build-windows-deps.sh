@@ -123,32 +123,8 @@ rm -rf "$prefix"
 mkdir -p "$prefix/include" "$prefix/lib"
 touch "$marker"
 
-# Source packages need deb-src entries. Turn them on in the machine's deb822
-# sources (or the one-line sources.list) where they are missing.
-enable_deb_src() {
-  local changed=0 f
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] || continue
-    # Debian's own archives only: other repositories may have no sources.
-    grep -qE '^URIs:.*/debian(-security)?/?([[:space:]]|$)' "$f" || continue
-    if grep -qE '^Types:[[:space:]]*deb[[:space:]]*$' "$f"; then
-      "${as_root[@]}" sed -i -E 's/^Types:[[:space:]]*deb[[:space:]]*$/Types: deb deb-src/' "$f"
-      changed=1
-    fi
-  done
-  f=/etc/apt/sources.list
-  local debian_line='^deb[[:space:]].*/debian(-security)?/?[[:space:]]'
-  if [ -f "$f" ] && grep -qE "$debian_line" "$f" && ! grep -qE '^deb-src[[:space:]]' "$f"; then
-    grep -E "$debian_line" "$f" | sed -E 's/^deb([[:space:]])/deb-src\1/' | "${as_root[@]}" tee -a "$f" >/dev/null
-    changed=1
-  fi
-  # The package lists fetched above, if any, have no sources in them.
-  [ "$changed" -eq 0 ] || apt_updated=0
-  if [ "$changed" -eq 1 ] || ! apt-cache showsrc tinyxml 2>/dev/null | grep -q '^Package:'; then
-    apt_update
-  fi
-}
-enable_deb_src
+# Source packages need deb-src entries.
+"$repo_root/scripts/enable-deb-src.sh"
 
 src="$scratch/src"
 mkdir -p "$src"
