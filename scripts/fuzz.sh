@@ -16,7 +16,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(frame)
+[ ${#targets[@]} -gt 0 ] || targets=(frame configuration)
 build=${TILLWIRE_FUZZ_BUILD:-$top/build-fuzz}
 source_cache=${TILLWIRE_TINYXML_SOURCE_CACHE:-/var/cache/tillwire/tinyxml-src}
 export DEBIAN_FRONTEND=noninteractive
@@ -52,6 +52,9 @@ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTILLWIRE_FUZZ=ON -DTILLWIRE_TESTS=OFF -DTILLWIRE_TINYXML_SOURCE="$source_cache" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]/%/_fuzzer}"
 
+own_network=(unshare --net)
+[ "$(id -u)" -eq 0 ] || own_network=(unshare --user --map-root-user --net)
+
 failed=()
 for target in "${targets[@]}"; do
   corpus="$build/corpus/$target"      # what the fuzzer finds, kept between runs
@@ -62,14 +65,18 @@ for target in "${targets[@]}"; do
   echo "fuzz: $target for ${seconds}s"
   started=$(date +%s)
   # From the target's own directory: the program log is written beside it.
+  # In a network namespace of its own: the terminals' listeners that a
+  # target creates can never take a port that something else here uses.
   if (cd "$build/tests/fuzz/${target}_fuzzer" &&
-      "./${target}_fuzzer" -max_total_time="$seconds" -timeout=10 -max_len=4096 \
+      "${own_network[@]}" "./${target}_fuzzer" -max_total_time="$seconds" -timeout=10 -max_len=4096 \
         -print_final_stats=1 -artifact_prefix="$findings/" "${inputs[@]}" \
         >"$build/fuzz-$target.log" 2>&1); then
     grep -E '^stat::number_of_executed_units' "$build/fuzz-$target.log" || true
     echo "fuzz: $target: no finding in $(($(date +%s) - started))s"
   else
-    tail -n 60 "$build/fuzz-$target.log"
+    # The report (sanitizer or failed check) and where the input went.
+    grep -m1 -A20 -E 'ERROR: |check failed|deadly signal' "$build/fuzz-$target.log" || true
+    grep -E '^SUMMARY|Test unit written' "$build/fuzz-$target.log" || true
     echo "fuzz: $target: FINDING after $(($(date +%s) - started))s; input in $findings/"
     failed+=("$target")
   fi

@@ -8,10 +8,10 @@
 #include "capture/frame_decoder.h"
 #include "config/terminal.h"
 #include "fuzz/fuzz_check.h"
+#include "fuzz/reference_matcher.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -59,36 +59,6 @@ struct Fixture {
     matcher.reset(new TerminalMatcher(table));
   }
 };
-
-std::string AddressText(std::uint32_t address) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%d.%d.%d.%d", static_cast<int>(address >> 24),
-                static_cast<int>((address >> 16) & 255), static_cast<int>((address >> 8) & 255),
-                static_cast<int>(address & 255));
-  return text;
-}
-
-bool FilterAccepts(const std::string& filter, const std::string& value) {
-  return filter.empty() || filter == value;
-}
-
-// The key-order rule as plainly as it can be said: print the packet's values
-// and walk the table in key order for the first terminal whose non-empty
-// filters all equal them.
-const Terminal* ReferenceFind(const TerminalTable& table, const PacketKey& packet) {
-  const std::string src = AddressText(packet.srcAddress);
-  const std::string dst = AddressText(packet.dstAddress);
-  const std::string srcPort = std::to_string(packet.srcPort);
-  const std::string dstPort = std::to_string(packet.dstPort);
-  for (const auto& entry : table) {
-    const Terminal& t = *entry.second;
-    if (FilterAccepts(t.srcAddress, src) && FilterAccepts(t.dstAddress, dst) &&
-        FilterAccepts(t.srcPort, srcPort) && FilterAccepts(t.dstPort, dstPort)) {
-      return &t;
-    }
-  }
-  return nullptr;
-}
 
 }  // namespace
 

@@ -1,0 +1,13 @@
+// The key-order matching rule said as plainly as possible, to hold the
+// indexed TerminalMatcher against: print the packet's addresses
+// ("%d.%d.%d.%d") and ports ("%d") and walk the table in key order for the
+// first terminal whose non-empty filters all equal those texts.
+#ifndef TILLWIRE_TESTS_FUZZ_REFERENCE_MATCHER_H
+#define TILLWIRE_TESTS_FUZZ_REFERENCE_MATCHER_H
+
+#include "capture/terminal_matcher.h"
+#include "config/terminal.h"
+
+const Terminal* ReferenceFind(const TerminalTable& table, const PacketKey& packet);
+
+#endif
