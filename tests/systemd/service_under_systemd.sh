@@ -67,18 +67,7 @@ stop_container() {
 trap 'rc=$?; stop_container; exit $rc' EXIT
 trap 'exit 130' INT TERM
 
-failures=0
-pass() { printf 'ok: %s\n' "$*"; }
-fail() {
-  printf 'FAIL: %s\n' "$*"
-  failures=$((failures + 1))
-}
-# check DESCRIPTION COMMAND...: one check, passed when COMMAND succeeds.
-check() {
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
+. "$top/tests/support/checks.sh"
 
 # A command inside the container, bounded in time.
 in_container() { timeout 30 nsenter -t "$container_pid" -a "$@"; }

@@ -102,12 +102,7 @@ fi
 
 # --- Reporting ----------------------------------------------------------------
 
-failures=0
-pass() { printf 'PASS: %s\n' "$1"; }
-fail() {
-  printf 'FAIL: %s\n' "$1"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/../support/checks.sh"
 
 # expect_text WHAT EXPECTED ACTUAL: passes when the texts are equal, else
 # shows how they differ.
