@@ -181,6 +181,14 @@ check "the log has the stop request" log_has "Received Stop request from Service
 check "the log has the engine's stop" log_has "Received stop signal from SCM"
 check "the log has the run's end" log_has "Exiting."
 check "the journal holds the stop event" journal_has -t Tillwire "Service stopped."
+# The NVR ends when the service closes its connection.
+nvr_gone() {  # ended: no process, or one not yet waited for
+  local state
+  state=$(awk '{ print $3 }' /proc/"$nvr_pid"/stat 2>/dev/null) || true
+  [ -z "$state" ] || [ "$state" = Z ]
+}
+check "the NVR's connection is closed" wait_until 5 nvr_gone
+kill "$nvr_pid" 2>/dev/null || true
 wait "$nvr_pid" 2>/dev/null || true
 nvr_pid=""
 
