@@ -23,20 +23,24 @@
 namespace {
 
 // The file the input is written to, in a directory of this process's own on
-// a memory file system: rewriting a file on a disk file system costs a flush
-// to the disk each time, a hundred times the rest of a run.
+// a memory file system (rewriting a file on a disk file system costs a flush
+// to the disk each time, a hundred times the rest of a run); both are removed
+// when the process ends.
+std::string inputPath;
+
+void RemoveInput() {
+  std::remove(inputPath.c_str());
+  rmdir(inputPath.substr(0, inputPath.rfind('/')).c_str());
+}
+
 const std::string& InputPath() {
-  static const std::string path = [] {
+  if (inputPath.empty()) {
     char directory[] = "/dev/shm/tillwire-configuration-fuzz.XXXXXX";
     FUZZ_CHECK(mkdtemp(directory) != nullptr);
-    static std::string file = std::string(directory) + "/Tillwire.xml";
-    std::atexit([] {
-      std::remove(file.c_str());
-      rmdir(file.substr(0, file.rfind('/')).c_str());
-    });
-    return file;
-  }();
-  return path;
+    inputPath = std::string(directory) + "/Tillwire.xml";
+    std::atexit(&RemoveInput);
+  }
+  return inputPath;
 }
 
 // LoadConfiguration ends the process for a file that cannot be loaded or has
