@@ -21,7 +21,7 @@ SUITE=bookworm
 
 root="${TILLWIRE_SYSTEMD_ROOT:-/var/cache/tillwire/systemd-root}"
 stamp="$root/.tillwire-systemd-root-stamp"
-export DEBIAN_FRONTEND=noninteractive DEBCONF_NOWARNINGS=yes
+export DEBCONF_NOWARNINGS=yes
 
 log() { printf 'systemd-root: %s\n' "$*" >&2; }
 
@@ -32,16 +32,8 @@ fi
 
 # Host tools: debootstrap makes the root, systemd-nspawn (systemd-container)
 # boots it.
-host_packages=(debootstrap systemd-container)
-missing=()
-for p in "${host_packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  log "installing ${missing[*]}"
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+. "$(dirname "$0")/packages.sh"
+install_packages debootstrap systemd-container
 
 root_packages=(
   systemd systemd-sysv dbus

@@ -6,8 +6,7 @@
 # not known yet. The registry's host is the one the machine already uses.
 set -euo pipefail
 
-as_root=()
-[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+. "$(dirname "$0")/packages.sh"
 
 changed=0
 for f in /etc/apt/sources.list.d/*.sources; do
@@ -26,5 +25,5 @@ if [ -f "$f" ] && grep -qE "$debian_line" "$f" && ! grep -qE '^deb-src[[:space:]
   changed=1
 fi
 if [ "$changed" -eq 1 ] || ! apt-cache showsrc tinyxml 2>/dev/null | grep -q '^Package:'; then
-  "${as_root[@]}" apt-get update -qq
+  apt_update
 fi

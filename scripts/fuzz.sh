@@ -19,20 +19,9 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(frame configuration)
 build=${TILLWIRE_FUZZ_BUILD:-$top/build-fuzz}
 source_cache=${TILLWIRE_TINYXML_SOURCE_CACHE:-/var/cache/tillwire/tinyxml-src}
-export DEBIAN_FRONTEND=noninteractive
 
-as_root=()
-[ "$(id -u)" -eq 0 ] || as_root=(sudo)
-
-packages=(clang libclang-rt-dev dpkg-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  "${as_root[@]}" apt-get update -qq
-  "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+. "$top/scripts/packages.sh"
+install_packages clang libclang-rt-dev dpkg-dev
 
 # TinyXML's Debian source, unpacked once, for the version the machine has.
 tinyxml_version=$(dpkg-query -W -f='${source:Version}' libtinyxml-dev)
@@ -52,9 +41,6 @@ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTILLWIRE_FUZZ=ON -DTILLWIRE_TESTS=OFF -DTILLWIRE_TINYXML_SOURCE="$source_cache" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]/%/_fuzzer}"
 
-own_network=(unshare --net)
-[ "$(id -u)" -eq 0 ] || own_network=(unshare --user --map-root-user --net)
-
 failed=()
 for target in "${targets[@]}"; do
   corpus="$build/corpus/$target"      # what the fuzzer finds, kept between runs
@@ -65,10 +51,8 @@ for target in "${targets[@]}"; do
   echo "fuzz: $target for ${seconds}s"
   started=$(date +%s)
   # From the target's own directory: the program log is written beside it.
-  # In a network namespace of its own: the terminals' listeners that a
-  # target creates can never take a port that something else here uses.
   if (cd "$build/tests/fuzz/${target}_fuzzer" &&
-      "${own_network[@]}" "./${target}_fuzzer" -max_total_time="$seconds" -timeout=10 -max_len=4096 \
+      "./${target}_fuzzer" -max_total_time="$seconds" -timeout=10 -max_len=4096 \
         -print_final_stats=1 -artifact_prefix="$findings/" "${inputs[@]}" \
         >"$build/fuzz-$target.log" 2>&1); then
     grep -E '^stat::number_of_executed_units' "$build/fuzz-$target.log" || true

@@ -9,8 +9,6 @@
 #include "fuzz/fuzz_check.h"
 #include "fuzz/reference_matcher.h"
 
-#include <tinyxml.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +17,7 @@
 #include <set>
 #include <string>
 #include <unistd.h>
+#include <variant>
 
 namespace {
 
@@ -43,19 +42,12 @@ const std::string& InputPath() {
   return inputPath;
 }
 
-// LoadConfiguration ends the process for a file that cannot be loaded or has
-// no root element; such files are the expected failures, not findings.
-bool Loadable(const std::string& path) {
-  TiXmlDocument document;
-  return document.LoadFile(path) && document.RootElement() != nullptr;
-}
-
 void CheckTable(const TerminalTable& table) {
   std::set<std::string> nvrPorts;
   for (const auto& entry : table) {
-    const Terminal& t = *entry.second;
-    FUZZ_CHECK(entry.first == TerminalKey(t.srcAddress, t.srcPort, t.dstAddress, t.dstPort));
-    FUZZ_CHECK(!t.srcAddress.empty() || !t.dstAddress.empty());
+    const TerminalRecord& t = entry.second->record;
+    FUZZ_CHECK(entry.first == TerminalKey(t.filter));
+    FUZZ_CHECK(!t.filter.srcAddress.empty() || !t.filter.dstAddress.empty());
     FUZZ_CHECK(!t.nvrPort.empty() && nvrPorts.insert(t.nvrPort).second);
   }
 }
@@ -65,11 +57,11 @@ void CheckTable(const TerminalTable& table) {
 void CheckMatcher(const TerminalTable& table) {
   const TerminalMatcher matcher(table);
   for (const auto& entry : table) {
-    const Terminal& t = *entry.second;
-    const PacketKey packet{ParseIpv4Text(t.srcAddress).value_or(0x0A000001),
-                           ParseIpv4Text(t.dstAddress).value_or(0x0A000002),
-                           ParsePortText(t.srcPort).value_or(49152),
-                           ParsePortText(t.dstPort).value_or(9100)};
+    const TerminalFilter& f = entry.second->record.filter;
+    const PacketKey packet{ParseIpv4Text(f.srcAddress).value_or(0x0A000001),
+                           ParseIpv4Text(f.dstAddress).value_or(0x0A000002),
+                           ParsePortText(f.srcPort).value_or(49152),
+                           ParsePortText(f.dstPort).value_or(9100)};
     FUZZ_CHECK(matcher.FindTerminal(packet) == ReferenceFind(table, packet));
   }
 }
@@ -83,10 +75,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     FUZZ_CHECK(file.good());
   }
-  if (!Loadable(path)) return 0;
-  const Configuration configuration = LoadConfiguration(path);
-  boost::asio::io_service eventQueue;
-  const Tables tables = BuildTables(*configuration.document, eventQueue);
+  // A file that cannot be used is the program's to report (a log line and
+  // an exit code), not a finding.
+  const OrStartFailure<Configuration> result = ReadConfiguration(path);
+  const Configuration* configuration = std::get_if<Configuration>(&result);
+  if (configuration == nullptr) return 0;
+  // No listeners: the table's contents are what is checked.
+  const Tables tables = BuildTables(*configuration->document, nullptr);
   CheckTable(tables.terminalTable);
   CheckMatcher(tables.terminalTable);
   return 0;
