@@ -11,7 +11,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -21,25 +20,20 @@
 
 namespace {
 
-// The file the input is written to, in a directory of this process's own on
-// a memory file system (rewriting a file on a disk file system costs a flush
-// to the disk each time, a hundred times the rest of a run); both are removed
-// when the process ends.
-std::string inputPath;
-
-void RemoveInput() {
-  std::remove(inputPath.c_str());
-  rmdir(inputPath.substr(0, inputPath.rfind('/')).c_str());
-}
-
+// The file the input is written to: on a memory file system (rewriting a
+// file on a disk file system costs a flush to the disk each time, a hundred
+// times the rest of a run), removed from its directory at once so that
+// nothing is left behind however the process ends, and named through the
+// descriptor that keeps it.
 const std::string& InputPath() {
-  if (inputPath.empty()) {
-    char directory[] = "/dev/shm/tillwire-configuration-fuzz.XXXXXX";
-    FUZZ_CHECK(mkdtemp(directory) != nullptr);
-    inputPath = std::string(directory) + "/Tillwire.xml";
-    std::atexit(&RemoveInput);
-  }
-  return inputPath;
+  static const std::string path = [] {
+    char name[] = "/dev/shm/tillwire-configuration-fuzz.XXXXXX";
+    const int descriptor = mkstemp(name);
+    FUZZ_CHECK(descriptor >= 0);
+    unlink(name);
+    return "/proc/self/fd/" + std::to_string(descriptor);
+  }();
+  return path;
 }
 
 void CheckTable(const TerminalTable& table) {
