@@ -1,12 +1,17 @@
 // Fuzz target: one captured frame, any bytes of any captured length, through
-// decoding and matching (DecodeFrame, FindTerminal and ProcessFrame as the
-// engine calls it), against a table of terminals without listeners whose
-// filters overlap so that the key order decides. Besides the
-// sanitizers' checks (the input lies in a buffer of exactly its length, so
-// any read past the captured bytes is reported), it checks that a payload
-// lies within the frame and that the matcher picks the terminal a plain walk
-// of the table in key order picks.
+// decoding (as Ethernet and as every other link layer read), matching
+// (DecodeFrame, FindTerminal and ProcessFrame as the engine calls it) and TCP
+// flow tracking, against a table of terminals without listeners whose
+// filters overlap so that the key order decides. Besides the sanitizers'
+// checks (the input lies in a buffer of exactly its length, so any read past
+// the captured bytes is reported), it checks that a payload lies within the
+// frame, that the matcher picks the terminal a plain walk of the table in key
+// order picks, and that the new bytes of a TCP payload are parts of it, in
+// order and without overlap. The flow table is small and lives across
+// inputs, so that eviction and old flows are exercised too.
+#include "capture/flow_tracker.h"
 #include "capture/frame_decoder.h"
+#include "capture/link_layer.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/reference_matcher.h"
 #include "support/terminal_tables.h"
@@ -52,14 +57,10 @@ struct Fixture {
   }
 };
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static Fixture fixture;
-  if (size > UINT32_MAX) return 0;
-  const auto capturedLength = static_cast<std::uint32_t>(size);
-
-  const DecodedFrame decoded = DecodeFrame(data, capturedLength);
+// What any decoding of the frame must give: a payload inside the frame, and
+// the terminal that the key order picks.
+void CheckDecoded(const DecodedFrame& decoded, const std::uint8_t* data, std::size_t size,
+                  const Fixture& fixture) {
   if (decoded.kind == FrameKind::kPayload) {
     FUZZ_CHECK(decoded.payloadLength >= 1);
     FUZZ_CHECK(decoded.payload > data);
@@ -69,7 +70,48 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(fixture.matcher->FindTerminal(decoded.key) ==
                ReferenceFind(fixture.table, decoded.key));
   }
-  FUZZ_CHECK(ProcessFrame(data, capturedLength, *fixture.matcher) ==
+}
+
+// The new bytes of a TCP payload are parts of it, in order, apart.
+void CheckNewBytes(const DecodedFrame& decoded, std::uint32_t now, FlowTracker& flows) {
+  if (decoded.kind == FrameKind::kNoPayload && decoded.tcp) {
+    flows.Observe(decoded.key, decoded.tcpSequence, decoded.tcpFlags, now);
+  }
+  if (decoded.kind != FrameKind::kPayload || !decoded.tcp) return;
+  NewBytes fresh;
+  const auto length = static_cast<std::uint32_t>(decoded.payloadLength);
+  flows.Admit(decoded.key, decoded.tcpSequence, decoded.tcpFlags, length, now, &fresh);
+  FUZZ_CHECK(fresh.count >= 0 && fresh.count <= NewBytes::kMaxPieces);
+  std::uint32_t end = 0;
+  for (int i = 0; i < fresh.count; ++i) {
+    const NewBytes::Piece& piece = fresh.pieces[i];
+    FUZZ_CHECK(piece.length >= 1);
+    FUZZ_CHECK(i == 0 || piece.offset >= end);
+    FUZZ_CHECK(piece.offset < length && piece.length <= length - piece.offset);
+    end = piece.offset + piece.length;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static Fixture fixture;
+  // Small, so that a run fills it and makes room again and again.
+  static FlowTracker flows(64, 600);
+  static std::uint32_t now = 0;
+  if (size > UINT32_MAX) return 0;
+  const auto capturedLength = static_cast<std::uint32_t>(size);
+  now += 7;  // time passes: flows go idle and are forgotten
+
+  const DecodedFrame decoded = DecodeFrame(data, capturedLength);
+  CheckDecoded(decoded, data, size, fixture);
+  CheckNewBytes(decoded, now, flows);
+  FUZZ_CHECK(ProcessFrame(data, capturedLength, now, *fixture.matcher, flows) ==
              (decoded.kind != FrameKind::kOther));
+  for (const LinkLayer link : {LinkLayer::kLinuxCooked, LinkLayer::kLinuxCooked2,
+                               LinkLayer::kRawIp, LinkLayer::kNullLoopback,
+                               LinkLayer::kLoopLoopback}) {
+    CheckDecoded(DecodeLinkFrame(link, data, capturedLength), data, size, fixture);
+  }
   return 0;
 }
