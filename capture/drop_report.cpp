@@ -6,9 +6,7 @@ DropReport::DropReport(pcap_t* captureHandle, std::chrono::steady_clock::duratio
     : captureHandle(captureHandle),
       interval(interval),
       nextLook(std::chrono::steady_clock::now() + interval) {
-  // A capture file has no counters; asking would replace the handle's error
-  // text, which the end of a playback reports.
-  counting = pcap_file(captureHandle) == nullptr && ReadDropped(&lastDropped);
+  counting = ReadDropped(&lastDropped);
 }
 
 void DropReport::Follow(pcap_t* reopenedHandle) {

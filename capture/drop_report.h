@@ -20,8 +20,10 @@ class DropReport {
  public:
   static constexpr std::chrono::seconds kInterval{60};
 
-  // Takes the handle's drop counters as they are now. A handle without
-  // counters (a capture file) never gives a line.
+  // Takes the handle's drop counters as they are now. For live handles only:
+  // a capture file has no counters, and asking one would replace the error
+  // text that the end of a playback reports. A handle whose counters cannot
+  // be read never gives a line.
   explicit DropReport(pcap_t* captureHandle,
                       std::chrono::steady_clock::duration interval = kInterval);
 

@@ -1,7 +1,7 @@
 #include "capture/engine.h"
 
-#include "capture/capture_filter.h"
 #include "capture/adapter_recovery.h"
+#include "capture/capture_filter.h"
 #include "capture/capture_source.h"
 #include "capture/drop_report.h"
 #include "capture/frame_decoder.h"
@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -97,7 +98,9 @@ void RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
   auto nextService = std::chrono::steady_clock::time_point();
   std::uint64_t bytesSinceService = 0;
   FlowTracker flows;
-  DropReport drops(captureHandle);
+  // Only live capture drops frames.
+  std::optional<DropReport> drops;
+  if (adapterAddress) drops.emplace(captureHandle);
   bool readFailing = false;
   // Checked when the handle was opened; an adapter found again is read as Ethernet
   // should its link type have become one that the decoder does not know.
@@ -116,7 +119,7 @@ void RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
       eventQueue.poll();
       boost::this_thread::interruption_point();
       if (pacer != nullptr) pacer->CatchUp();
-      drops.Check(now);
+      if (drops) drops->Check(now);
       nextService = now + kServiceInterval;
       bytesSinceService = 0;
     }
@@ -144,7 +147,7 @@ void RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
         captureHandle = nullptr;
         captureHandle = FindAdapterAgain(*adapterAddress, eventQueue);
         SetCaptureFilter(captureHandle, CaptureFilterExpression(matcher));
-        drops.Follow(captureHandle);
+        drops->Follow(captureHandle);
         link = linkOf(captureHandle);
       }
     } else {
