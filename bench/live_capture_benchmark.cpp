@@ -17,10 +17,10 @@
 #include "support/capture_writer.h"
 #include "support/frame_builder.h"
 #include "support/log_watch.h"
+#include "support/network_namespace.h"
 #include "support/reading_nvr.h"
 #include "support/temp_directory.h"
 #include "support/terminal_tables.h"
-#include "support/veth_namespace.h"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -211,7 +211,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> expected = WriteMirrorCapture(capturePath, frames);
   const std::string expression = FilterExpression();
 
-  const VethNamespace veth("12b");
+  const NetworkNamespace veth("tw12b", 204);
   if (!veth.Ready() || veth.Run("ip link set lo up") != 0) {
     std::fprintf(stderr, "cannot set up %s\n", veth.SetUpCommand().c_str());
     return 1;
@@ -219,7 +219,7 @@ int main(int argc, char** argv) {
   // From here on this process (and what it starts) lives in the namespace;
   // only the replay is sent from outside.
   const int outside = open("/proc/self/ns/net", O_RDONLY);
-  const int inside = open(("/var/run/netns/" + veth.ns).c_str(), O_RDONLY);
+  const int inside = open(("/var/run/netns/" + veth.Name()).c_str(), O_RDONLY);
   if (outside < 0 || inside < 0 || setns(inside, CLONE_NEWNET) != 0) {
     std::perror("setns");
     return 1;
@@ -229,7 +229,8 @@ int main(int argc, char** argv) {
   for (int t = 0; t < kTerminals; ++t) ports.push_back(47100 + t);
   const std::string program = directory.Path() + "tillwire";
   std::system(("cp " TILLWIRE_PROGRAM " " + program).c_str());
-  WriteFile(directory.Path() + "Tillwire.xml", TerminalsXml(veth.remoteAddress, ports));
+  WriteFile(directory.Path() + "Tillwire.xml",
+            TerminalsXml(veth.RemoteAddress().to_string(), ports));
   const std::string logPath = directory.Path() + "Tillwire.log";
   const pid_t tillwire = Spawn({program, "-f", ""}, directory.Path() + "tillwire.out");
   if (!WaitFor([&] { return Contains(ReadFile(logPath), "Creating terminal connection: 127.0.0.1:" +
@@ -254,7 +255,7 @@ int main(int argc, char** argv) {
   // buffer to fill), and delivering each frame at once as Tillwire must.
   std::vector<Captor> captors = {{"Tillwire", tillwire, ""}};
   for (const bool immediate : {false, true}) {
-    std::vector<std::string> command = {"tcpdump", "-n", "-i", veth.remoteName, "-B",
+    std::vector<std::string> command = {"tcpdump", "-n", "-i", veth.RemoteLink(), "-B",
                                         std::to_string(kLiveBufferBytes / 1024), "-w",
                                         "/dev/null"};
     if (immediate) command.push_back("--immediate-mode");
@@ -278,11 +279,11 @@ int main(int argc, char** argv) {
   // tcpreplay first loads the whole capture into memory (-K), so that the
   // file does not slow the replay; the count starts with the first frame.
   const std::string replayOut = directory.Path() + "tcpreplay.out";
-  const unsigned long long framesBefore = ReceivedFrames(veth.remoteName);
-  const pid_t replay = Spawn({"tcpreplay", "--topspeed", "-K", "-i", veth.localName, capturePath},
+  const unsigned long long framesBefore = ReceivedFrames(veth.RemoteLink());
+  const pid_t replay = Spawn({"tcpreplay", "--topspeed", "-K", "-i", veth.LocalLink(), capturePath},
                              replayOut, outside);
   // (The adapter sees a frame of its own now and then: a thousand are the replay.)
-  WaitFor([&] { return ReceivedFrames(veth.remoteName) > framesBefore + 1000; },
+  WaitFor([&] { return ReceivedFrames(veth.RemoteLink()) > framesBefore + 1000; },
           std::chrono::seconds(300));
   const auto replayStart = std::chrono::steady_clock::now();
   for (Captor& captor : captors) captor.cpuBefore = CpuSeconds(captor.pid);

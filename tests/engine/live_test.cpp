@@ -6,9 +6,9 @@
 #include "capture/engine.h"
 #include "log/program_directory.h"
 #include "support/log_watch.h"
+#include "support/network_namespace.h"
 #include "support/nvr_client.h"
 #include "support/temp_directory.h"
-#include "support/veth_namespace.h"
 
 #include <boost/asio/ip/udp.hpp>
 #include <boost/thread/thread.hpp>
@@ -17,7 +17,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace {
 
@@ -120,24 +119,25 @@ TEST_F(LiveTest, StopsOnANetworkWithoutTraffic) {
 // A host in a network namespace of its own sends to this machine over a veth
 // pair; the engine listens promiscuously on this end.
 TEST_F(LiveTest, ForwardsTrafficSeenOnAVethPair) {
-  const VethNamespace veth("test");
+  const NetworkNamespace veth("twlive", 201);
   ASSERT_TRUE(veth.Ready()) << veth.SetUpCommand();
 
   const unsigned short nvrPort = FreePort();
-  WriteProgramConfiguration(R"(<T><Network SniffAdapterAddress=")" + veth.localAddress +
+  WriteProgramConfiguration(R"(<T><Network SniffAdapterAddress=")" +
+                            veth.LocalAddress().to_string() +
                             R"("><NVR Address="127.0.0.1"/><Terminal SrcAddress=")" +
-                            veth.remoteAddress + R"(" DstPort="9100" NvrPort=")" +
+                            veth.RemoteAddress().to_string() + R"(" DstPort="9100" NvrPort=")" +
                             std::to_string(nvrPort) + R"("/></Network></T>)");
   Start();
-  ASSERT_TRUE(LogContains(std::string(text::kListeningOnPrefix) + veth.localName + " " +
-                          veth.localAddress));
+  ASSERT_TRUE(LogContains(std::string(text::kListeningOnPrefix) + veth.LocalLink() + " " +
+                          veth.LocalAddress().to_string()));
   NvrClient nvr(eventQueue, nvrPort);
   ASSERT_TRUE(LogContains("Accepted connection from NVR address: 127.0.0.1"));
   ForwardUntilReceived(
       nvr,
       [&](int i) {
         ASSERT_EQ(veth.Run("bash -c 'printf \"datagram " + std::to_string(i) +
-                           "\\n\" > /dev/udp/" + veth.localAddress + "/9100'"),
+                           "\\n\" > /dev/udp/" + veth.LocalAddress().to_string() + "/9100'"),
                   0);
       },
       10);
@@ -149,10 +149,10 @@ TEST_F(LiveTest, ForwardsTrafficSeenOnAVethPair) {
 // gives their number once, and nothing while nothing is lost.
 TEST(DropReportTest, ReportsFramesDroppedSinceTheLastLook) {
   if (geteuid() != 0) GTEST_SKIP() << "live capture needs root";
-  const VethNamespace veth("12d");
+  const NetworkNamespace veth("tw12d", 203);
   ASSERT_TRUE(veth.Ready()) << veth.SetUpCommand();
   char errorText[PCAP_ERRBUF_SIZE];
-  pcap_t* handle = pcap_create(veth.localName.c_str(), errorText);
+  pcap_t* handle = pcap_create(veth.LocalLink().c_str(), errorText);
   ASSERT_NE(handle, nullptr) << errorText;
   pcap_set_snaplen(handle, 2048);
   pcap_set_buffer_size(handle, 64 * 1024);
@@ -163,7 +163,7 @@ TEST(DropReportTest, ReportsFramesDroppedSinceTheLastLook) {
   report.Check(std::chrono::steady_clock::now());
   EXPECT_EQ(watch.Texts(), std::vector<std::string>()) << "nothing dropped yet";
   ASSERT_EQ(veth.Run("bash -c 'for i in $(seq 5000); do printf x > /dev/udp/" +
-                     veth.localAddress + "/9; done'"),
+                     veth.LocalAddress().to_string() + "/9; done'"),
             0);
   report.Check(std::chrono::steady_clock::now());
   report.Check(std::chrono::steady_clock::now());
@@ -184,41 +184,13 @@ TEST(DropReportTest, ReportsFramesDroppedSinceTheLastLook) {
   EXPECT_STREQ(rest, "started");
 }
 
-// A veth pair whose far end lives in a network namespace of the test's own:
-// the near end carries subnet.1 on this machine, the far end subnet.2.
-class VethPair {
- public:
-  VethPair()
-      : id(std::to_string(getpid() % 100000)),
-        ns("tw11b" + id),
-        local("tw11b" + id + "a"),
-        remote("tw11b" + id + "b"),
-        subnet("10.202." + std::to_string(getpid() % 250) + ".") {
-    std::system(("ip netns add " + ns).c_str());
-  }
-  ~VethPair() {
-    std::system(("ip link del " + local + " 2>/dev/null").c_str());
-    std::system(("ip netns del " + ns + " 2>/dev/null").c_str());
-  }
-  // Creates (or creates again) the pair with its addresses, both ends up.
-  bool Create() const {
-    return std::system(("ip link add " + local + " type veth peer name " + remote +
-                        " && ip link set " + remote + " netns " + ns + " && ip addr add " +
-                        subnet + "1/24 dev " + local + " && ip link set " + local +
-                        " up && ip netns exec " + ns + " ip addr add " + subnet + "2/24 dev " +
-                        remote + " && ip netns exec " + ns + " ip link set " + remote + " up")
-                           .c_str()) == 0;
-  }
-  // Deletes the pair, as when the adapter is unplugged.
-  bool Remove() const { return std::system(("ip link del " + local).c_str()) == 0; }
-  void SendFromFarEnd(const std::string& payload, unsigned short port) const {
-    const std::string send = "ip netns exec " + ns + " bash -c 'printf \"" + payload +
-                             "\" > /dev/udp/" + subnet + "1/" + std::to_string(port) + "'";
-    EXPECT_EQ(std::system(send.c_str()), 0) << send;
-  }
-
-  const std::string id, ns, local, remote, subnet;
-};
+// Sends a datagram from the namespace's end of the pair to this machine's.
+void SendFromFarEnd(const NetworkNamespace& veth, const std::string& payload,
+                    unsigned short port) {
+  const std::string send = "bash -c 'printf \"" + payload + "\" > /dev/udp/" +
+                           veth.LocalAddress().to_string() + "/" + std::to_string(port) + "'";
+  EXPECT_EQ(veth.Run(send), 0) << send;
+}
 
 std::size_t CountStartingWith(const std::vector<std::string>& texts, const std::string& prefix) {
   return std::count_if(texts.begin(), texts.end(),
@@ -229,37 +201,38 @@ std::size_t CountStartingWith(const std::vector<std::string>& texts, const std::
 // whole episode of read errors, the adapter found again by its address, the
 // NVR's connection kept throughout, and a stop during an episode still prompt.
 TEST_F(LiveTest, FindsARemovedAdapterAgain) {
-  VethPair veth;
-  ASSERT_TRUE(veth.Create());
+  const NetworkNamespace veth("tw11b", 202);
+  ASSERT_TRUE(veth.Ready()) << veth.SetUpCommand();
   const unsigned short nvrPort = FreePort();
-  WriteProgramConfiguration(R"(<T><Network SniffAdapterAddress=")" + veth.subnet +
-                            R"(1"><NVR Address="127.0.0.1"/><Terminal SrcAddress=")" +
-                            veth.subnet + R"(2" DstPort="9100" NvrPort=")" +
+  WriteProgramConfiguration(R"(<T><Network SniffAdapterAddress=")" +
+                            veth.LocalAddress().to_string() +
+                            R"("><NVR Address="127.0.0.1"/><Terminal SrcAddress=")" +
+                            veth.RemoteAddress().to_string() + R"(" DstPort="9100" NvrPort=")" +
                             std::to_string(nvrPort) + R"("/></Network></T>)");
-  const std::string listening =
-      std::string(text::kListeningOnPrefix) + veth.local + " " + veth.subnet + "1";
+  const std::string listening = std::string(text::kListeningOnPrefix) + veth.LocalLink() + " " +
+                                veth.LocalAddress().to_string();
   Start();
   ASSERT_TRUE(LogContains(listening));
   NvrClient nvr(eventQueue, nvrPort);
   ASSERT_TRUE(LogContains("Accepted connection from NVR address: 127.0.0.1"));
-  veth.SendFromFarEnd("before\n", 9100);
+  SendFromFarEnd(veth, "before\n", 9100);
   ASSERT_TRUE(PollUntil(eventQueue, [&] { return nvr.Received() == "before\n"; }));
 
-  ASSERT_TRUE(veth.Remove());
+  ASSERT_TRUE(veth.RemoveLink());
   ASSERT_TRUE(LogContains(text::kReadErrorPrefix));
-  ASSERT_TRUE(veth.Create());
+  ASSERT_TRUE(veth.CreateLink());
   ASSERT_TRUE(PollUntil(eventQueue, [&] {
     return CountStartingWith(watch.Texts(), listening) == 2;
   })) << "the adapter was not found again";
   // Its packets are forwarded to the NVR connection that stayed up.
   ASSERT_TRUE(PollUntil(eventQueue, [&] {
-    veth.SendFromFarEnd("after\n", 9100);
+    SendFromFarEnd(veth, "after\n", 9100);
     return nvr.Received().find("after\n") != std::string::npos;
   }));
   EXPECT_FALSE(nvr.Closed());
   EXPECT_EQ(CountStartingWith(watch.Texts(), text::kReadErrorPrefix), 1u);
 
-  ASSERT_TRUE(veth.Remove());
+  ASSERT_TRUE(veth.RemoveLink());
   ASSERT_TRUE(PollUntil(eventQueue, [&] {
     return CountStartingWith(watch.Texts(), text::kReadErrorPrefix) == 2;
   }));

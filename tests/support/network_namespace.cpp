@@ -13,40 +13,37 @@ namespace {
 
 const char kRemoteHardwareAddress[] = "02:00:00:00:11:02";
 
-void Run(const std::string& command) {
-  if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
-}
-
 }  // namespace
 
 NetworkNamespace::NetworkNamespace(const std::string& name, int subnet) {
   const std::string id = std::to_string(getpid() % 100000);
   this->name = name + id;
-  const std::string localLink = name + "h" + id;
+  localLink = name + "h" + id;
   remoteLink = name + "n" + id;
   prefix = "10." + std::to_string(subnet) + "." + std::to_string(getpid() % 250) + ".";
-  Run("ip netns add " + this->name);
-  try {
-    Run("ip link add " + localLink + " type veth peer name " + remoteLink + " address " +
-        kRemoteHardwareAddress + " netns " + this->name);
-    Run("ip addr add " + prefix + "1/24 dev " + localLink + " && ip link set " + localLink +
-        " up");
-    // Pinned, so that this machine never finds the namespace's end unreachable
-    // (which would send "host unreachable" to its own connections): with the
-    // link down, packets vanish without a word, as at a host without power.
-    Run("ip neigh replace " + prefix + "2 lladdr " + kRemoteHardwareAddress + " dev " +
-        localLink + " nud permanent");
-    Run("ip netns exec " + this->name + " ip addr add " + prefix + "2/24 dev " + remoteLink);
-    SetLinkUp(true);
-  } catch (...) {
-    std::system(("ip netns del " + this->name + " 2>/dev/null").c_str());
-    throw;
-  }
+  setUp = "ip netns add " + this->name + " && " + LinkCommand();
+  ready = std::system(setUp.c_str()) == 0;
 }
 
-// Removing the namespace removes its end of the pair, and with it this end.
+// Deleting this machine's end first removes the pair, its route and its
+// neighbour entry at once; removing the namespace takes the rest.
 NetworkNamespace::~NetworkNamespace() {
-  std::system(("ip netns del " + name + " 2>/dev/null").c_str());
+  std::system(("ip link del " + localLink + " 2>/dev/null; ip netns del " + name + " 2>/dev/null")
+                  .c_str());
+}
+
+// The namespace's end is made inside the namespace, so that a pair is never
+// left half on this machine. The namespace's end is pinned in this machine's
+// neighbour table so that it is never found unreachable (which would send
+// "host unreachable" to this machine's own connections): with the link down,
+// packets vanish without a word, as at a host without power.
+std::string NetworkNamespace::LinkCommand() const {
+  return "ip link add " + localLink + " type veth peer name " + remoteLink + " address " +
+         kRemoteHardwareAddress + " netns " + name + " && ip addr add " + prefix + "1/24 dev " +
+         localLink + " && ip link set " + localLink + " up && ip neigh replace " + prefix +
+         "2 lladdr " + kRemoteHardwareAddress + " dev " + localLink +
+         " nud permanent && ip netns exec " + name + " ip addr add " + prefix + "2/24 dev " +
+         remoteLink + " && ip netns exec " + name + " ip link set " + remoteLink + " up";
 }
 
 boost::asio::ip::address_v4 NetworkNamespace::LocalAddress() const {
@@ -57,9 +54,14 @@ boost::asio::ip::address_v4 NetworkNamespace::RemoteAddress() const {
   return boost::asio::ip::make_address_v4(prefix + "2");
 }
 
+int NetworkNamespace::Run(const std::string& command) const {
+  return std::system(("ip netns exec " + name + " " + command).c_str());
+}
+
 // A socket belongs to the namespace of the thread that made it, for good:
 // a short-lived thread joins the namespace and makes it.
 int NetworkNamespace::OpenSocket() const {
+  if (!ready) throw std::runtime_error("network namespace not set up: " + setUp);
   int result = -1;
   std::thread([this, &result] {
     const int space = open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
@@ -72,5 +74,13 @@ int NetworkNamespace::OpenSocket() const {
 }
 
 void NetworkNamespace::SetLinkUp(bool up) const {
-  Run("ip netns exec " + name + " ip link set " + remoteLink + (up ? " up" : " down"));
+  if (Run("ip link set " + remoteLink + (up ? " up" : " down")) != 0) {
+    throw std::runtime_error("cannot set " + remoteLink + (up ? " up" : " down"));
+  }
 }
+
+bool NetworkNamespace::RemoveLink() const {
+  return std::system(("ip link del " + localLink).c_str()) == 0;
+}
+
+bool NetworkNamespace::CreateLink() const { return std::system(LinkCommand().c_str()) == 0; }
