@@ -24,6 +24,19 @@ void WriteProgramConfiguration(const std::string& xml) {
   WriteFile(ProgramDirectory() + "Tillwire.xml", xml);
 }
 
+// Tillwire.xml for a terminal behind the far end of a veth pair (UDP to port
+// 9100), captured on the near end, whose NVR connects on loopback. Returns the
+// "Listening on" line that a run logs for that adapter.
+std::string WriteVethConfiguration(const NetworkNamespace& veth, unsigned short nvrPort) {
+  WriteProgramConfiguration(R"(<T><Network SniffAdapterAddress=")" +
+                            veth.LocalAddress().to_string() +
+                            R"("><NVR Address="127.0.0.1"/><Terminal SrcAddress=")" +
+                            veth.RemoteAddress().to_string() + R"(" DstPort="9100" NvrPort=")" +
+                            std::to_string(nvrPort) + R"("/></Network></T>)");
+  return std::string(text::kListeningOnPrefix) + veth.LocalLink() + " " +
+         veth.LocalAddress().to_string();
+}
+
 bool Contains(const std::vector<std::string>& texts, const std::string& prefix) {
   return std::any_of(texts.begin(), texts.end(),
                      [&](const std::string& text) { return text.rfind(prefix, 0) == 0; });
@@ -123,14 +136,9 @@ TEST_F(LiveTest, ForwardsTrafficSeenOnAVethPair) {
   ASSERT_TRUE(veth.Ready()) << veth.SetUpCommand();
 
   const unsigned short nvrPort = FreePort();
-  WriteProgramConfiguration(R"(<T><Network SniffAdapterAddress=")" +
-                            veth.LocalAddress().to_string() +
-                            R"("><NVR Address="127.0.0.1"/><Terminal SrcAddress=")" +
-                            veth.RemoteAddress().to_string() + R"(" DstPort="9100" NvrPort=")" +
-                            std::to_string(nvrPort) + R"("/></Network></T>)");
+  const std::string listening = WriteVethConfiguration(veth, nvrPort);
   Start();
-  ASSERT_TRUE(LogContains(std::string(text::kListeningOnPrefix) + veth.LocalLink() + " " +
-                          veth.LocalAddress().to_string()));
+  ASSERT_TRUE(LogContains(listening));
   NvrClient nvr(eventQueue, nvrPort);
   ASSERT_TRUE(LogContains("Accepted connection from NVR address: 127.0.0.1"));
   ForwardUntilReceived(
@@ -204,13 +212,7 @@ TEST_F(LiveTest, FindsARemovedAdapterAgain) {
   const NetworkNamespace veth("tw11b", 202);
   ASSERT_TRUE(veth.Ready()) << veth.SetUpCommand();
   const unsigned short nvrPort = FreePort();
-  WriteProgramConfiguration(R"(<T><Network SniffAdapterAddress=")" +
-                            veth.LocalAddress().to_string() +
-                            R"("><NVR Address="127.0.0.1"/><Terminal SrcAddress=")" +
-                            veth.RemoteAddress().to_string() + R"(" DstPort="9100" NvrPort=")" +
-                            std::to_string(nvrPort) + R"("/></Network></T>)");
-  const std::string listening = std::string(text::kListeningOnPrefix) + veth.LocalLink() + " " +
-                                veth.LocalAddress().to_string();
+  const std::string listening = WriteVethConfiguration(veth, nvrPort);
   Start();
   ASSERT_TRUE(LogContains(listening));
   NvrClient nvr(eventQueue, nvrPort);
