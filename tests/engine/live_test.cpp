@@ -17,6 +17,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -24,17 +28,20 @@ void WriteProgramConfiguration(const std::string& xml) {
   WriteFile(ProgramDirectory() + "Tillwire.xml", xml);
 }
 
+// The "Listening on" line that a run logs for the near end of a veth pair.
+std::string ListeningLine(const NetworkNamespace& veth) {
+  return std::string(text::kListeningOnPrefix) + veth.LocalLink() + " " +
+         veth.LocalAddress().to_string();
+}
+
 // Tillwire.xml for a terminal behind the far end of a veth pair (UDP to port
-// 9100), captured on the near end, whose NVR connects on loopback. Returns the
-// "Listening on" line that a run logs for that adapter.
-std::string WriteVethConfiguration(const NetworkNamespace& veth, unsigned short nvrPort) {
+// 9100), captured on the near end, whose NVR connects on loopback.
+void WriteVethConfiguration(const NetworkNamespace& veth, unsigned short nvrPort) {
   WriteProgramConfiguration(R"(<T><Network SniffAdapterAddress=")" +
                             veth.LocalAddress().to_string() +
                             R"("><NVR Address="127.0.0.1"/><Terminal SrcAddress=")" +
                             veth.RemoteAddress().to_string() + R"(" DstPort="9100" NvrPort=")" +
                             std::to_string(nvrPort) + R"("/></Network></T>)");
-  return std::string(text::kListeningOnPrefix) + veth.LocalLink() + " " +
-         veth.LocalAddress().to_string();
 }
 
 bool Contains(const std::vector<std::string>& texts, const std::string& prefix) {
@@ -72,6 +79,26 @@ class LiveTest : public testing::Test {
   }
   bool LogContains(const std::string& prefix) {
     return PollUntil(eventQueue, [&] { return Contains(watch.Texts(), prefix); });
+  }
+  // Starts a live run on the near end of veth with one terminal behind its far
+  // end, and connects that terminal's NVR on loopback. Null, with the failure
+  // recorded, when the pair, the adapter or the NVR did not come up.
+  std::unique_ptr<NvrClient> StartWithVethTerminal(const NetworkNamespace& veth) {
+    EXPECT_TRUE(veth.Ready()) << veth.SetUpCommand();
+    if (!veth.Ready()) return nullptr;
+    const unsigned short nvrPort = FreePort();
+    WriteVethConfiguration(veth, nvrPort);
+    Start();
+    if (!LogContains(ListeningLine(veth))) {
+      ADD_FAILURE() << "no \"" << ListeningLine(veth) << "\"";
+      return nullptr;
+    }
+    std::unique_ptr<NvrClient> nvr(new NvrClient(eventQueue, nvrPort));
+    if (!LogContains("Accepted connection from NVR address: 127.0.0.1")) {
+      ADD_FAILURE() << "the NVR was not accepted";
+      return nullptr;
+    }
+    return nvr;
   }
   // Sends datagrams until the NVR has received them all, in order.
   void ForwardUntilReceived(NvrClient& nvr, const std::function<void(int)>& send, int count) {
@@ -133,16 +160,10 @@ TEST_F(LiveTest, StopsOnANetworkWithoutTraffic) {
 // pair; the engine listens promiscuously on this end.
 TEST_F(LiveTest, ForwardsTrafficSeenOnAVethPair) {
   const NetworkNamespace veth("twlive", 201);
-  ASSERT_TRUE(veth.Ready()) << veth.SetUpCommand();
-
-  const unsigned short nvrPort = FreePort();
-  const std::string listening = WriteVethConfiguration(veth, nvrPort);
-  Start();
-  ASSERT_TRUE(LogContains(listening));
-  NvrClient nvr(eventQueue, nvrPort);
-  ASSERT_TRUE(LogContains("Accepted connection from NVR address: 127.0.0.1"));
+  const std::unique_ptr<NvrClient> nvr = StartWithVethTerminal(veth);
+  ASSERT_TRUE(nvr);
   ForwardUntilReceived(
-      nvr,
+      *nvr,
       [&](int i) {
         ASSERT_EQ(veth.Run("bash -c 'printf \"datagram " + std::to_string(i) +
                            "\\n\" > /dev/udp/" + veth.LocalAddress().to_string() + "/9100'"),
@@ -210,15 +231,11 @@ std::size_t CountStartingWith(const std::vector<std::string>& texts, const std::
 // NVR's connection kept throughout, and a stop during an episode still prompt.
 TEST_F(LiveTest, FindsARemovedAdapterAgain) {
   const NetworkNamespace veth("tw11b", 202);
-  ASSERT_TRUE(veth.Ready()) << veth.SetUpCommand();
-  const unsigned short nvrPort = FreePort();
-  const std::string listening = WriteVethConfiguration(veth, nvrPort);
-  Start();
-  ASSERT_TRUE(LogContains(listening));
-  NvrClient nvr(eventQueue, nvrPort);
-  ASSERT_TRUE(LogContains("Accepted connection from NVR address: 127.0.0.1"));
+  const std::string listening = ListeningLine(veth);
+  const std::unique_ptr<NvrClient> nvr = StartWithVethTerminal(veth);
+  ASSERT_TRUE(nvr);
   SendFromFarEnd(veth, "before\n", 9100);
-  ASSERT_TRUE(PollUntil(eventQueue, [&] { return nvr.Received() == "before\n"; }));
+  ASSERT_TRUE(PollUntil(eventQueue, [&] { return nvr->Received() == "before\n"; }));
 
   ASSERT_TRUE(veth.RemoveLink());
   ASSERT_TRUE(LogContains(text::kReadErrorPrefix));
@@ -229,9 +246,9 @@ TEST_F(LiveTest, FindsARemovedAdapterAgain) {
   // Its packets are forwarded to the NVR connection that stayed up.
   ASSERT_TRUE(PollUntil(eventQueue, [&] {
     SendFromFarEnd(veth, "after\n", 9100);
-    return nvr.Received().find("after\n") != std::string::npos;
+    return nvr->Received().find("after\n") != std::string::npos;
   }));
-  EXPECT_FALSE(nvr.Closed());
+  EXPECT_FALSE(nvr->Closed());
   EXPECT_EQ(CountStartingWith(watch.Texts(), text::kReadErrorPrefix), 1u);
 
   ASSERT_TRUE(veth.RemoveLink());
