@@ -22,6 +22,7 @@
 #include "support/temp_directory.h"
 #include "support/terminal_tables.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -121,19 +122,22 @@ pid_t Spawn(const std::vector<std::string>& arguments, const std::string& output
   _exit(127);
 }
 
-// User and system CPU time of a running process, in seconds.
+// CPU time of a running process over all its threads, in seconds, to the
+// nanosecond (the scheduler's run time; the clock ticks of /proc/PID/stat are
+// too coarse for a program that does little).
 double CpuSeconds(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(stat, line);
-  std::istringstream fields(line.substr(line.rfind(')') + 2));
-  std::string field;
-  unsigned long long user = 0, system = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14) user = std::stoull(field);
-    if (i == 15) system = std::stoull(field);
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task/";
+  DIR* directory = opendir(tasks.c_str());
+  if (directory == nullptr) return 0;
+  unsigned long long nanoseconds = 0;
+  while (const dirent* task = readdir(directory)) {
+    if (task->d_name[0] == '.') continue;
+    std::ifstream schedstat(tasks + task->d_name + "/schedstat");
+    unsigned long long running = 0;
+    if (schedstat >> running) nanoseconds += running;
   }
-  return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  closedir(directory);
+  return static_cast<double>(nanoseconds) / 1e9;
 }
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit) {
@@ -174,7 +178,8 @@ struct Captor {
   double idlePerSecond = 0;
 };
 
-// Waits until no captor has used CPU for a while: the frames are in.
+// Waits until no captor has used CPU for a second and a half: the frames are
+// in (tcpdump's reads wait up to a second for its buffer to fill).
 void WaitUntilIdle(const std::vector<Captor>& captors) {
   double last = -1;
   int quiet = 0;
@@ -184,7 +189,7 @@ void WaitUntilIdle(const std::vector<Captor>& captors) {
         for (const Captor& captor : captors) now += CpuSeconds(captor.pid);
         quiet = now - last < 0.02 ? quiet + 1 : 0;
         last = now;
-        return quiet >= 6;
+        return quiet >= 30;
       },
       std::chrono::seconds(30));
 }

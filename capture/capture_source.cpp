@@ -9,10 +9,6 @@
 
 #include "platform/socket_address.h"
 
-#ifdef TILLWIRE_HAVE_PCAP_SELECTABLE_FD
-#include <poll.h>
-#endif
-
 namespace {
 
 using DeviceList = std::unique_ptr<pcap_if_t, decltype(&pcap_freealldevs)>;
@@ -96,9 +92,10 @@ pcap_t* OpenAdapter(const pcap_if_t& adapter, char* errorText) {
     return nullptr;
   }
 #endif
-#ifdef TILLWIRE_HAVE_PCAP_SELECTABLE_FD
-  // Reads wait in ReadFrame, which bounds them (Linux's packet ring times out
-  // only once a frame has arrived).
+#ifndef _WIN32
+  // Reads that find no frame return at once, and FrameReader waits for the
+  // next frames together with the event queue (Linux's packet ring times out
+  // only once a frame has arrived, so a blocking read could wait for good).
   if (handle != nullptr) pcap_setnonblock(handle, 1, errorText);
 #endif
   return handle;
@@ -110,20 +107,6 @@ void LogListeningOn(const pcap_if_t& adapter, const std::string& adapterAddress)
     LogFile::Instance().StartLine() << text::kListeningOnPrefix << shownName << " "
                                     << adapterAddress << std::endl;
   }
-}
-
-int ReadFrame(pcap_t* captureHandle, pcap_pkthdr** header, const unsigned char** frame) {
-  int result = pcap_next_ex(captureHandle, header, frame);
-#ifdef TILLWIRE_HAVE_PCAP_SELECTABLE_FD
-  // Only a live handle, which is non-blocking, finds nothing to read.
-  if (result == 0) {
-    pollfd ready{pcap_get_selectable_fd(captureHandle), POLLIN, 0};
-    if (ready.fd >= 0 && poll(&ready, 1, kLiveReadTimeoutMs) > 0) {
-      result = pcap_next_ex(captureHandle, header, frame);
-    }
-  }
-#endif
-  return result;
 }
 
 const char* FormatIpv4(const unsigned char* address) {

@@ -31,8 +31,9 @@ inline constexpr char kListeningOnPrefix[] = "Listening on ";
 inline constexpr int kExitCaptureNotOpened = -1;
 inline constexpr int kExitNoCaptureDevice = -3;
 
-// Live capture: whole frames, promiscuous, reads return after 10 ms of quiet,
-// and a kernel buffer that holds a busy mirror port's bursts.
+// Live capture: whole frames, promiscuous, frames handed over at the latest
+// 10 ms (the read time-out) after they arrive, and a kernel buffer that holds
+// a busy mirror port's bursts.
 inline constexpr int kSnapLength = 65536;
 inline constexpr int kLiveReadTimeoutMs = 10;
 inline constexpr int kLiveBufferBytes = 16 * 1024 * 1024;
@@ -60,18 +61,13 @@ pcap_t* OpenCaptureSource(const std::string& captureFile,
 // equals wanted byte for byte, or null.
 const pcap_if_t* FindAdapter(const pcap_if_t* devices, const std::string& wanted);
 
-// Opens a live handle on the adapter: whole frames, promiscuous, reads bounded
-// by the live read time-out. Null with the library's text in errorText.
+// Opens a live handle on the adapter: whole frames, promiscuous, with the
+// live read time-out and buffer; non-blocking where FrameReader waits for
+// frames itself (off Windows). Null with the library's text in errorText.
 pcap_t* OpenAdapter(const pcap_if_t& adapter, char* errorText);
 
 // Logs "Listening on " with the adapter's description (or its name) and the
 // address it was chosen by.
 void LogListeningOn(const pcap_if_t& adapter, const std::string& adapterAddress);
-
-// Reads the next frame as pcap_next_ex does (1 a frame, 0 none yet, -1 an
-// error, -2 the end of the file), but a live handle returns 0 after at most
-// the live read time-out also on a network without any traffic, where some
-// capture mechanisms would wait for the first frame indefinitely.
-int ReadFrame(pcap_t* captureHandle, pcap_pkthdr** header, const unsigned char** frame);
 
 #endif

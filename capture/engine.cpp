@@ -5,6 +5,7 @@
 #include "capture/capture_source.h"
 #include "capture/drop_report.h"
 #include "capture/frame_decoder.h"
+#include "capture/frame_reader.h"
 #include "capture/link_layer.h"
 #include "capture/playback_pacer.h"
 #include "config/configuration.h"
@@ -108,12 +109,14 @@ void RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
     return LinkLayerOf(pcap_datalink(handle)).value_or(LinkLayer::kEthernet);
   };
   LinkLayer link = linkOf(captureHandle);
+  FrameReader reader(eventQueue, captureHandle);
   for (;;) {
     // The event queue (accepts, finished writes) and stop requests are served
-    // every millisecond, every 256 KiB and after every quiet read, rather
-    // than before every frame: a poll is a system call, and writes that wait
-    // a little go out together. A stop on a quiet network, or on one that
-    // carries only other protocols, still ends the run promptly.
+    // every millisecond, every 256 KiB and after every read that found no
+    // frame, rather than before every frame: a poll is a system call, and
+    // writes that wait a little go out together. A stop on a quiet network,
+    // or on one that carries only other protocols, still ends the run
+    // promptly.
     const auto now = std::chrono::steady_clock::now();
     if (now >= nextService || bytesSinceService >= kServiceBytes) {
       eventQueue.poll();
@@ -125,7 +128,7 @@ void RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
     }
     pcap_pkthdr* header = nullptr;
     const unsigned char* frame = nullptr;
-    const int result = ReadFrame(captureHandle, &header, &frame);
+    const int result = reader.Next(&header, &frame);
     if (result == 1) {
       readFailing = false;
       ProcessFrame(frame, header->caplen, static_cast<std::uint32_t>(header->ts.tv_sec), matcher,
@@ -143,11 +146,13 @@ void RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
       }
       readFailing = true;
       if (adapterAddress) {
+        reader.Release();
         pcap_close(captureHandle);
         captureHandle = nullptr;
         captureHandle = FindAdapterAgain(*adapterAddress, eventQueue);
         SetCaptureFilter(captureHandle, CaptureFilterExpression(matcher));
         drops->Follow(captureHandle);
+        reader.Follow(captureHandle);
         link = linkOf(captureHandle);
       }
     } else {

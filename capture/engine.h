@@ -34,7 +34,7 @@ inline constexpr int kEngineErrorResult = -5;
 // capture file, or live capture when captureFile is empty), listens for every
 // terminal's NVR and forwards the matched payloads until the end of the file
 // or until the calling thread is interrupted (boost::thread::interrupt), which
-// it notices within a few tens of milliseconds. In playback it first gives
+// it notices within a tenth of a second. In playback it first gives
 // the NVRs about ten seconds to connect, keeps the replay from outrunning the
 // NVRs that read, and at the end lets the writes under way finish, as long
 // as their NVRs make progress, before closing. In live capture a lost adapter

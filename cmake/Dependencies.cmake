@@ -84,8 +84,6 @@ else()
   include(CheckFunctionExists)
   set(CMAKE_REQUIRED_LIBRARIES ${PCAP_LIBRARY})
   check_function_exists(pcap_open TILLWIRE_HAVE_PCAP_OPEN)
-  # Live reads are bounded by polling the handle's descriptor where it has one.
-  check_function_exists(pcap_get_selectable_fd TILLWIRE_HAVE_PCAP_SELECTABLE_FD)
   unset(CMAKE_REQUIRED_LIBRARIES)
 endif()
 

@@ -5,6 +5,7 @@
 #include "output/send_queue.h"
 
 #include <boost/asio/placeholders.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/bind/bind.hpp>
 
 #include <algorithm>
@@ -179,9 +180,13 @@ bool TerminalConnection::Send(const unsigned char* data, int length) {
   const std::size_t count = static_cast<std::size_t>(std::clamp(length, 0, kMaxPayload));
   if (count == 0) return true;
   if (!writing) {
-    inFlight.assign(data, data + count);
-    StartWrite();
-    return true;
+    // The write starts when the engine next serves the event queue, so the
+    // payloads of the frames read meanwhile go out with this one: one system
+    // call for a whole batch of frames rather than one for its first frame
+    // and one for the rest.
+    writing = true;
+    boost::asio::post(eventQueue,
+                      boost::bind(&TerminalConnection::WriteWaiting, this, connectionNumber));
   }
   if (waiting.size() + count > kMaxWaiting) {
     if (!dropping) {
@@ -223,14 +228,21 @@ void TerminalConnection::HandleWrite(std::uint64_t writeConnection,
     StartWrite();
     return;
   }
-  inFlightDone = 0;
   if (waiting.empty()) {
     // Caught up: a later overflow is a new episode, worth a line of its own.
     writing = false;
     dropping = false;
     return;
   }
+  WriteWaiting(connectionNumber);
+}
+
+// Starts writing all the payloads that wait, unless their connection has
+// been closed since.
+void TerminalConnection::WriteWaiting(std::uint64_t writeConnection) {
+  if (writeConnection != connectionNumber) return;
   inFlight.swap(waiting);
   waiting.clear();
+  inFlightDone = 0;
   StartWrite();
 }

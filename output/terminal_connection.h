@@ -69,8 +69,9 @@ class TerminalConnection {
   static constexpr std::size_t kMaxWrite = 65536;
 
   // Hands a payload to the connected NVR: copies its first length bytes (at
-  // most kMaxPayload) and returns at once; the write goes on in the
-  // background, after the writes already started. Returns false, silently,
+  // most kMaxPayload) and returns at once; the write starts when the event
+  // queue is next served, with every payload sent meanwhile, after the writes
+  // already started, and goes on in the background. Returns false, silently,
   // when no NVR is connected; true otherwise, also for a length below 1,
   // which sends nothing, and for a payload dropped because the NVR is not
   // keeping up (logged once per such episode).
@@ -97,6 +98,7 @@ class TerminalConnection {
   void HandleAccept(const boost::system::error_code& error);
   void Admit();
   void CloseConnection();
+  void WriteWaiting(std::uint64_t writeConnection);
   void StartWrite();
   void HandleWrite(std::uint64_t writeConnection, const boost::system::error_code& error,
                    std::size_t written);
@@ -114,8 +116,9 @@ class TerminalConnection {
   RejectionLog rejectionLog;
 
   // One write in flight at a time, from inFlight, which nothing changes until
-  // all of it is written; later payloads gather in waiting and go out together
-  // next. inFlightDone bytes of inFlight are written.
+  // all of it is written; payloads gather in waiting and go out together
+  // next. inFlightDone bytes of inFlight are written. writing is true from the
+  // first payload's Send until the NVR has taken everything.
   std::vector<unsigned char> inFlight;
   std::size_t inFlightDone = 0;
   std::vector<unsigned char> waiting;

@@ -1,0 +1,51 @@
+#include "capture/frame_reader.h"
+
+#include <boost/asio/posix/stream_descriptor.hpp>
+
+// The handle's descriptor on the event queue, with at most one wait for it
+// pending. The descriptor stays the capture handle's: it is released, never
+// closed, when the watch ends.
+struct FrameReader::Watch {
+  Watch(boost::asio::io_service& eventQueue, int descriptor) : handle(eventQueue, descriptor) {}
+  ~Watch() { handle.release(); }
+
+  boost::asio::posix::stream_descriptor handle;
+  bool waiting = false;
+  bool readable = false;
+};
+
+FrameReader::FrameReader(boost::asio::io_service& eventQueue, pcap_t* captureHandle)
+    : eventQueue(eventQueue), captureHandle(captureHandle) {}
+
+FrameReader::~FrameReader() = default;
+
+int FrameReader::Next(pcap_pkthdr** header, const unsigned char** frame) {
+  const int result = pcap_next_ex(captureHandle, header, frame);
+  if (result != 0) return result;
+  if (!watch) watch.reset(new Watch(eventQueue, pcap_get_selectable_fd(captureHandle)));
+  Watch& current = *watch;
+  current.readable = false;
+  if (!current.waiting) {
+    current.waiting = true;
+    // A wait cancelled by Release may complete after its watch is gone, so
+    // only a wait that was not cancelled touches it.
+    current.handle.async_wait(boost::asio::posix::descriptor_base::wait_read,
+                              [&current](const boost::system::error_code& error) {
+                                if (error == boost::asio::error::operation_aborted) return;
+                                current.waiting = false;
+                                current.readable = true;
+                              });
+  }
+  // The handlers that become ready meanwhile run as they come.
+  const auto deadline = std::chrono::steady_clock::now() + kQuietWait;
+  while (!current.readable && eventQueue.run_one_until(deadline) > 0) {
+  }
+  return 0;
+}
+
+void FrameReader::Release() { watch.reset(); }
+
+void FrameReader::Follow(pcap_t* reopenedHandle) {
+  watch.reset();
+  captureHandle = reopenedHandle;
+}
