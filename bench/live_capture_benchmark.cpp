@@ -40,6 +40,8 @@
 #include <sstream>
 #include <thread>
 
+using namespace tillwire;
+
 namespace {
 
 const int kTerminals = 10;

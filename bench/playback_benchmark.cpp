@@ -18,6 +18,8 @@
 #include <cstdlib>
 #include <memory>
 
+using namespace tillwire;
+
 namespace {
 
 const int kTerminals = 10;

@@ -10,6 +10,8 @@
 
 #include <benchmark/benchmark.h>
 
+using namespace tillwire;
+
 namespace {
 
 // One flow of a terminal: what its next segment carries in its headers.

@@ -7,6 +7,8 @@
 #include <memory>
 #include <thread>
 
+namespace tillwire {
+
 namespace {
 
 const std::chrono::milliseconds kServiceStep(1);
@@ -42,3 +44,5 @@ pcap_t* FindAdapterAgain(const std::string& adapterAddress, boost::asio::io_serv
     if (pcap_t* handle = TryOpen(adapterAddress)) return handle;
   }
 }
+
+}  // namespace tillwire

@@ -15,6 +15,8 @@
 #include <chrono>
 #include <string>
 
+namespace tillwire {
+
 // The pause before each attempt to open a lost adapter again.
 inline constexpr std::chrono::seconds kAdapterRetryInterval(3);
 
@@ -24,5 +26,7 @@ inline constexpr std::chrono::seconds kAdapterRetryInterval(3);
 // and checks for a stop request every millisecond while it waits; raises
 // boost::thread_interrupted on a stop.
 pcap_t* FindAdapterAgain(const std::string& adapterAddress, boost::asio::io_service& eventQueue);
+
+}  // namespace tillwire
 
 #endif

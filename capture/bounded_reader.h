@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+namespace tillwire {
+
 class BoundedReader {
  public:
   BoundedReader(const unsigned char* bytes, std::uint32_t size) : bytes(bytes), size(size) {}
@@ -54,5 +56,7 @@ class BoundedReader {
   const unsigned char* bytes;
   std::uint32_t size;
 };
+
+}  // namespace tillwire
 
 #endif

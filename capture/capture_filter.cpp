@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+namespace tillwire {
+
 namespace {
 
 // The addresses whose first prefixLength bits equal those of network.
@@ -94,3 +96,5 @@ void SetCaptureFilter(pcap_t* captureHandle, const std::string& expression) {
   }
   if (compiled) pcap_freecode(&program);
 }
+
+}  // namespace tillwire

@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <string>
 
+namespace tillwire {
+
 namespace text {
 inline constexpr char kFilterNotSetPrefix[] = "Capture filter not set, capturing every frame: ";
 }  // namespace text
@@ -31,5 +33,7 @@ std::string CaptureFilterExpression(const TerminalMatcher& matcher);
 // one line with the library's reason and leaves the handle capturing every
 // frame. Does nothing for an empty expression.
 void SetCaptureFilter(pcap_t* captureHandle, const std::string& expression);
+
+}  // namespace tillwire
 
 #endif

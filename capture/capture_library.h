@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+namespace tillwire {
+
 namespace text {
 inline constexpr char kNoCaptureLibrary[] =
     "Unable to load wpcap.dll, the packet capture library. Install Npcap (with or without its "
@@ -25,5 +27,7 @@ inline constexpr char kCaptureLibraryIncompleteEnd[] = ". Install a current Npca
 // line for the log that says what is missing and what to install. Cheap after
 // the first success; for the engine's thread.
 std::optional<std::string> LoadCaptureLibrary();
+
+}  // namespace tillwire
 
 #endif

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace tillwire {
+
 namespace {
 
 // Every function of capture/wpcap.def, generated from it by the build.
@@ -43,3 +45,5 @@ std::optional<std::string> LoadCaptureLibrary() {
   loaded = true;
   return std::nullopt;
 }
+
+}  // namespace tillwire

@@ -9,6 +9,8 @@
 
 #include "platform/socket_address.h"
 
+namespace tillwire {
+
 namespace {
 
 using DeviceList = std::unique_ptr<pcap_if_t, decltype(&pcap_freealldevs)>;
@@ -138,3 +140,5 @@ pcap_t* OpenCaptureSource(const std::string& captureFile,
                           const std::optional<std::string>& adapterAddress) {
   return ValueOrEndProcess(TryOpenCaptureSource(captureFile, adapterAddress));
 }
+
+}  // namespace tillwire

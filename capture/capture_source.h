@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+namespace tillwire {
+
 namespace text {
 inline constexpr char kFindAllDevsFailedPrefix[] = "Error in pcap_findalldevs: ";
 inline constexpr char kFileSourcePrefix[] = "file://";
@@ -69,5 +71,7 @@ pcap_t* OpenAdapter(const pcap_if_t& adapter, char* errorText);
 // Logs "Listening on " with the adapter's description (or its name) and the
 // address it was chosen by.
 void LogListeningOn(const pcap_if_t& adapter, const std::string& adapterAddress);
+
+}  // namespace tillwire
 
 #endif

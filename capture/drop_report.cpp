@@ -2,6 +2,8 @@
 
 #include "log/log_file.h"
 
+namespace tillwire {
+
 DropReport::DropReport(pcap_t* captureHandle, std::chrono::steady_clock::duration interval)
     : captureHandle(captureHandle),
       interval(interval),
@@ -36,3 +38,5 @@ bool DropReport::ReadDropped(std::uint32_t* dropped) const {
              static_cast<std::uint32_t>(counters.ps_ifdrop);
   return true;
 }
+
+}  // namespace tillwire

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstdint>
 
+namespace tillwire {
+
 namespace text {
 inline constexpr char kDroppedPrefix[] = "Capture dropped ";
 inline constexpr char kDroppedInfix[] = " frames in the last minute, ";
@@ -47,5 +49,7 @@ class DropReport {
   std::uint32_t lastDropped = 0;
   std::uint64_t totalDropped = 0;
 };
+
+}  // namespace tillwire
 
 #endif

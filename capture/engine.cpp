@@ -19,6 +19,8 @@
 #include <optional>
 #include <thread>
 
+namespace tillwire {
+
 namespace {
 
 const int kNvrWaitRounds = 1000;
@@ -161,3 +163,5 @@ void RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
     nextService = std::chrono::steady_clock::time_point();
   }
 }
+
+}  // namespace tillwire

@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+namespace tillwire {
+
 namespace text {
 inline constexpr char kStartBannerPrefix[] = "------ Starting Tillwire version ";
 // The program's version, from the build (the CMake project version).
@@ -65,5 +67,7 @@ void WaitForNvrs(boost::asio::io_service& eventQueue);
 void RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
                     const TerminalMatcher& matcher, PlaybackPacer* pacer,
                     const std::optional<std::string>& adapterAddress);
+
+}  // namespace tillwire
 
 #endif

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace tillwire {
+
 namespace {
 
 // How far behind the highest byte forwarded a flow remembers, and how far
@@ -248,3 +250,5 @@ void FlowTracker::Touch(std::uint32_t index, std::uint32_t now) {
   flows[index].lastSeen = now;
   flows[index].seenAgain = true;
 }
+
+}  // namespace tillwire

@@ -36,6 +36,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace tillwire {
+
 // TCP header flags that the tracker acts on.
 inline constexpr std::uint8_t kTcpFin = 0x01;
 inline constexpr std::uint8_t kTcpSyn = 0x02;
@@ -122,5 +124,7 @@ class FlowTracker {
   std::uint32_t freeList = kNone;
   std::uint32_t sweep = 0;  // the next flow the sweep looks at
 };
+
+}  // namespace tillwire
 
 #endif

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace tillwire {
+
 namespace {
 
 const std::uint16_t kEtherTypeIpv4 = 0x0800;
@@ -128,3 +130,5 @@ bool ProcessFrame(const unsigned char* frame, std::uint32_t capturedLength, std:
   }
   return true;
 }
+
+}  // namespace tillwire

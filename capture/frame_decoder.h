@@ -14,6 +14,8 @@
 
 #include <cstdint>
 
+namespace tillwire {
+
 // What a frame turned out to be.
 enum class FrameKind {
   kOther,      // not IPv4 carrying TCP or UDP (ARP, IPv6, ICMP, a bad header)
@@ -64,5 +66,7 @@ DecodedFrame DecodeIpv4(const unsigned char* frame, std::uint32_t ip,
 bool ProcessFrame(const unsigned char* frame, std::uint32_t capturedLength, std::uint32_t seconds,
                   const TerminalMatcher& matcher, FlowTracker& flows,
                   LinkLayer link = LinkLayer::kEthernet);
+
+}  // namespace tillwire
 
 #endif

@@ -18,6 +18,8 @@
 #include <chrono>
 #include <memory>
 
+namespace tillwire {
+
 class FrameReader {
  public:
   // The longest a read waits for a frame while nothing happens, so that the
@@ -50,5 +52,7 @@ class FrameReader {
   pcap_t* captureHandle;
   std::unique_ptr<Watch> watch;
 };
+
+}  // namespace tillwire
 
 #endif

@@ -2,6 +2,8 @@
 
 #include <boost/asio/posix/stream_descriptor.hpp>
 
+namespace tillwire {
+
 // The handle's descriptor on the event queue, with at most one wait for it
 // pending. The descriptor stays the capture handle's: it is released, never
 // closed, when the watch ends.
@@ -49,3 +51,5 @@ void FrameReader::Follow(pcap_t* reopenedHandle) {
   watch.reset();
   captureHandle = reopenedHandle;
 }
+
+}  // namespace tillwire

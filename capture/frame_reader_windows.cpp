@@ -1,5 +1,7 @@
 #include "capture/frame_reader.h"
 
+namespace tillwire {
+
 // WinPcap and Npcap give no descriptor to watch: their reads wait up to the
 // read time-out themselves.
 struct FrameReader::Watch {};
@@ -16,3 +18,5 @@ int FrameReader::Next(pcap_pkthdr** header, const unsigned char** frame) {
 void FrameReader::Release() {}
 
 void FrameReader::Follow(pcap_t* reopenedHandle) { captureHandle = reopenedHandle; }
+
+}  // namespace tillwire

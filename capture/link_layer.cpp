@@ -2,6 +2,8 @@
 
 #include "log/log_file.h"
 
+namespace tillwire {
+
 namespace {
 
 // The protocol type of the Linux cooked headers (an Ethernet type, IPv4's
@@ -89,3 +91,5 @@ DecodedFrame DecodeLinkFrame(LinkLayer link, const unsigned char* frame,
   }
   return DecodeIpv4(frame, ip, capturedLength);
 }
+
+}  // namespace tillwire

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace tillwire {
+
 namespace text {
 inline constexpr char kUnsupportedLinkType[] = "Unsupported link type ";
 inline constexpr char kUnsupportedLinkTypeEnd[] =
@@ -36,5 +38,7 @@ std::optional<LinkLayer> CaptureLinkLayer(pcap_t* captureHandle);
 // Ethernet one: kOther unless its link header announces IPv4.
 DecodedFrame DecodeLinkFrame(LinkLayer link, const unsigned char* frame,
                              std::uint32_t capturedLength);
+
+}  // namespace tillwire
 
 #endif

@@ -4,6 +4,8 @@
 
 #include <thread>
 
+namespace tillwire {
+
 namespace {
 
 const std::size_t kFarBehind = TerminalConnection::kMaxWaiting / 2;
@@ -62,3 +64,5 @@ bool PlaybackPacer::AnyBehind(Behind behind,
   }
   return anyBehind;
 }
+
+}  // namespace tillwire

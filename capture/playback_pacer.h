@@ -20,6 +20,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace tillwire {
+
 class PlaybackPacer {
  public:
   // How long an NVR may take nothing before it is not waited for any more.
@@ -54,5 +56,7 @@ class PlaybackPacer {
   boost::asio::io_service& eventQueue;
   std::vector<Follower> followers;
 };
+
+}  // namespace tillwire
 
 #endif

@@ -1,5 +1,6 @@
 #include "capture/terminal_matcher.h"
 
+namespace tillwire {
 
 namespace {
 
@@ -106,3 +107,5 @@ std::vector<std::uint32_t> TerminalMatcher::Addresses() const {
   }
   return addresses;
 }
+
+}  // namespace tillwire

@@ -19,6 +19,8 @@
 #include <unordered_map>
 #include <vector>
 
+namespace tillwire {
+
 // What a packet is matched on. Addresses hold the four bytes first byte
 // first (192.168.10.2 is 0xC0A80A02); ports are in host order.
 struct PacketKey {
@@ -68,5 +70,7 @@ class TerminalMatcher {
   // Terminals with only a destination address, by that address.
   std::unordered_map<std::uint32_t, Candidates> byDestination;
 };
+
+}  // namespace tillwire
 
 #endif

@@ -6,6 +6,8 @@
 
 #include <set>
 
+namespace tillwire {
+
 namespace {
 
 // An attribute's text as TinyXML decoded it; a missing attribute is empty.
@@ -98,3 +100,5 @@ Tables BuildTables(const TiXmlDocument& document, const ListenerFactory& makeLis
   }
   return tables;
 }
+
+}  // namespace tillwire

@@ -17,6 +17,8 @@
 #include <optional>
 #include <string>
 
+namespace tillwire {
+
 namespace text {
 inline constexpr char kConfigurationFileName[] = "Tillwire.xml";
 inline constexpr char kFailedToLoadConfiguration[] = "Failed to load Tillwire.xml. Exiting.";
@@ -66,5 +68,7 @@ Configuration LoadConfiguration();
 // keeps what it makes with the terminal. Skipped entries are logged where the user has
 // something to mend; an empty terminal table is the caller's to handle.
 Tables BuildTables(const TiXmlDocument& document, const ListenerFactory& makeListener);
+
+}  // namespace tillwire
 
 #endif

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+namespace tillwire {
+
 // Which packets a terminal takes: texts compared byte for byte with a
 // packet's printed addresses ("%d.%d.%d.%d") and ports ("%d"); an empty
 // filter accepts any value.
@@ -45,5 +47,7 @@ using TerminalTable = std::map<std::string, std::unique_ptr<Terminal>>;
 // once), or null for none.
 using ListenerFactory =
     std::function<std::unique_ptr<TerminalConnection>(const TerminalRecord& record)>;
+
+}  // namespace tillwire
 
 #endif

@@ -3,6 +3,8 @@
 #include <fstream>
 #include <iterator>
 
+namespace tillwire {
+
 namespace {
 
 // XML's end-of-line handling, as TinyXML's file loading does it; the text
@@ -34,3 +36,5 @@ bool LoadXmlFile(TiXmlDocument& document, const std::string& path) {
   document.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
   return !document.Error();
 }
+
+}  // namespace tillwire

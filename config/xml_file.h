@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <string>
 
+namespace tillwire {
+
 // NUL bytes behind the text: more than the longest step of the parser (a
 // four-byte sequence) past the terminating NUL.
 inline constexpr std::size_t kXmlPadding = 16;
@@ -23,5 +25,7 @@ inline constexpr std::size_t kXmlPadding = 16;
 // CR alone) read as LF, and the text parsed with TinyXML's default encoding
 // detection. False when the file cannot be read, is empty or does not parse.
 bool LoadXmlFile(TiXmlDocument& document, const std::string& path);
+
+}  // namespace tillwire
 
 #endif

@@ -24,6 +24,8 @@
 #include <utility>
 #include <vector>
 
+using namespace tillwire;
+
 namespace {
 
 using Frame = std::vector<unsigned char>;

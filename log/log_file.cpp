@@ -8,6 +8,8 @@
 #include <exception>
 #include <iostream>
 
+namespace tillwire {
+
 namespace {
 
 const char kLogName[] = "Tillwire.log";
@@ -146,3 +148,5 @@ void LogFile::Rotate() {
 }
 
 void LogLine(const char* text) { LogFile::Instance().StartLine() << text << std::endl; }
+
+}  // namespace tillwire

@@ -22,6 +22,8 @@
 #include <sstream>
 #include <string>
 
+namespace tillwire {
+
 class LogFile {
  public:
   // A file grows past this many bytes before it is rotated.
@@ -109,5 +111,7 @@ void LogLine(const char* text);
 
 // The timestamp of a log line: "2026-Dec-08 21:27:17".
 std::string FormatTimestamp(const boost::posix_time::ptime& time);
+
+}  // namespace tillwire
 
 #endif

@@ -2,6 +2,8 @@
 
 #include "platform/windows_api.h"
 
+namespace tillwire {
+
 std::string ProgramDirectory() {
   char* programPath = nullptr;
   if (_get_pgmptr(&programPath) != 0 || programPath == nullptr) return std::string();
@@ -10,3 +12,5 @@ std::string ProgramDirectory() {
   _splitpath(programPath, drive, directory, nullptr, nullptr);
   return std::string(drive) + directory;
 }
+
+}  // namespace tillwire

@@ -4,9 +4,13 @@
 
 #include <string>
 
+namespace tillwire {
+
 // Returns the drive and directory of the running executable's full path, with
 // the trailing separator kept ("C:\\Tillwire\\" or "/opt/tillwire/"), so that a
 // file name can be appended directly. Independent of the working directory.
 std::string ProgramDirectory();
+
+}  // namespace tillwire
 
 #endif

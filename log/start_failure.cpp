@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <iostream>
 
+namespace tillwire {
+
 void EndProcess(const StartFailure& failure) {
   for (const std::string& line : failure.lines) {
     LogFile::Instance().StartLine() << line << std::endl;
@@ -12,3 +14,5 @@ void EndProcess(const StartFailure& failure) {
   }
   std::exit(failure.exitCode);
 }
+
+}  // namespace tillwire

@@ -9,6 +9,8 @@
 #include <variant>
 #include <vector>
 
+namespace tillwire {
+
 struct StartFailure {
   int exitCode;                    // the process exit code
   std::vector<std::string> lines;  // the log lines that say why, in order
@@ -29,5 +31,7 @@ T ValueOrEndProcess(OrStartFailure<T> result) {
   if (const StartFailure* failure = std::get_if<StartFailure>(&result)) EndProcess(*failure);
   return std::move(std::get<T>(result));
 }
+
+}  // namespace tillwire
 
 #endif

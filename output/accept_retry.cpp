@@ -6,6 +6,8 @@
 #include <boost/asio/error.hpp>
 #include <boost/system/error_code.hpp>
 
+namespace tillwire {
+
 AcceptRetry::AcceptRetry(boost::asio::io_service& eventQueue, const std::string& nvrPort,
                          std::function<void()> retry)
     : nvrPort(nvrPort), retry(std::move(retry)), pause(eventQueue) {}
@@ -35,3 +37,5 @@ void AcceptRetry::HandlePauseOver(const boost::system::error_code& error) {
   if (error == boost::asio::error::operation_aborted) return;
   retry();
 }
+
+}  // namespace tillwire

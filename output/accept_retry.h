@@ -16,6 +16,8 @@
 #include <functional>
 #include <string>
 
+namespace tillwire {
+
 namespace text {
 inline constexpr char kAcceptRetrying[] = " Accept failed for now, retrying: ";
 }  // namespace text
@@ -51,5 +53,7 @@ class AcceptRetry {
   boost::asio::steady_timer pause;
   bool failing = false;
 };
+
+}  // namespace tillwire
 
 #endif

@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #endif
 
+namespace tillwire {
+
 namespace {
 
 #ifdef _WIN32
@@ -57,3 +59,5 @@ void DetectDeadPeer(boost::asio::ip::tcp::socket& socket) {
   socket.set_option(boost::asio::socket_base::keep_alive(true), ignored);
   SetProbing(socket.native_handle());
 }
+
+}  // namespace tillwire

@@ -8,6 +8,8 @@
 
 #include <chrono>
 
+namespace tillwire {
+
 // An idle connection is probed after this long without traffic.
 inline constexpr std::chrono::seconds kKeepAliveIdle(10);
 // A peer that has answered nothing for this long is given up.
@@ -21,5 +23,7 @@ inline constexpr std::chrono::seconds kDeadPeerTimeout(20);
 // write on a connection ended this way fails. Best effort: an option the
 // system refuses leaves the connection as it was.
 void DetectDeadPeer(boost::asio::ip::tcp::socket& socket);
+
+}  // namespace tillwire
 
 #endif

@@ -4,6 +4,8 @@
 
 #include <boost/asio/error.hpp>
 
+namespace tillwire {
+
 RejectionLog::RejectionLog(boost::asio::io_service& eventQueue, const std::string& nvrPort,
                            const RejectionLimits& limits)
     : nvrPort(nvrPort), limits(limits), periodEnd(eventQueue) {}
@@ -48,3 +50,5 @@ void RejectionLog::LogCount() {
                                   << text::kRejectedConnectionPort << nvrPort << std::endl;
   notLogged = 0;
 }
+
+}  // namespace tillwire

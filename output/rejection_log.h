@@ -19,6 +19,8 @@
 #include <set>
 #include <string>
 
+namespace tillwire {
+
 namespace text {
 inline constexpr char kRejectedConnectionPrefix[] = "Rejected connection from address: ";
 inline constexpr char kRejectedConnectionPort[] = " on port ";
@@ -64,5 +66,7 @@ class RejectionLog {
   std::uint64_t notLogged = 0;
   boost::asio::steady_timer periodEnd;
 };
+
+}  // namespace tillwire
 
 #endif

@@ -5,6 +5,8 @@
 #include <sys/ioctl.h>
 #endif
 
+namespace tillwire {
+
 std::size_t UnacknowledgedBytes(boost::asio::ip::tcp::socket& socket) {
 #ifdef __linux__
   int count = 0;
@@ -16,3 +18,5 @@ std::size_t UnacknowledgedBytes(boost::asio::ip::tcp::socket& socket) {
 #endif
   return 0;
 }
+
+}  // namespace tillwire

@@ -6,10 +6,14 @@
 
 #include <cstddef>
 
+namespace tillwire {
+
 // The bytes written to socket that its peer has not acknowledged yet, where
 // the system tells (Linux); 0 elsewhere. A write completes once the system
 // has taken the bytes into its own buffer, which may hold hundreds of KiB:
 // this shows how a slow reader works through that buffer meanwhile.
 std::size_t UnacknowledgedBytes(boost::asio::ip::tcp::socket& socket);
+
+}  // namespace tillwire
 
 #endif

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <exception>
 
+namespace tillwire {
+
 namespace {
 
 // The accept was aborted by the local system (Windows ERROR_CONNECTION_ABORTED):
@@ -246,3 +248,5 @@ void TerminalConnection::WriteWaiting(std::uint64_t writeConnection) {
   inFlightDone = 0;
   StartWrite();
 }
+
+}  // namespace tillwire

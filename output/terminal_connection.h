@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+namespace tillwire {
+
 namespace text {
 inline constexpr char kCreatingTerminalConnectionPrefix[] = "Creating terminal connection: ";
 inline constexpr char kAcceptorBindFailedPrefix[] = "Acceptor bind failed: Port ";
@@ -130,5 +132,7 @@ class TerminalConnection {
   // already closed never acts on the next one.
   std::uint64_t connectionNumber = 0;
 };
+
+}  // namespace tillwire
 
 #endif

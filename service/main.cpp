@@ -1,3 +1,3 @@
 #include "service/process_entry.h"
 
-int main(int argc, char** argv) { return ProcessEntry(argc, argv); }
+int main(int argc, char** argv) { return tillwire::ProcessEntry(argc, argv); }

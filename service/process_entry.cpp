@@ -8,6 +8,8 @@
 
 #include <cstdio>
 
+namespace tillwire {
+
 namespace {
 
 int Install() {
@@ -60,3 +62,5 @@ int ProcessEntry(int argc, char** argv) {
   PrintUsage();
   return 0;
 }
+
+}  // namespace tillwire

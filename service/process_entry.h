@@ -3,6 +3,8 @@
 #ifndef TILLWIRE_SERVICE_PROCESS_ENTRY_H
 #define TILLWIRE_SERVICE_PROCESS_ENTRY_H
 
+namespace tillwire {
+
 namespace text {
 inline constexpr char kServiceDisplayName[] = "Tillwire";
 inline constexpr char kServiceDescription[] = "Corvane Tillwire service";
@@ -22,5 +24,7 @@ int ProcessEntry(int argc, char** argv);
 
 // Prints the options and how to start and stop the installed service.
 void PrintUsage();
+
+}  // namespace tillwire
 
 #endif

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <utility>
 
+namespace tillwire {
+
 const std::string serviceName = "Tillwire";
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 boost::thread engineThread;
@@ -174,3 +176,5 @@ void LogErrorEvent(const char* source, const char* message, DWORD code) {
   }
   LogEvent(source, text, EVENTLOG_ERROR_TYPE);
 }
+
+}  // namespace tillwire

@@ -12,6 +12,8 @@
 #include <functional>
 #include <string>
 
+namespace tillwire {
+
 namespace text {
 inline constexpr char kServiceStarted[] = "Service started.";
 inline constexpr char kUnableToStartService[] = "Unable to start the service.";
@@ -76,5 +78,7 @@ BOOL ReportServiceStatus(SERVICE_STATUS_HANDLE handle, DWORD state, DWORD win32E
 void LogEvent(const char* source, const char* message, WORD type);
 // An error entry: message, two blanks, "Error code=0x" and code in 8 hex digits.
 void LogErrorEvent(const char* source, const char* message, DWORD code);
+
+}  // namespace tillwire
 
 #endif

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+namespace tillwire {
+
 namespace {
 
 const DWORD kResetPeriodSeconds = 86400;
@@ -224,3 +226,5 @@ int UninstallService(const char* name, LogFunction log) {
   CloseServiceHandle(manager);
   return result;
 }
+
+}  // namespace tillwire

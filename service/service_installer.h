@@ -6,6 +6,8 @@
 #ifndef TILLWIRE_SERVICE_SERVICE_INSTALLER_H
 #define TILLWIRE_SERVICE_SERVICE_INSTALLER_H
 
+namespace tillwire {
+
 namespace text {
 inline constexpr char kAlreadyInstalled[] = "The service is already installed";
 inline constexpr char kInstallConnectFailed[] =
@@ -57,5 +59,7 @@ bool IsServiceInstalled(const char* name);
 // True when "SeShutdownPrivilege" is enabled in the process token, which
 // setting restart actions requires.
 bool EnableShutdownPrivilege();
+
+}  // namespace tillwire
 
 #endif

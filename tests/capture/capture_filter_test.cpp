@@ -10,6 +10,8 @@
 #include <memory>
 #include <random>
 
+using namespace tillwire;
+
 namespace {
 
 // Random terminal tables and frames, the frames written to a capture file and

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace tillwire;
+
 namespace {
 
 TEST(FormatIpv4, PrintsDottedDecimalInTwelveSlots) {

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <random>
 
+using namespace tillwire;
+
 namespace {
 
 const std::uint32_t kTill = 0xC0A80A1F;     // 192.168.10.31, the terminal

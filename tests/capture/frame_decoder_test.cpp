@@ -5,6 +5,8 @@
 
 #include <memory>
 
+using namespace tillwire;
+
 namespace {
 
 std::string PayloadOf(const DecodedFrame& decoded) {

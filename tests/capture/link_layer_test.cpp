@@ -7,6 +7,8 @@
 
 #include <memory>
 
+using namespace tillwire;
+
 namespace {
 
 struct LinkCase {

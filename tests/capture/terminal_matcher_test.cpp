@@ -9,6 +9,8 @@
 
 #include <random>
 
+using namespace tillwire;
+
 namespace {
 
 TEST(ParseText, AcceptsOnlyThePrintedForm) {

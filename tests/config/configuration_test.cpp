@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+using namespace tillwire;
+
 namespace {
 
 std::string WriteConfiguration(const TempDirectory& directory, const std::string& xml) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace tillwire;
+
 namespace {
 
 // What a loaded document amounts to: failed, or its text as TinyXML prints it.

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+using namespace tillwire;
+
 namespace {
 
 void WriteProgramConfiguration(const std::string& xml) {

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace tillwire;
+
 namespace {
 
 // Terminals 10.0.0.1, 10.0.0.2, ... on ports the system picks, a capture file

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <thread>
 
+using namespace tillwire;
+
 namespace {
 
 // What the console shows for a playback of the file (in text mode, so with

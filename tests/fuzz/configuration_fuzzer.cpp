@@ -18,6 +18,8 @@
 #include <unistd.h>
 #include <variant>
 
+using namespace tillwire;
+
 namespace {
 
 // The file the input is written to: on a memory file system (rewriting a

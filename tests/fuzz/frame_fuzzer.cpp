@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+using namespace tillwire;
+
 namespace {
 
 // The frame builder's defaults (192.168.10.31:49152 to 192.168.10.40:9100)

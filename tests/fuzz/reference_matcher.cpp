@@ -4,6 +4,8 @@
 
 #include <string>
 
+using namespace tillwire;
+
 namespace {
 
 bool FilterAccepts(const std::string& filter, const std::string& value) {

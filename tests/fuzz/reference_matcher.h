@@ -8,6 +8,7 @@
 #include "capture/terminal_matcher.h"
 #include "config/terminal.h"
 
-const Terminal* ReferenceFind(const TerminalTable& table, const PacketKey& packet);
+const tillwire::Terminal* ReferenceFind(const tillwire::TerminalTable& table,
+                                        const tillwire::PacketKey& packet);
 
 #endif

@@ -17,6 +17,8 @@
 #include <stdexcept>
 #include <thread>
 
+using namespace tillwire;
+
 namespace {
 
 using boost::gregorian::date;

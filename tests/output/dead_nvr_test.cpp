@@ -14,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 
+using namespace tillwire;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -18,6 +18,8 @@
 #include <sys/socket.h>
 #endif
 
+using namespace tillwire;
+
 namespace {
 
 TEST(NvrPortNumber, ReadsThePortAsAtoiAndKeepsSixteenBits) {
@@ -47,7 +49,9 @@ class TerminalConnectionTest : public testing::Test {
   static unsigned short PortOf(const TerminalConnection& terminal) {
     return terminal.ListeningEndpoint().port();
   }
-  bool PollUntil(const std::function<bool()>& done) { return ::PollUntil(eventQueue, done); }
+  bool PollUntil(const std::function<bool()>& done) {
+    return tillwire::PollUntil(eventQueue, done);
+  }
 
   LogWatch watch;
   boost::asio::io_service eventQueue;
@@ -156,7 +160,7 @@ TEST_F(TerminalConnectionTest, AcceptsAgainOnceDescriptorsAreFree) {
   NvrClient nvr(eventQueue, PortOf(*terminal));
   DescriptorExhaustion exhaustion;
   // Several pauses' worth of failed tries.
-  EXPECT_FALSE(::PollUntil(eventQueue, admitted, 3 * AcceptRetry::kPause));
+  EXPECT_FALSE(tillwire::PollUntil(eventQueue, admitted, 3 * AcceptRetry::kPause));
   exhaustion.Release();
   ASSERT_TRUE(PollUntil(admitted));
 
@@ -352,7 +356,7 @@ TEST_F(SendTest, ASlowNvrLosesWholePayloadsOnly) {
   nvr->StartReading();
   std::size_t lastSize = 0;
   // Drained when the stream stops growing for a while; then sending resumes.
-  while (::PollUntil(
+  while (tillwire::PollUntil(
       eventQueue, [&] { return nvr->Received().size() != lastSize; },
       std::chrono::milliseconds(500))) {
     lastSize = nvr->Received().size();

@@ -22,6 +22,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace tillwire;
+
 namespace {
 
 // --- Child processes, for signals and for dropping root ---

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+using namespace tillwire;
+
 namespace {
 
 // The command line on top of the installer and the dispatcher.

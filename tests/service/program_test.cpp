@@ -18,6 +18,8 @@
 #include <cstdlib>
 #include <thread>
 
+using namespace tillwire;
+
 namespace {
 
 bool LogFileExists(const ProgramDirectoryFixture& program) {

@@ -15,6 +15,8 @@
 #include <chrono>
 #include <thread>
 
+using namespace tillwire;
+
 namespace {
 
 struct Report {

@@ -8,6 +8,8 @@
 
 #include <map>
 
+using namespace tillwire;
+
 namespace {
 
 // The program log as the installer sees it: a plain function.

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+namespace tillwire {
+
 CaptureWriter::CaptureWriter(const std::string& path, int dataLinkType)
     : dead(pcap_open_dead(dataLinkType, 65536)), dumper(pcap_dump_open(dead, path.c_str())) {
   if (dumper == nullptr) throw std::runtime_error("cannot write " + path + ": " + pcap_geterr(dead));
@@ -21,3 +23,5 @@ void CaptureWriter::Write(const std::vector<unsigned char>& frame) {
   pcap_dump(reinterpret_cast<unsigned char*>(dumper), &header, frame.data());
   ++frames;
 }
+
+}  // namespace tillwire

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace tillwire {
+
 class CaptureWriter {
  public:
   // Creates a capture file of the pcap link type (Ethernet by default) at
@@ -24,5 +26,7 @@ class CaptureWriter {
   pcap_dumper_t* dumper;
   long frames = 0;
 };
+
+}  // namespace tillwire
 
 #endif

@@ -3,6 +3,8 @@
 #ifndef TILLWIRE_TESTS_SUPPORT_CONSOLE_TEXTS_H
 #define TILLWIRE_TESTS_SUPPORT_CONSOLE_TEXTS_H
 
+namespace tillwire {
+
 inline constexpr char kExpectedUsage[] =
     "Service management options:\n"
     "  -install    to install the service.\n"
@@ -30,5 +32,7 @@ inline constexpr char kExpectedConsoleHelp[] =
     "The service name to look for is 'Tillwire'.\n"
     "You may also start the installed service from a command prompt with the command\n"
     "    sc start Tillwire\n";
+
+}  // namespace tillwire
 
 #endif

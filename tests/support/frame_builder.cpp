@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+namespace tillwire {
+
 namespace {
 
 void Put16(std::vector<unsigned char>& bytes, std::size_t offset, std::uint16_t value) {
@@ -110,3 +112,5 @@ std::vector<unsigned char> Relink(const std::vector<unsigned char>& ethernetFram
   header.insert(header.end(), ethernetFrame.begin() + 14, ethernetFrame.end());
   return header;
 }
+
+}  // namespace tillwire

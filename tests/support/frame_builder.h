@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace tillwire {
+
 struct FrameFields {
   std::optional<std::uint16_t> vlanId;  // adds an 802.1Q tag
   std::uint16_t etherType = 0x0800;
@@ -43,5 +45,7 @@ std::vector<unsigned char> Relink(const std::vector<unsigned char>& ethernetFram
 
 // A 802.3 ARP request frame whose byte 23 is 6, as an IPv4 reader would see TCP.
 std::vector<unsigned char> ArpFrame();
+
+}  // namespace tillwire
 
 #endif

@@ -6,6 +6,8 @@
 #include <regex>
 #include <sstream>
 
+namespace tillwire {
+
 namespace {
 
 const std::regex& PrefixPattern() {
@@ -49,3 +51,5 @@ int ExitStatus(int code) {
   return code & 0xFF;
 #endif
 }
+
+}  // namespace tillwire

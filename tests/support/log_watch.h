@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace tillwire {
+
 // The line end as it lies in the log file: CR LF on Windows, LF elsewhere.
 #ifdef _WIN32
 inline constexpr char kFileLineEnd[] = "\r\n";
@@ -38,5 +40,7 @@ std::string ProgramLogPath();
 // The exit status that a process ending with exit(code) shows to its parent:
 // the full 32 bits on Windows, the low 8 bits elsewhere.
 int ExitStatus(int code);
+
+}  // namespace tillwire
 
 #endif

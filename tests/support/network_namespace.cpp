@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <thread>
 
+namespace tillwire {
+
 namespace {
 
 const char kRemoteHardwareAddress[] = "02:00:00:00:11:02";
@@ -84,3 +86,5 @@ bool NetworkNamespace::RemoveLink() const {
 }
 
 bool NetworkNamespace::CreateLink() const { return std::system(LinkCommand().c_str()) == 0; }
+
+}  // namespace tillwire

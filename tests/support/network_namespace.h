@@ -16,6 +16,8 @@
 
 #include <string>
 
+namespace tillwire {
+
 class NetworkNamespace {
  public:
   // The namespace is called name plus this process's id, and the ends of the
@@ -71,5 +73,7 @@ class NetworkNamespace {
   std::string setUp;
   bool ready = false;
 };
+
+}  // namespace tillwire
 
 #endif

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <thread>
 
+namespace tillwire {
+
 struct NvrClient::State : std::enable_shared_from_this<NvrClient::State> {
   explicit State(boost::asio::io_service& eventQueue) : socket(eventQueue) {}
 
@@ -109,3 +111,5 @@ unsigned short FreePort() {
   }
   throw std::runtime_error("no free TCP port between 20000 and 32000");
 }
+
+}  // namespace tillwire

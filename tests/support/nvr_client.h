@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 
+namespace tillwire {
+
 class NvrClient {
  public:
   // Starts connecting to 127.0.0.1:port from localAddress (any port), and
@@ -47,5 +49,7 @@ bool PollUntil(boost::asio::io_service& eventQueue, const std::function<bool()>&
 // A TCP port that nothing uses at the moment of the call, and that no
 // outgoing connection is likely to take before the test listens on it.
 unsigned short FreePort();
+
+}  // namespace tillwire
 
 #endif

@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #endif
 
+namespace tillwire {
+
 namespace {
 
 // The exit status of a program that std::system ran.
@@ -78,5 +80,7 @@ std::string ProgramDirectoryFixture::StandardOutput() const {
 }
 
 std::vector<std::string> ProgramDirectoryFixture::LogTexts() const {
-  return ::LogTexts(ReadFile(Path() + "Tillwire.log"));
+  return tillwire::LogTexts(ReadFile(Path() + "Tillwire.log"));
 }
+
+}  // namespace tillwire

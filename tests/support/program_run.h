@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+namespace tillwire {
+
 class ProgramDirectoryFixture {
  public:
   // Copies the executable, and the DLLs beside it, into a fresh directory.
@@ -41,5 +43,7 @@ class ProgramDirectoryFixture {
   std::atomic<bool> ended{false};
   int status = 0;
 };
+
+}  // namespace tillwire
 
 #endif

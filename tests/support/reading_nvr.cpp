@@ -11,6 +11,8 @@
 
 #include <vector>
 
+namespace tillwire {
+
 namespace {
 
 void MakeBuffersSmall(boost::asio::ip::tcp::socket& socket) {
@@ -52,3 +54,5 @@ const std::string& ReadingNvr::Received() {
   if (reader.joinable()) reader.join();
   return received;
 }
+
+}  // namespace tillwire

@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+namespace tillwire {
+
 class ReadingNvr {
  public:
   // Reads at most chunk bytes at a time and pauses that long after each read;
@@ -34,5 +36,7 @@ class ReadingNvr {
   std::atomic<bool> released{false};
   std::thread reader;
 };
+
+}  // namespace tillwire
 
 #endif

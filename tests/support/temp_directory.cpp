@@ -5,6 +5,8 @@
 #include <fstream>
 #include <iterator>
 
+namespace tillwire {
+
 TempDirectory::TempDirectory() {
   const boost::filesystem::path directory =
       boost::filesystem::temp_directory_path() /
@@ -27,3 +29,5 @@ void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
 }
+
+}  // namespace tillwire

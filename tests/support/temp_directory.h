@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace tillwire {
+
 class TempDirectory {
  public:
   TempDirectory();
@@ -22,5 +24,7 @@ class TempDirectory {
 std::string ReadFile(const std::string& path);
 // Writes content to a file (binary), replacing it.
 void WriteFile(const std::string& path, const std::string& content);
+
+}  // namespace tillwire
 
 #endif

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace tillwire {
+
 TerminalRecord RecordOf(const TerminalFilter& filter, const std::string& nvrPort) {
   return TerminalRecord{filter, "127.0.0.1", nvrPort};
 }
@@ -34,3 +36,5 @@ std::string Ipv4Text(std::uint32_t address) {
                 (address >> 8) & 255, address & 255);
   return text;
 }
+
+}  // namespace tillwire

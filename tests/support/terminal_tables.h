@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace tillwire {
+
 // A terminal with these filters whose NVR, 127.0.0.1, connects on nvrPort.
 TerminalRecord RecordOf(const TerminalFilter& filter, const std::string& nvrPort);
 
@@ -22,5 +24,7 @@ bool AllNvrsConnected(const TerminalTable& table);
 
 // The "%d.%d.%d.%d" text of an address held first byte first (0xC0A80A02).
 std::string Ipv4Text(std::uint32_t address);
+
+}  // namespace tillwire
 
 #endif

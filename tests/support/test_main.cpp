@@ -14,8 +14,8 @@ int main(int argc, char** argv) {
     if (std::strstr(argv[i], "internal_run_death_test") != nullptr) deathTestChild = true;
   }
   if (!deathTestChild) {
-    std::remove(ProgramLogPath().c_str());
-    std::remove((ProgramLogPath() + ".old").c_str());
+    std::remove(tillwire::ProgramLogPath().c_str());
+    std::remove((tillwire::ProgramLogPath() + ".old").c_str());
   }
   testing::InitGoogleTest(&argc, argv);
   testing::GTEST_FLAG(death_test_style) = "threadsafe";
