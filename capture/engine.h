@@ -57,8 +57,10 @@ ListenerFactory ListenersOn(boost::asio::io_service& eventQueue);
 void WaitForNvrs(boost::asio::io_service& eventQueue);
 
 // Reads and forwards frames until the end of the capture file, serving the
-// event queue and checking for a stop request at least every millisecond and
-// after every read that found no frame; in playback (with a pacer) it lets
+// event queue and checking for a stop request at least every millisecond
+// while frames come and after every read that found no frame (which waits at
+// most FrameReader::kQuietWait, serving the event queue meanwhile on Linux);
+// in playback (with a pacer) it lets
 // NVRs that are behind catch up. Read errors are logged once per episode;
 // with an adapterAddress (live capture) the handle is then closed and the
 // adapter opened again once it is back (FindAdapterAgain), so captureHandle
