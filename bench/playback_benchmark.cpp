@@ -3,7 +3,7 @@
 // connected and reading, against a bare pcap_next_ex loop over the same file.
 // Checks that every NVR received exactly the bytes it should.
 //
-//   process_playback_benchmark [frames]
+//   playback_benchmark [frames]
 #include "capture/engine.h"
 #include "config/terminal.h"
 #include "support/capture_writer.h"

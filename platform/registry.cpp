@@ -4,13 +4,10 @@
 
 #include "platform/handle_registry.h"
 
-#include <string>
-
 namespace {
 
-struct Key {
-  std::string path;
-};
+// Nothing is kept for a key; the handle only shows that it was opened.
+struct Key {};
 
 HandleRegistry<Key>& Keys() {
   static HandleRegistry<Key> keys;
@@ -26,7 +23,7 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR lp
       lpClass != nullptr || lpSecurityAttributes != nullptr || lpdwDisposition != nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
-  *phkResult = reinterpret_cast<HKEY>(Keys().Add(Key{lpSubKey}));
+  *phkResult = reinterpret_cast<HKEY>(Keys().Add(Key{}));
   return ERROR_SUCCESS;
 }
 

@@ -290,8 +290,9 @@ SC_HANDLE OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDe
 // and '.', else ERROR_INVALID_NAME (here and in CreateServiceA).
 SC_HANDLE OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess);
 
-// Writes the unit file ([Unit] Description= the display name, [Service]
-// Type=notify and ExecStart= the executable, [Install]
+// Writes the unit file ([Unit] Description= the display name, and Wants= and
+// After=network-online.target; [Service] Type=notify and ExecStart= the
+// executable, [Install]
 // WantedBy=multi-user.target), reloads systemd and, for SERVICE_AUTO_START,
 // enables the unit. lpBinaryPathName is the executable's path, bare or in
 // double quotes (as the installer writes a path with blanks); it is written

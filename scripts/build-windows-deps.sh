@@ -47,6 +47,7 @@ packages=(
   googletest                   # sources in /usr/src/googletest
   flex bison                   # libpcap's filter grammar
   xz-utils
+  procps                       # pgrep, for the Wine service test
 )
 
 install_packages "${packages[@]}"

@@ -21,6 +21,7 @@ build=${TILLWIRE_FUZZ_BUILD:-$top/build-fuzz}
 source_cache=${TILLWIRE_TINYXML_SOURCE_CACHE:-/var/cache/tillwire/tinyxml-src}
 
 . "$top/scripts/packages.sh"
+"$top/scripts/install-deps.sh"
 install_packages clang libclang-rt-dev dpkg-dev
 
 # TinyXML's Debian source, unpacked once, for the version the machine has.

@@ -11,4 +11,6 @@ build="$top/build-windows"
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release
 
 echo "== Windows package, service under Wine's service control manager"
-"$top/tests/wine/service_test.sh" "$("$top/scripts/package-windows.sh" "$build")"
+# On a line of its own, so that a packaging failure stops here with its own message.
+package=$("$top/scripts/package-windows.sh" "$build")
+"$top/tests/wine/service_test.sh" "$package"

@@ -171,6 +171,8 @@ int InstallService(const char* name, const char* displayName, const char* descri
     return -1;
   }
   char modulePath[MAX_PATH] = {};
+  // So that a cut path is not reported with an earlier call's error code.
+  SetLastError(ERROR_SUCCESS);
   const DWORD length = GetModuleFileNameA(nullptr, modulePath, MAX_PATH);
   // A path that does not fit comes back cut to the buffer: registering it
   // would name a program that does not exist.

@@ -1,5 +1,5 @@
 #include "capture/frame_decoder.h"
-#include "support/frame_builder.h"
+#include "support/decoding.h"
 
 #include <gtest/gtest.h>
 
@@ -8,19 +8,6 @@
 using namespace tillwire;
 
 namespace {
-
-std::string PayloadOf(const DecodedFrame& decoded) {
-  if (decoded.kind != FrameKind::kPayload) return std::string();
-  return std::string(reinterpret_cast<const char*>(decoded.payload),
-                     static_cast<std::size_t>(decoded.payloadLength));
-}
-
-FrameFields Udp(const std::string& payload) {
-  FrameFields fields;
-  fields.protocol = 17;
-  fields.payload = payload;
-  return fields;
-}
 
 FrameFields Tcp(const std::string& payload) {
   FrameFields fields;

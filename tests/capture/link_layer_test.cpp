@@ -1,7 +1,7 @@
 // Frames of the other link layers that captures carry: Linux cooked v1 and
 // v2, raw IP, BSD loopback in both byte orders.
 #include "capture/link_layer.h"
-#include "support/frame_builder.h"
+#include "support/decoding.h"
 
 #include <gtest/gtest.h>
 
@@ -24,19 +24,6 @@ const LinkCase kLinks[] = {
     {"BSD loopback, little-endian family", DLT_NULL, LinkLayer::kNullLoopback},
     {"BSD loopback, network order", DLT_LOOP, LinkLayer::kLoopLoopback},
 };
-
-FrameFields Udp(const std::string& payload) {
-  FrameFields fields;
-  fields.protocol = 17;
-  fields.payload = payload;
-  return fields;
-}
-
-std::string PayloadOf(const DecodedFrame& decoded) {
-  if (decoded.kind != FrameKind::kPayload) return std::string();
-  return std::string(reinterpret_cast<const char*>(decoded.payload),
-                     static_cast<std::size_t>(decoded.payloadLength));
-}
 
 // Decodes a copy of exactly the frame's size, so the sanitizers see any read past it.
 DecodedFrame Decode(LinkLayer link, const std::vector<unsigned char>& frame, std::size_t cut) {

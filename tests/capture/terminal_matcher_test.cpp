@@ -3,6 +3,7 @@
 #include "capture/terminal_matcher.h"
 #include "support/frame_builder.h"
 #include "support/nvr_client.h"
+#include "support/reference_matcher.h"
 #include "support/terminal_tables.h"
 
 #include <gtest/gtest.h>
@@ -69,26 +70,6 @@ TEST_F(MatcherTest, FirstAcceptingTerminalInKeyOrderWins) {
       << "192.168.010.40 is not 192.168.10.40";
 }
 
-// What the terminal table means, said the slow way: print the packet's four
-// texts and walk the table in key order.
-const Terminal* ReferenceMatch(const TerminalTable& table, const PacketKey& packet) {
-  const std::string src = Ipv4Text(packet.srcAddress);
-  const std::string dst = Ipv4Text(packet.dstAddress);
-  const std::string srcPort = std::to_string(packet.srcPort);
-  const std::string dstPort = std::to_string(packet.dstPort);
-  const auto accepts = [](const std::string& filter, const std::string& text) {
-    return filter.empty() || filter == text;
-  };
-  for (const auto& entry : table) {
-    const TerminalFilter& t = entry.second->record.filter;
-    if (accepts(t.srcAddress, src) && accepts(t.dstAddress, dst) && accepts(t.srcPort, srcPort) &&
-        accepts(t.dstPort, dstPort)) {
-      return entry.second.get();
-    }
-  }
-  return nullptr;
-}
-
 TEST_F(MatcherTest, AgreesWithTheTextWalkOnRandomTables) {
   const char* addresses[] = {"", "10.0.0.1", "10.0.0.2", "10.0.0.10", "10.0.0.010", " 10.0.0.1"};
   const char* ports[] = {"", "", "80", "9100", "09100", "0"};
@@ -107,7 +88,7 @@ TEST_F(MatcherTest, AgreesWithTheTextWalkOnRandomTables) {
     for (int i = 0; i < 500; ++i) {
       const PacketKey packet{pick(packetAddresses), pick(packetAddresses), pick(packetPorts),
                              pick(packetPorts)};
-      ASSERT_EQ(matcher->FindTerminal(packet), ReferenceMatch(table, packet))
+      ASSERT_EQ(matcher->FindTerminal(packet), ReferenceFind(table, packet))
           << "round " << round << " packet " << i;
     }
   }

@@ -7,7 +7,7 @@
 #include "capture/terminal_matcher.h"
 #include "config/configuration.h"
 #include "fuzz/fuzz_check.h"
-#include "fuzz/reference_matcher.h"
+#include "support/reference_matcher.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -13,7 +13,7 @@
 #include "capture/frame_decoder.h"
 #include "capture/link_layer.h"
 #include "fuzz/fuzz_check.h"
-#include "fuzz/reference_matcher.h"
+#include "support/reference_matcher.h"
 #include "support/terminal_tables.h"
 
 #include <cstddef>

@@ -22,7 +22,7 @@ build=$(cd "${1:-$top/build}" && pwd)
 root="${TILLWIRE_SYSTEMD_ROOT:-/var/cache/tillwire/systemd-root}"
 
 # The terminal, its NVR and the traffic; no other test uses 127.0.13.x.
-readonly nvr_port=31313
+readonly nvr_port=19313
 readonly nvr_address=127.0.13.50
 readonly terminal_address=127.0.13.31
 readonly stranger_address=127.0.13.32

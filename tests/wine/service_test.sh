@@ -375,8 +375,8 @@ expect_text "registry: the event source has gone" "" "$(registry_values "$event_
 # The stranger sends to the terminal's address, so that its frames pass the
 # capture filter built from the terminal table, yet match no terminal.
 
-live_port=29091
-udp_target="127.0.0.1:29093"
+live_port=19091
+udp_target="127.0.0.1:19093"
 # send_udp SOURCE PAYLOAD [TARGET]
 send_udp() {
   printf '%s' "$2" | socat -u - "UDP-SENDTO:${3:-$udp_target},bind=$1" 2>/dev/null || true
@@ -392,7 +392,7 @@ else
   start_session "$work/session3.trace" "-all"
   run live_install -install
   expect_text "live: installed" "Service installed successfully" "$(cat "$work/live_install.out")"
-  (while :; do send_udp 127.0.9.2 "stranger" 127.0.9.1:29093; sleep 0.05; done) &
+  (while :; do send_udp 127.0.9.2 "stranger" 127.0.9.1:19093; sleep 0.05; done) &
   stranger=$!
   mark_log
   WINEDEBUG=-all wine net start Tillwire >/dev/null 2>&1 || fail "live: net start failed"

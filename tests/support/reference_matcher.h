@@ -2,13 +2,16 @@
 // indexed TerminalMatcher against: print the packet's addresses
 // ("%d.%d.%d.%d") and ports ("%d") and walk the table in key order for the
 // first terminal whose non-empty filters all equal those texts.
-#ifndef TILLWIRE_TESTS_FUZZ_REFERENCE_MATCHER_H
-#define TILLWIRE_TESTS_FUZZ_REFERENCE_MATCHER_H
+#ifndef TILLWIRE_TESTS_SUPPORT_REFERENCE_MATCHER_H
+#define TILLWIRE_TESTS_SUPPORT_REFERENCE_MATCHER_H
 
 #include "capture/terminal_matcher.h"
 #include "config/terminal.h"
 
-const tillwire::Terminal* ReferenceFind(const tillwire::TerminalTable& table,
-                                        const tillwire::PacketKey& packet);
+namespace tillwire {
+
+const Terminal* ReferenceFind(const TerminalTable& table, const PacketKey& packet);
+
+}  // namespace tillwire
 
 #endif

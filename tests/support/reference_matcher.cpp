@@ -1,10 +1,10 @@
-#include "fuzz/reference_matcher.h"
+#include "support/reference_matcher.h"
 
 #include "support/terminal_tables.h"
 
 #include <string>
 
-using namespace tillwire;
+namespace tillwire {
 
 namespace {
 
@@ -28,3 +28,5 @@ const Terminal* ReferenceFind(const TerminalTable& table, const PacketKey& packe
   }
   return nullptr;
 }
+
+}  // namespace tillwire
