@@ -37,23 +37,30 @@ struct Outcome {
   std::vector<std::string> log;
 };
 
+// Runs an installer call against windows; no handle may stay open.
+Outcome Run(const FakeWindows& windows, const std::function<int()>& operation) {
+  LoggedLines().clear();
+  testing::internal::CaptureStdout();
+  const int result = operation();
+  Outcome outcome{result, testing::internal::GetCapturedStdout(), Events(windows), LoggedLines()};
+  EXPECT_TRUE(windows.OpenHandles().empty()) << windows.OpenHandles().front();
+  return outcome;
+}
+
+Outcome Install(const FakeWindows& windows) {
+  return Run(windows, [] {
+    return InstallService("Tillwire", "Tillwire", "Corvane Tillwire service", "", &RecordLine);
+  });
+}
+
+Outcome Uninstall(const FakeWindows& windows) {
+  return Run(windows, [] { return UninstallService("Tillwire", &RecordLine); });
+}
+
 class InstallerTest : public testing::Test {
  protected:
-  Outcome Run(const std::function<int()>& operation) {
-    LoggedLines().clear();
-    testing::internal::CaptureStdout();
-    const int result = operation();
-    Outcome outcome{result, testing::internal::GetCapturedStdout(), Events(windows),
-                    LoggedLines()};
-    EXPECT_TRUE(windows.OpenHandles().empty()) << windows.OpenHandles().front();
-    return outcome;
-  }
-  Outcome Install() {
-    return Run([] {
-      return InstallService("Tillwire", "Tillwire", "Corvane Tillwire service", "", &RecordLine);
-    });
-  }
-  Outcome Uninstall() { return Run([] { return UninstallService("Tillwire", &RecordLine); }); }
+  Outcome Install() { return ::Install(windows); }
+  Outcome Uninstall() { return ::Uninstall(windows); }
 
   FakeWindows windows;
 };
@@ -133,20 +140,15 @@ TEST_F(InstallerTest, APathTooLongForItsBufferFailsTheInstall) {
     const std::string prefix = "C:\\Tillwire\\";
     const std::string path = prefix + std::string(c.length - prefix.size() - 4, 'd') + ".exe";
     fresh.SetModuleFileName(path);
-    LoggedLines().clear();
-    testing::internal::CaptureStdout();
-    const int result =
-        InstallService("Tillwire", "Tillwire", "Corvane Tillwire service", "", &RecordLine);
-    const std::string console = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(fresh.OpenHandles().empty());
+    const Outcome outcome = ::Install(fresh);
     if (c.installs) {
-      EXPECT_EQ(result, 0);
+      EXPECT_EQ(outcome.result, 0);
       EXPECT_EQ(fresh.Services().at("Tillwire").binaryPathName, path);
       continue;
     }
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(console, "GetModuleFileName() failed. Error code=0x0000007a\n");
-    EXPECT_EQ(LoggedLines(),
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.console, "GetModuleFileName() failed. Error code=0x0000007a\n");
+    EXPECT_EQ(outcome.log,
               std::vector<std::string>{"GetModuleFileName() failed. Error code=0x0000007a"});
     EXPECT_TRUE(fresh.Services().empty());
   }
@@ -213,15 +215,11 @@ TEST_F(InstallerTest, InstallFailuresOnTheirChannels) {
     SCOPED_TRACE(c.failing);
     FakeWindows fresh;
     fresh.Fail(c.failing, c.error);
-    LoggedLines().clear();
-    testing::internal::CaptureStdout();
-    const int result =
-        InstallService("Tillwire", "Tillwire", "Corvane Tillwire service", "", &RecordLine);
-    EXPECT_EQ(result, c.result);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.console);
-    EXPECT_EQ(Events(fresh), c.events);
-    EXPECT_EQ(LoggedLines(), c.log);
-    EXPECT_TRUE(fresh.OpenHandles().empty());
+    const Outcome outcome = ::Install(fresh);
+    EXPECT_EQ(outcome.result, c.result);
+    EXPECT_EQ(outcome.console, c.console);
+    EXPECT_EQ(outcome.events, c.events);
+    EXPECT_EQ(outcome.log, c.log);
   }
 }
 
@@ -245,14 +243,12 @@ TEST_F(InstallerTest, RemovesARunningOrStoppedService) {
     FakeWindows fresh;
     fresh.AddService("Tillwire");
     if (c.controlError != ERROR_SUCCESS) fresh.Fail("ControlService", c.controlError);
-    LoggedLines().clear();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(UninstallService("Tillwire", &RecordLine), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Service uninstalled successfully\n");
-    EXPECT_EQ(Events(fresh), c.events);
-    EXPECT_EQ(LoggedLines().back(), "Deleted service.");
+    const Outcome outcome = ::Uninstall(fresh);
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(outcome.console, "Service uninstalled successfully\n");
+    EXPECT_EQ(outcome.events, c.events);
+    EXPECT_EQ(outcome.log.back(), "Deleted service.");
     EXPECT_TRUE(fresh.Services().at("Tillwire").deleted);
-    EXPECT_TRUE(fresh.OpenHandles().empty());
   }
 }
 

@@ -144,13 +144,13 @@ BOOL SetFailureActions(FakeWindows::Service& service, const SERVICE_FAILURE_ACTI
 
 }  // namespace
 
-FakeWindows::FakeWindows() : state(new FakeWindowsState) {
+FakeWindows::FakeWindows() : state(new FakeWindowsState), previous(current) {
   char* path = nullptr;
   if (_get_pgmptr(&path) == 0) state->moduleFileName = path;
   current = state.get();
 }
 
-FakeWindows::~FakeWindows() { current = nullptr; }
+FakeWindows::~FakeWindows() { current = previous; }
 
 void FakeWindows::Fail(const std::string& function, DWORD error) {
   if (Functions().count(function) == 0) {

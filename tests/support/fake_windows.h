@@ -5,8 +5,10 @@
 // directory. GetLastError, SetLastError, Sleep and the runtime library's
 // helpers are the real ones (tillwire_runtime).
 //
-// The functions act on the one FakeWindows that the test has made (make one
-// per test) and abort when there is none. Calls may come from any thread.
+// The functions act on the FakeWindows made last that still exists (make one
+// per test; one made inside a test for a case of its own stands in for the
+// test's until it goes) and abort when there is none. Calls may come from any
+// thread.
 //
 //   FakeWindows windows;
 //   windows.DeliverControls({SERVICE_CONTROL_STOP});
@@ -116,6 +118,7 @@ class FakeWindows {
 
  private:
   std::unique_ptr<FakeWindowsState> state;
+  FakeWindowsState* previous;  // the one in use before this, again afterwards
 };
 
 // For test failure messages: "service Tillwire (access 0xf01ff)".

@@ -72,16 +72,6 @@ trap 'exit 130' INT TERM
 # A command inside the container, bounded in time.
 in_container() { timeout 30 nsenter -t "$container_pid" -a "$@"; }
 
-# wait_until SECONDS COMMAND...: polls COMMAND until it succeeds or time is up.
-wait_until() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
-
 log_has() { grep -qF -- "$1" "$stage/Tillwire.log" 2>/dev/null; }
 log_count() { grep -cF -- "$1" "$stage/Tillwire.log" 2>/dev/null || true; }
 unit_property() { in_container systemctl show -p "$1" --value Tillwire.service; }

@@ -15,34 +15,25 @@ exe=$1 def=$2
 shift 2
 objdump=x86_64-w64-mingw32-objdump
 nm=x86_64-w64-mingw32-nm
-failures=0
-check() {  # check WHAT EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    printf 'PASS: %s\n' "$1"
-  else
-    printf 'FAIL: %s\n' "$1"
-    diff -u <(printf '%s\n' "$2") <(printf '%s\n' "$3") | sed -n '3,$s/^/    /p' || true
-    failures=$((failures + 1))
-  fi
-}
+. "$(dirname "$0")/../support/checks.sh"
 
 wanted=$(grep -E '^pcap_' "$def" | LC_ALL=C sort)
 
 # Load-time imports: Windows' own DLLs only, so the program starts on a
 # machine without a capture driver.
-check "load-time imports are the system's" \
+expect_text "load-time imports are the system's" \
   "$(printf '%s\n' ADVAPI32.dll KERNEL32.dll MSWSOCK.dll WS2_32.dll msvcrt.dll | LC_ALL=C sort)" \
   "$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | LC_ALL=C sort -u)"
 # The only pcap functions in the image are the delay-load thunks of the
 # imported names: libpcap's code would bring pcap_compile, pcap_create, ...
-check "pcap functions in the image are the delay-load thunks of wpcap.def" \
+expect_text "pcap functions in the image are the delay-load thunks of wpcap.def" \
   "$wanted" "$("$nm" "$exe" | sed -n 's/^[0-9a-f]* T \(pcap_.*\)$/\1/p' | LC_ALL=C sort)"
-check "every function of wpcap.def is imported" \
+expect_text "every function of wpcap.def is imported" \
   "$wanted" "$("$nm" "$exe" | sed -n 's/^[0-9a-f]* I __imp_\(pcap_.*\)$/\1/p' | LC_ALL=C sort)"
 
 for dll in "$@"; do
   exported=$("$objdump" -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[[[:space:]]*[0-9]*\] //p')
-  check "$dll exports every function of wpcap.def" "" \
+  expect_text "$dll exports every function of wpcap.def" "" \
     "$(LC_ALL=C comm -23 <(printf '%s\n' "$wanted") <(printf '%s\n' "$exported" | LC_ALL=C sort))"
 done
 

@@ -104,17 +104,6 @@ fi
 
 . "$(dirname "$0")/../support/checks.sh"
 
-# expect_text WHAT EXPECTED ACTUAL: passes when the texts are equal, else
-# shows how they differ.
-expect_text() {
-  if [ "$2" == "$3" ]; then
-    pass "$1"
-  else
-    fail "$1"
-    diff -u <(printf '%s\n' "$2") <(printf '%s\n' "$3") | sed -n '3,$s/^/    /p' || true
-  fi
-}
-
 lines() { [ $# -eq 0 ] || printf '%s\n' "$@"; }
 
 # --- Wine sessions ------------------------------------------------------------
@@ -177,16 +166,6 @@ expect_run() {
   expect_text "$1: program log" "$5" "$(new_log_messages)"
 }
 
-# wait_until SECONDS COMMAND...: polls COMMAND until it succeeds; false when
-# the time runs out first.
-wait_until() {
-  local deadline=$(($(date +%s) + $1))
-  shift
-  until "$@"; do
-    [ "$(date +%s)" -lt "$deadline" ] || return 1
-    sleep 0.05
-  done
-}
 log_has_new() { [ "$(new_log_messages | wc -l)" -ge "$1" ]; }
 no_service_process() { ! pgrep -f "$service_process_pattern" >/dev/null; }
 service_running() { [[ "$(WINEDEBUG=-all wine sc query Tillwire 2>/dev/null || true)" =~ STATE\ *:\ *4\  ]]; }
