@@ -105,7 +105,7 @@ std::string FilterExpression() {
     const std::string till = Ipv4Text(kFirstTill + static_cast<std::uint32_t>(t));
     records.push_back(RecordOf({till, "", "", "9100"}, "x"));
   }
-  return CaptureFilterExpression(TerminalMatcher(TableOf(records)));
+  return CaptureFilterExpression(TerminalMatcher(TableOf(records)), DLT_EN10MB);
 }
 
 // Starts a program with its output in files; in the network namespace netns

@@ -4,35 +4,31 @@
 
 #include <boost/thread/thread.hpp>
 
-#include <memory>
-#include <thread>
+#include <algorithm>
+#include <variant>
 
 namespace tillwire {
 
 namespace {
 
-const std::chrono::milliseconds kServiceStep(1);
+// How often a stop request is looked for while the engine waits.
+const std::chrono::milliseconds kStopCheck(100);
 
-// Opens the adapter that now carries adapterAddress, or returns null.
+// Opens the adapter that now carries adapterAddress as the run's start does
+// (logging "Listening on ..."), or returns null.
 pcap_t* TryOpen(const std::string& adapterAddress) {
-  char errorText[PCAP_ERRBUF_SIZE] = "";
-  pcap_if_t* found = nullptr;
-  if (pcap_findalldevs(&found, errorText) == -1) return nullptr;
-  const std::unique_ptr<pcap_if_t, decltype(&pcap_freealldevs)> devices(found,
-                                                                         &pcap_freealldevs);
-  const pcap_if_t* adapter = FindAdapter(devices.get(), adapterAddress);
-  if (adapter == nullptr) return nullptr;
-  pcap_t* handle = OpenAdapter(*adapter, errorText);
-  if (handle != nullptr) LogListeningOn(*adapter, adapterAddress);
-  return handle;
+  OrStartFailure<pcap_t*> opened = TryOpenCaptureSource(std::string(), adapterAddress);
+  pcap_t** handle = std::get_if<pcap_t*>(&opened);
+  return handle != nullptr ? *handle : nullptr;
 }
 
+// Runs the event queue's handlers as they become ready for the pause.
 void ServeFor(boost::asio::io_service& eventQueue, std::chrono::steady_clock::duration pause) {
   const auto until = std::chrono::steady_clock::now() + pause;
-  while (std::chrono::steady_clock::now() < until) {
-    eventQueue.poll();
+  for (auto now = std::chrono::steady_clock::now(); now < until;
+       now = std::chrono::steady_clock::now()) {
+    eventQueue.run_one_until(std::min(until, now + kStopCheck));
     boost::this_thread::interruption_point();
-    std::this_thread::sleep_for(kServiceStep);
   }
 }
 

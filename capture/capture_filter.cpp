@@ -75,17 +75,19 @@ std::string BlockText(const Block& block) {
 
 }  // namespace
 
-std::string CaptureFilterExpression(const TerminalMatcher& matcher) {
+std::string CaptureFilterExpression(const TerminalMatcher& matcher, int dataLinkType) {
   const std::vector<Block> blocks = Blocks(matcher.Addresses());
   if (blocks.empty()) return std::string();
   std::string hosts;
   for (const Block& block : blocks) hosts += (hosts.empty() ? "" : " or ") + BlockText(block);
   const std::string ipv4 = "(ip proto 6 or ip proto 17) and (" + hosts + ")";
+  if (dataLinkType != DLT_EN10MB) return ipv4;
   // "vlan" moves the offsets of what follows it, so the untagged test comes first.
   return "(" + ipv4 + ") or (vlan and " + ipv4 + ")";
 }
 
-void SetCaptureFilter(pcap_t* captureHandle, const std::string& expression) {
+void SetCaptureFilter(pcap_t* captureHandle, const TerminalMatcher& matcher) {
+  const std::string expression = CaptureFilterExpression(matcher, pcap_datalink(captureHandle));
   if (expression.empty()) return;
   bpf_program program{};
   const bool compiled =

@@ -25,14 +25,16 @@ inline constexpr char kFilterNotSetPrefix[] = "Capture filter not set, capturing
 
 inline constexpr std::size_t kMaxFilterBlocks = 64;
 
-// The filter expression in libpcap's syntax, or empty when no terminal can
-// match anything (then there is nothing to filter on).
-std::string CaptureFilterExpression(const TerminalMatcher& matcher);
+// The filter expression in libpcap's syntax for frames of the pcap link type
+// (VLAN tags are only looked for on Ethernet, which alone carries them), or
+// empty when no terminal can match anything (then there is nothing to filter
+// on).
+std::string CaptureFilterExpression(const TerminalMatcher& matcher, int dataLinkType);
 
-// Compiles the expression for the handle and sets it. When that fails, logs
-// one line with the library's reason and leaves the handle capturing every
-// frame. Does nothing for an empty expression.
-void SetCaptureFilter(pcap_t* captureHandle, const std::string& expression);
+// Compiles the matcher's expression for the handle's link type and sets it.
+// When that fails, logs one line with the library's reason and leaves the
+// handle capturing every frame. Does nothing for an empty expression.
+void SetCaptureFilter(pcap_t* captureHandle, const TerminalMatcher& matcher);
 
 }  // namespace tillwire
 

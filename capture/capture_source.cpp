@@ -37,6 +37,61 @@ OrStartFailure<pcap_t*> OpenPlayback(const std::string& captureFile, char* error
   return handle;
 }
 
+// The first device, in list order, that carries an IPv4 address whose text
+// equals wanted byte for byte, or null.
+const pcap_if_t* FindAdapter(const pcap_if_t* devices, const std::string& wanted) {
+  for (const pcap_if_t* device = devices; device != nullptr; device = device->next) {
+    for (const pcap_addr_t* entry = device->addresses; entry != nullptr; entry = entry->next) {
+      if (entry->addr == nullptr || entry->addr->sa_family != AF_INET) continue;
+      const auto* address = reinterpret_cast<const sockaddr_in*>(entry->addr);
+      if (wanted == FormatIpv4(reinterpret_cast<const unsigned char*>(&address->sin_addr))) {
+        return device;
+      }
+    }
+  }
+  return nullptr;
+}
+
+// Opens a live handle on the adapter: whole frames, promiscuous, with the
+// live read time-out and buffer; non-blocking where FrameReader waits for
+// frames itself (off Windows). Null with the library's text in errorText.
+pcap_t* OpenAdapter(const pcap_if_t& adapter, char* errorText) {
+#ifdef _WIN32
+  // WinPcap and Npcap size the driver's buffer after the open.
+  pcap_t* handle = pcap_open_live(adapter.name, kSnapLength, 1, kLiveReadTimeoutMs, errorText);
+  if (handle != nullptr) pcap_setbuff(handle, kLiveBufferBytes);
+  return handle;
+#else
+  pcap_t* handle = pcap_create(adapter.name, errorText);
+  if (handle == nullptr) return nullptr;
+  pcap_set_snaplen(handle, kSnapLength);
+  pcap_set_promisc(handle, 1);
+  pcap_set_timeout(handle, kLiveReadTimeoutMs);
+  pcap_set_buffer_size(handle, kLiveBufferBytes);
+  // Reads that find no frame return at once, and FrameReader waits for the
+  // next frames together with the event queue (Linux's packet ring times out
+  // only once a frame has arrived, so a blocking read could wait for good).
+  // A warning from the activation (above 0) still captures.
+  if (pcap_activate(handle) < 0) {
+    std::snprintf(errorText, PCAP_ERRBUF_SIZE, "%s", pcap_geterr(handle));
+  } else if (pcap_setnonblock(handle, 1, errorText) == 0) {
+    return handle;
+  }
+  pcap_close(handle);
+  return nullptr;
+#endif
+}
+
+// Logs "Listening on " with the adapter's description (or its name) and the
+// address it was chosen by.
+void LogListeningOn(const pcap_if_t& adapter, const std::string& adapterAddress) {
+  const char* shownName = adapter.description ? adapter.description : adapter.name;
+  if (shownName != nullptr) {
+    LogFile::Instance().StartLine() << text::kListeningOnPrefix << shownName << " "
+                                    << adapterAddress << std::endl;
+  }
+}
+
 OrStartFailure<pcap_t*> OpenLive(const pcap_if_t* devices,
                                  const std::optional<std::string>& adapterAddress,
                                  char* errorText) {
@@ -61,55 +116,6 @@ OrStartFailure<pcap_t*> OpenLive(const pcap_if_t* devices,
 }
 
 }  // namespace
-
-const pcap_if_t* FindAdapter(const pcap_if_t* devices, const std::string& wanted) {
-  for (const pcap_if_t* device = devices; device != nullptr; device = device->next) {
-    for (const pcap_addr_t* entry = device->addresses; entry != nullptr; entry = entry->next) {
-      if (entry->addr == nullptr || entry->addr->sa_family != AF_INET) continue;
-      const auto* address = reinterpret_cast<const sockaddr_in*>(entry->addr);
-      if (wanted == FormatIpv4(reinterpret_cast<const unsigned char*>(&address->sin_addr))) {
-        return device;
-      }
-    }
-  }
-  return nullptr;
-}
-
-// Opens the adapter promiscuous with the live buffer, or returns null.
-pcap_t* OpenAdapter(const pcap_if_t& adapter, char* errorText) {
-#ifdef _WIN32
-  // WinPcap and Npcap size the driver's buffer after the open.
-  pcap_t* handle = pcap_open_live(adapter.name, kSnapLength, 1, kLiveReadTimeoutMs, errorText);
-  if (handle != nullptr) pcap_setbuff(handle, kLiveBufferBytes);
-#else
-  pcap_t* handle = pcap_create(adapter.name, errorText);
-  if (handle == nullptr) return nullptr;
-  pcap_set_snaplen(handle, kSnapLength);
-  pcap_set_promisc(handle, 1);
-  pcap_set_timeout(handle, kLiveReadTimeoutMs);
-  pcap_set_buffer_size(handle, kLiveBufferBytes);
-  if (pcap_activate(handle) < 0) {  // a warning (above 0) still captures
-    std::snprintf(errorText, PCAP_ERRBUF_SIZE, "%s", pcap_geterr(handle));
-    pcap_close(handle);
-    return nullptr;
-  }
-#endif
-#ifndef _WIN32
-  // Reads that find no frame return at once, and FrameReader waits for the
-  // next frames together with the event queue (Linux's packet ring times out
-  // only once a frame has arrived, so a blocking read could wait for good).
-  if (handle != nullptr) pcap_setnonblock(handle, 1, errorText);
-#endif
-  return handle;
-}
-
-void LogListeningOn(const pcap_if_t& adapter, const std::string& adapterAddress) {
-  const char* shownName = adapter.description ? adapter.description : adapter.name;
-  if (shownName != nullptr) {
-    LogFile::Instance().StartLine() << text::kListeningOnPrefix << shownName << " "
-                                    << adapterAddress << std::endl;
-  }
-}
 
 const char* FormatIpv4(const unsigned char* address) {
   static char slots[12][16];

@@ -59,19 +59,6 @@ OrStartFailure<pcap_t*> TryOpenCaptureSource(const std::string& captureFile,
 pcap_t* OpenCaptureSource(const std::string& captureFile,
                           const std::optional<std::string>& adapterAddress);
 
-// The first device, in list order, that carries an IPv4 address whose text
-// equals wanted byte for byte, or null.
-const pcap_if_t* FindAdapter(const pcap_if_t* devices, const std::string& wanted);
-
-// Opens a live handle on the adapter: whole frames, promiscuous, with the
-// live read time-out and buffer; non-blocking where FrameReader waits for
-// frames itself (off Windows). Null with the library's text in errorText.
-pcap_t* OpenAdapter(const pcap_if_t& adapter, char* errorText);
-
-// Logs "Listening on " with the adapter's description (or its name) and the
-// address it was chosen by.
-void LogListeningOn(const pcap_if_t& adapter, const std::string& adapterAddress);
-
 }  // namespace tillwire
 
 #endif

@@ -48,7 +48,7 @@ int RunTerminals(pcap_t*& captureHandle, const Configuration& configuration, boo
       WaitForNvrs(eventQueue);
       pacer.reset(new PlaybackPacer(eventQueue, tables.terminalTable));
     } else {
-      SetCaptureFilter(captureHandle, CaptureFilterExpression(matcher));
+      SetCaptureFilter(captureHandle, matcher);
     }
     RunCaptureLoop(captureHandle, eventQueue, matcher, pacer.get(),
                    playback ? std::nullopt : configuration.adapterAddress);
@@ -152,7 +152,7 @@ void RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
         pcap_close(captureHandle);
         captureHandle = nullptr;
         captureHandle = FindAdapterAgain(*adapterAddress, eventQueue);
-        SetCaptureFilter(captureHandle, CaptureFilterExpression(matcher));
+        SetCaptureFilter(captureHandle, matcher);
         drops->Follow(captureHandle);
         reader.Follow(captureHandle);
         link = linkOf(captureHandle);

@@ -46,7 +46,7 @@ TEST(CaptureFilter, PassesEveryFrameTheMatcherAssigns) {
     }
     const TerminalTable table = TableOf(records);
     const TerminalMatcher matcher(table);
-    const std::string expression = CaptureFilterExpression(matcher);
+    const std::string expression = CaptureFilterExpression(matcher, DLT_EN10MB);
 
     std::vector<std::vector<unsigned char>> frames;
     for (int f = 0; f < 400; ++f) {
@@ -98,9 +98,39 @@ TEST(CaptureFilter, PassesEveryFrameTheMatcherAssigns) {
   EXPECT_GT(assigned, 200) << "too few frames assigned to test anything";
 }
 
+// Adapters of other link types (a VPN's tun adapter is raw IP, a loopback
+// adapter BSD loopback) have no VLAN tags, and libpcap refuses "vlan" for
+// some of them: their filter must still compile and pass a terminal's packet.
+TEST(CaptureFilter, CompilesForEveryLinkTypeTheDecoderReads) {
+  const TerminalTable table = TableOf({RecordOf({"192.168.10.31", "", "", ""}, "x")});
+  const TerminalMatcher matcher(table);
+  FrameFields stranger;
+  stranger.srcAddress = 0xC0000201;  // 192.0.2.1
+  const std::vector<unsigned char> frames[] = {BuildFrame(FrameFields{}), BuildFrame(stranger)};
+  for (const int link : {DLT_EN10MB, DLT_LINUX_SLL, 276, DLT_RAW, DLT_NULL, DLT_LOOP}) {
+    SCOPED_TRACE(link);
+    pcap_t* dead = pcap_open_dead(link, 65536);
+    ASSERT_NE(dead, nullptr);
+    const std::string expression = CaptureFilterExpression(matcher, link);
+    bpf_program program{};
+    ASSERT_EQ(pcap_compile(dead, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN), 0)
+        << pcap_geterr(dead) << "\n" << expression;
+    for (std::size_t n = 0; n < 2; ++n) {
+      const std::vector<unsigned char> frame =
+          link == DLT_EN10MB ? frames[n] : Relink(frames[n], link);
+      pcap_pkthdr header{};
+      header.caplen = header.len = static_cast<bpf_u_int32>(frame.size());
+      EXPECT_EQ(pcap_offline_filter(&program, &header, frame.data()) != 0, n == 0)
+          << (n == 0 ? "the terminal's packet" : "a stranger's packet");
+    }
+    pcap_freecode(&program);
+    pcap_close(dead);
+  }
+}
+
 TEST(CaptureFilter, NothingToFilterOnWithoutAPrintedAddress) {
   const TerminalTable table = TableOf({RecordOf({"10.0.0.010", "", "", ""}, "x")});
-  EXPECT_EQ(CaptureFilterExpression(TerminalMatcher(table)), "");
+  EXPECT_EQ(CaptureFilterExpression(TerminalMatcher(table), DLT_EN10MB), "");
 }
 
 }  // namespace
