@@ -105,12 +105,9 @@ void RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
   std::optional<DropReport> drops;
   if (adapterAddress) drops.emplace(captureHandle);
   bool readFailing = false;
-  // Checked when the handle was opened; an adapter found again is read as Ethernet
-  // should its link type have become one that the decoder does not know.
-  auto linkOf = [](pcap_t* handle) {
-    return LinkLayerOf(pcap_datalink(handle)).value_or(LinkLayer::kEthernet);
-  };
-  LinkLayer link = linkOf(captureHandle);
+  // Checked when the handle was opened. An adapter found again whose link
+  // type has become one that the decoder does not know is read as before.
+  LinkLayer link = LinkLayerOf(pcap_datalink(captureHandle)).value_or(LinkLayer::kEthernet);
   FrameReader reader(eventQueue, captureHandle);
   for (;;) {
     // The event queue (accepts, finished writes) and stop requests are served
@@ -155,7 +152,7 @@ void RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
         SetCaptureFilter(captureHandle, matcher);
         drops->Follow(captureHandle);
         reader.Follow(captureHandle);
-        link = linkOf(captureHandle);
+        link = LinkLayerOf(pcap_datalink(captureHandle)).value_or(link);
       }
     } else {
       readFailing = false;

@@ -16,6 +16,7 @@ const std::uint32_t kTaggedEtherTypeOffset = 16;
 const std::uint32_t kEthernetHeader = 14;
 const std::uint32_t kVlanTag = 4;
 const std::uint32_t kIpv4MinimumHeader = 20;
+const std::uint16_t kFragmentOffsetMask = 0x1FFF;
 const std::uint8_t kProtocolTcp = 6;
 const std::uint8_t kProtocolUdp = 17;
 const std::uint32_t kTcpMinimumHeader = 20;
@@ -63,15 +64,20 @@ DecodedFrame DecodeIpv4(const unsigned char* bytes, std::uint32_t ipOffset,
   std::uint8_t versionAndLength = 0;
   std::uint8_t protocol = 0;
   std::uint16_t totalLength = 0;
+  std::uint16_t fragment = 0;
   PacketKey key{};
   if (!ip.Holds(0, kIpv4MinimumHeader) || !ip.Read8(0, &versionAndLength) ||
-      !ip.Read8(9, &protocol) || !ip.Read16(2, &totalLength) || !ip.Read32(12, &key.srcAddress) ||
-      !ip.Read32(16, &key.dstAddress)) {
+      !ip.Read8(9, &protocol) || !ip.Read16(2, &totalLength) || !ip.Read16(6, &fragment) ||
+      !ip.Read32(12, &key.srcAddress) || !ip.Read32(16, &key.dstAddress)) {
     return Other();
   }
   const std::uint32_t ipHeaderLength = (versionAndLength & 0x0Fu) * 4;
+  // A fragment after the first carries the middle of a packet, no TCP or UDP
+  // header: read as one, its bytes would give made-up ports and sequence
+  // numbers.
   if ((versionAndLength >> 4) != 4 || ipHeaderLength < kIpv4MinimumHeader ||
-      (protocol != kProtocolTcp && protocol != kProtocolUdp)) {
+      (protocol != kProtocolTcp && protocol != kProtocolUdp) ||
+      (fragment & kFragmentOffsetMask) != 0) {
     return Other();
   }
 

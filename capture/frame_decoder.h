@@ -40,7 +40,7 @@ struct DecodedFrame {
   const unsigned char* payload;  // kPayload: the first payload byte, inside the frame
   int payloadLength;             // kPayload: at least 1; cut to the captured bytes
   bool tcp;
-  std::uint32_t tcpSequence;     // TCP with its 20-byte header captured: the sequence number
+  std::uint32_t tcpSequence;     // TCP with 14 header bytes captured: the sequence number
   std::uint8_t tcpFlags;         // and the flags (FIN, SYN, RST, ...); else 0
 };
 

@@ -75,6 +75,15 @@ TEST(DecodeFrame, ReadsEthernetIpv4TcpAndUdp) {
        FrameKind::kOther, ""},
       {"ICMP", BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.protocol = 1; })),
        FrameKind::kOther, ""},
+      {"first fragment (more fragments follow): its part of the payload",
+       BuildFrame(With(Udp("first part"), [](FrameFields& s) { s.fragment = 0x2000; })),
+       FrameKind::kPayload, "first part"},
+      {"later fragment: no transport header in it",
+       BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.fragment = 0x2000 | 185; })),
+       FrameKind::kOther, ""},
+      {"last fragment",
+       BuildFrame(With(Udp("abc"), [](FrameFields& s) { s.fragment = 1; })),
+       FrameKind::kOther, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -45,6 +45,7 @@ std::vector<unsigned char> BuildFrame(const FrameFields& fields) {
   bytes[ip] = static_cast<unsigned char>((fields.ipVersion << 4) | (fields.ipHeaderWords & 0x0F));
   const std::size_t ipLength = bytes.size() - ip + fields.payload.size();
   Put16(bytes, ip + 2, fields.totalLength.value_or(static_cast<std::uint16_t>(ipLength)));
+  Put16(bytes, ip + 6, fields.fragment);
   bytes[ip + 8] = 64;  // TTL
   bytes[ip + 9] = fields.protocol;
   Put32(bytes, ip + 12, fields.srcAddress);

@@ -14,6 +14,7 @@ struct FrameFields {
   std::uint16_t etherType = 0x0800;
   std::uint8_t ipVersion = 4;
   std::uint8_t ipHeaderWords = 5;
+  std::uint16_t fragment = 0;  // IP flags (0x2000 more fragments) and fragment offset
   std::uint8_t protocol = 6;  // 6 TCP, 17 UDP, anything else
   std::uint32_t srcAddress = 0xC0A80A1F;  // 192.168.10.31
   std::uint32_t dstAddress = 0xC0A80A28;  // 192.168.10.40
