@@ -33,12 +33,6 @@ FlowState FlowOf(const TerminalFilter& filter, std::uint16_t srcPort) {
   return flow;
 }
 
-void Put(std::vector<unsigned char>& frame, std::size_t offset, std::uint32_t value, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i, value >>= 8) {
-    frame[offset + static_cast<std::size_t>(i)] = static_cast<unsigned char>(value);
-  }
-}
-
 void ProcessFrameMix(benchmark::State& state) {
   const int terminals = static_cast<int>(state.range(0));
   const int flowCount = static_cast<int>(state.range(1));
@@ -90,10 +84,10 @@ void ProcessFrameMix(benchmark::State& state) {
     if (frame == nullptr) {
       FlowState& flow = flowStates[nextFlow];
       nextFlow = nextFlow + 1 == flowStates.size() ? 0 : nextFlow + 1;
-      Put(flowFrame, ip + 12, flow.srcAddress, 4);
-      Put(flowFrame, ip + 16, flow.dstAddress, 4);
-      Put(flowFrame, tcp, flow.srcPort, 2);
-      Put(flowFrame, tcp + 4, flow.sequence, 4);
+      Put32(flowFrame, ip + 12, flow.srcAddress);
+      Put32(flowFrame, ip + 16, flow.dstAddress);
+      Put16(flowFrame, tcp, flow.srcPort);
+      Put32(flowFrame, tcp + 4, flow.sequence);
       flow.sequence += 200;
       frame = &flowFrame;
     }

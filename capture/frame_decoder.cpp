@@ -24,10 +24,6 @@ const std::uint32_t kTcpBytesRead = 13;  // up to the data offset
 const std::uint32_t kUdpBytesRead = 4;   // the two ports
 const std::uint32_t kUdpHeader = 8;
 
-DecodedFrame Other() {
-  return DecodedFrame{FrameKind::kOther, PacketKey{}, nullptr, 0, false, 0, 0};
-}
-
 // Where the IPv4 header begins: after the Ethernet header and at most one
 // 802.1Q tag; 0 when the frame does not carry IPv4.
 std::uint32_t Ipv4Offset(const BoundedReader& frame) {
@@ -54,7 +50,7 @@ void SendNewBytes(const DecodedFrame& decoded, std::uint32_t seconds, FlowTracke
 
 DecodedFrame DecodeFrame(const unsigned char* bytes, std::uint32_t capturedLength) {
   const std::uint32_t ipOffset = Ipv4Offset(BoundedReader(bytes, capturedLength));
-  if (ipOffset == 0) return Other();
+  if (ipOffset == 0) return kOtherFrame;
   return DecodeIpv4(bytes, ipOffset, capturedLength);
 }
 
@@ -69,7 +65,7 @@ DecodedFrame DecodeIpv4(const unsigned char* bytes, std::uint32_t ipOffset,
   if (!ip.Holds(0, kIpv4MinimumHeader) || !ip.Read8(0, &versionAndLength) ||
       !ip.Read8(9, &protocol) || !ip.Read16(2, &totalLength) || !ip.Read16(6, &fragment) ||
       !ip.Read32(12, &key.srcAddress) || !ip.Read32(16, &key.dstAddress)) {
-    return Other();
+    return kOtherFrame;
   }
   const std::uint32_t ipHeaderLength = (versionAndLength & 0x0Fu) * 4;
   // A fragment after the first carries the middle of a packet, no TCP or UDP
@@ -78,10 +74,10 @@ DecodedFrame DecodeIpv4(const unsigned char* bytes, std::uint32_t ipOffset,
   if ((versionAndLength >> 4) != 4 || ipHeaderLength < kIpv4MinimumHeader ||
       (protocol != kProtocolTcp && protocol != kProtocolUdp) ||
       (fragment & kFragmentOffsetMask) != 0) {
-    return Other();
+    return kOtherFrame;
   }
 
-  DecodedFrame decoded = Other();
+  DecodedFrame decoded = kOtherFrame;
   decoded.kind = FrameKind::kNoPayload;
   const BoundedReader transport = ip.From(ipHeaderLength);
   const bool tcp = protocol == kProtocolTcp;
@@ -95,7 +91,7 @@ DecodedFrame DecodeIpv4(const unsigned char* bytes, std::uint32_t ipOffset,
     std::uint8_t dataOffset = 0;
     if (!transport.Read8(12, &dataOffset)) return decoded;
     transportHeaderLength = (dataOffset >> 4) * 4u;
-    if (transportHeaderLength < kTcpMinimumHeader) return Other();
+    if (transportHeaderLength < kTcpMinimumHeader) return kOtherFrame;
     // Absent only from a header cut short, which carries no payload either.
     if (!transport.Read32(4, &decoded.tcpSequence) || !transport.Read8(13, &decoded.tcpFlags)) {
       decoded.tcpSequence = 0;
@@ -118,9 +114,7 @@ DecodedFrame DecodeIpv4(const unsigned char* bytes, std::uint32_t ipOffset,
 
 bool ProcessFrame(const unsigned char* frame, std::uint32_t capturedLength, std::uint32_t seconds,
                   const TerminalMatcher& matcher, FlowTracker& flows, LinkLayer link) {
-  const DecodedFrame decoded = link == LinkLayer::kEthernet
-                                   ? DecodeFrame(frame, capturedLength)
-                                   : DecodeLinkFrame(link, frame, capturedLength);
+  const DecodedFrame decoded = DecodeLinkFrame(link, frame, capturedLength);
   if (decoded.kind == FrameKind::kOther) return false;
   if (decoded.kind == FrameKind::kNoPayload) {
     if (decoded.tcp) flows.Observe(decoded.key, decoded.tcpSequence, decoded.tcpFlags, seconds);

@@ -44,6 +44,9 @@ struct DecodedFrame {
   std::uint8_t tcpFlags;         // and the flags (FIN, SYN, RST, ...); else 0
 };
 
+// A frame that carries no IPv4 TCP or UDP packet.
+inline constexpr DecodedFrame kOtherFrame{FrameKind::kOther, PacketKey{}, nullptr, 0, false, 0, 0};
+
 // Decodes a frame of capturedLength bytes. A frame too short for its link
 // header, a 20-byte IPv4 header and the 4 bytes of UDP or 13 bytes of TCP
 // header that are read is kOther or kNoPayload; a payload that runs past the
@@ -61,8 +64,7 @@ DecodedFrame DecodeIpv4(const unsigned char* frame, std::uint32_t ip,
 // has not seen forwarded go; TCP frames without payload tell flows of
 // connections that start and end. seconds is the frame's capture time.
 // Returns true for TCP and UDP frames, with or without payload, and false for
-// the rest. Frames of other link layers than Ethernet are decoded by
-// DecodeLinkFrame.
+// the rest. The frame is decoded for its link layer by DecodeLinkFrame.
 bool ProcessFrame(const unsigned char* frame, std::uint32_t capturedLength, std::uint32_t seconds,
                   const TerminalMatcher& matcher, FlowTracker& flows,
                   LinkLayer link = LinkLayer::kEthernet);

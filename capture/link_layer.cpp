@@ -1,47 +1,54 @@
 #include "capture/link_layer.h"
 
+#include "capture/bounded_reader.h"
 #include "log/log_file.h"
 
 namespace tillwire {
 
 namespace {
 
-// The protocol type of the Linux cooked headers (an Ethernet type, IPv4's
-// 0x0800), and the address family of BSD loopback headers (AF_INET, 2 on
-// every system that writes them): DLT_NULL holds it in the byte order of the
-// capturing machine, DLT_LOOP in network order.
-bool IsIpv4Type(const unsigned char* type) { return type[0] == 0x08 && type[1] == 0x00; }
-bool IsIpv4FamilyInNetworkOrder(const unsigned char* family) {
-  return family[0] == 0 && family[1] == 0 && family[2] == 0 && family[3] == 2;
-}
-bool IsIpv4FamilyInEitherOrder(const unsigned char* family) {
-  return IsIpv4FamilyInNetworkOrder(family) ||
-         (family[0] == 2 && family[1] == 0 && family[2] == 0 && family[3] == 0);
-}
+// The protocol type of the Linux cooked headers (an Ethernet type), and the
+// address family of BSD loopback headers (AF_INET, 2 on every system that
+// writes them): DLT_NULL holds it in the byte order of the capturing machine,
+// DLT_LOOP in network order.
+const std::uint16_t kIpv4Type = 0x0800;
+const std::uint32_t kIpv4Family = 2;
+const std::uint32_t kIpv4FamilyByteSwapped = 0x02000000;
 
 // DLT_LINUX_SLL2 and DLT_IPV4 are missing from older pcap headers.
 const int kDltLinuxSll2 = 276;
 const int kDltIpv4 = 228;
 
-// True when the link header announces IPv4; *ip is then where it starts.
-bool FindIpv4(LinkLayer link, const unsigned char* frame, std::uint32_t capturedLength,
-              std::uint32_t* ip) {
+bool HasIpv4Type(const BoundedReader& header, std::uint32_t offset) {
+  std::uint16_t type = 0;
+  return header.Read16(offset, &type) && type == kIpv4Type;
+}
+
+bool HasIpv4Family(const BoundedReader& header, bool eitherOrder) {
+  std::uint32_t family = 0;
+  return header.Read32(0, &family) &&
+         (family == kIpv4Family || (eitherOrder && family == kIpv4FamilyByteSwapped));
+}
+
+// True when the link header (not Ethernet) announces IPv4; *ip is then
+// where it starts.
+bool FindIpv4(LinkLayer link, const BoundedReader& frame, std::uint32_t* ip) {
   switch (link) {
     case LinkLayer::kLinuxCooked:  // 16 bytes, the protocol type last
       *ip = 16;
-      return capturedLength >= 16 && IsIpv4Type(frame + 14);
+      return HasIpv4Type(frame, 14);
     case LinkLayer::kLinuxCooked2:  // 20 bytes, the protocol type first
       *ip = 20;
-      return capturedLength >= 20 && IsIpv4Type(frame);
+      return HasIpv4Type(frame, 0);
     case LinkLayer::kRawIp:  // no header; the IPv4 decoder checks the version
       *ip = 0;
       return true;
     case LinkLayer::kNullLoopback:
       *ip = 4;
-      return capturedLength >= 4 && IsIpv4FamilyInEitherOrder(frame);
+      return HasIpv4Family(frame, true);
     case LinkLayer::kLoopLoopback:
       *ip = 4;
-      return capturedLength >= 4 && IsIpv4FamilyInNetworkOrder(frame);
+      return HasIpv4Family(frame, false);
     case LinkLayer::kEthernet:
       break;
   }
@@ -86,9 +93,7 @@ DecodedFrame DecodeLinkFrame(LinkLayer link, const unsigned char* frame,
                              std::uint32_t capturedLength) {
   if (link == LinkLayer::kEthernet) return DecodeFrame(frame, capturedLength);
   std::uint32_t ip = 0;
-  if (!FindIpv4(link, frame, capturedLength, &ip)) {
-    return DecodedFrame{FrameKind::kOther, PacketKey{}, nullptr, 0, false, 0, 0};
-  }
+  if (!FindIpv4(link, BoundedReader(frame, capturedLength), &ip)) return kOtherFrame;
   return DecodeIpv4(frame, ip, capturedLength);
 }
 

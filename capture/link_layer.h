@@ -34,8 +34,8 @@ std::optional<LinkLayer> LinkLayerOf(int dataLinkType);
 // reads, logs "Unsupported link type <number> (<name>): ..." and returns none.
 std::optional<LinkLayer> CaptureLinkLayer(pcap_t* captureHandle);
 
-// Decodes a frame of another link layer than Ethernet as DecodeFrame does an
-// Ethernet one: kOther unless its link header announces IPv4.
+// Decodes a frame of the link layer: Ethernet as DecodeFrame does, the others
+// alike after their link header, kOther unless that header announces IPv4.
 DecodedFrame DecodeLinkFrame(LinkLayer link, const unsigned char* frame,
                              std::uint32_t capturedLength);
 

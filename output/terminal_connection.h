@@ -9,8 +9,7 @@
 // TCP keep-alive even when it never comes back.
 // The NVR receives the terminal's payloads as one plain byte stream, in the
 // order of Send, unchanged. All socket work is asynchronous on the engine's
-// event queue, which only the engine drives (io_service::poll on its own
-// thread), so no lock is needed. Failures are logged and absorbed; none of
+// event queue, which only the engine's thread drives, so no lock is needed. Failures are logged and absorbed; none of
 // them ends the program or touches another terminal.
 #ifndef TILLWIRE_OUTPUT_TERMINAL_CONNECTION_H
 #define TILLWIRE_OUTPUT_TERMINAL_CONNECTION_H

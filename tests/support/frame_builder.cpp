@@ -6,8 +6,6 @@
 
 namespace tillwire {
 
-namespace {
-
 void Put16(std::vector<unsigned char>& bytes, std::size_t offset, std::uint16_t value) {
   bytes[offset] = static_cast<unsigned char>(value >> 8);
   bytes[offset + 1] = static_cast<unsigned char>(value);
@@ -17,6 +15,8 @@ void Put32(std::vector<unsigned char>& bytes, std::size_t offset, std::uint32_t 
   Put16(bytes, offset, static_cast<std::uint16_t>(value >> 16));
   Put16(bytes, offset + 2, static_cast<std::uint16_t>(value));
 }
+
+namespace {
 
 std::size_t LinkLength(const FrameFields& fields) { return fields.vlanId ? 18 : 14; }
 

@@ -44,6 +44,10 @@ std::size_t PayloadOffset(const FrameFields& fields);
 std::vector<unsigned char> Relink(const std::vector<unsigned char>& ethernetFrame,
                                   int dataLinkType);
 
+// Writes a field in network order over the bytes at offset.
+void Put16(std::vector<unsigned char>& bytes, std::size_t offset, std::uint16_t value);
+void Put32(std::vector<unsigned char>& bytes, std::size_t offset, std::uint32_t value);
+
 // A 802.3 ARP request frame whose byte 23 is 6, as an IPv4 reader would see TCP.
 std::vector<unsigned char> ArpFrame();
 
