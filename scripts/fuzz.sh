@@ -25,17 +25,26 @@ source_cache=${TILLWIRE_TINYXML_SOURCE_CACHE:-/var/cache/tillwire/tinyxml-src}
 install_packages clang libclang-rt-dev dpkg-dev
 
 # TinyXML's Debian source, unpacked once, for the version the machine has.
+# Two runs at once (a developer and CI) take turns; a folder that this script
+# did not make (no version stamp) is never replaced.
 tinyxml_version=$(dpkg-query -W -f='${source:Version}' libtinyxml-dev)
+"${as_root[@]}" mkdir -p "$(dirname "$source_cache")"
+exec 9>"$source_cache.lock"
+flock 9
 if [ "$(cat "$source_cache/.tillwire-version" 2>/dev/null)" != "$tinyxml_version" ]; then
+  if [ -e "$source_cache" ] && [ ! -e "$source_cache/.tillwire-version" ]; then
+    echo "fuzz: $source_cache was not made by this script; refusing to replace it" >&2
+    exit 1
+  fi
   "$top/scripts/enable-deb-src.sh"
   scratch=$(mktemp -d "${TMPDIR:-/tmp}/tillwire-tinyxml.XXXXXX")
+  trap 'rm -rf "$scratch"' EXIT
   (cd "$scratch" && apt-get source -qq "tinyxml=$tinyxml_version" >/dev/null)
   "${as_root[@]}" rm -rf "$source_cache"
-  "${as_root[@]}" mkdir -p "$(dirname "$source_cache")"
   "${as_root[@]}" mv "$(echo "$scratch"/tinyxml-*/)" "$source_cache"
   echo "$tinyxml_version" | "${as_root[@]}" tee "$source_cache/.tillwire-version" >/dev/null
-  rm -rf "$scratch"
 fi
+exec 9>&-
 
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

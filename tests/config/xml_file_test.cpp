@@ -49,7 +49,7 @@ TEST(XmlFile, LoadsAsTinyXmlsOwnFileLoadingDoes) {
 // Malformed multi-byte text that once made the parser read past its buffer
 // (the sanitizer build catches any read past it); what it parses to matters less.
 TEST(XmlFile, MalformedMultiByteTextStaysInsideTheBuffer) {
-  const std::string fixture = ReadFile(TILLWIRE_TEST_DATA "/malformed-multibyte.xml");
+  const std::string fixture = ReadFile(TILLWIRE_XML_OVERREAD);
   ASSERT_EQ(fixture.size(), 46u);
   // The fixture as it is, with line breaks, and cut at every length.
   std::vector<std::string> variants{fixture, fixture + "\r\n", "\r" + fixture};

@@ -7,7 +7,9 @@
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -73,10 +75,29 @@ TEST(Program, PlaysBackTheFileNamedAfterF) {
                                 }));
 }
 
+// Holds an exclusive lock on a file for its lifetime: runs of the tests on
+// one machine at the same moment take turns on what they share.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& path)
+      : descriptor(open(path.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644)) {
+    if (descriptor >= 0) flock(descriptor, LOCK_EX);
+  }
+  ~FileLock() {
+    if (descriptor >= 0) close(descriptor);
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  int descriptor;
+};
+
 // Installs the program as a systemd unit for real, and removes it again.
 TEST(Program, InstallsAndRemovesItsSystemdUnit) {
   const std::string unit = "/etc/systemd/system/Tillwire.service";
   if (geteuid() != 0) GTEST_SKIP() << "installing a unit needs root";
+  const FileLock oneAtATime("/tmp/tillwire-systemd-unit.lock");
   if (boost::filesystem::exists(unit)) GTEST_SKIP() << unit << " exists: not touching it";
   ProgramDirectoryFixture program(TILLWIRE_PROGRAM);
 
@@ -211,6 +232,7 @@ TEST(Program, RunsAsANotifyServiceAndStopsOnSigterm) {
   while (!engineListens() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  EXPECT_TRUE(engineListens()) << "the engine did not start within 10 s";
 
   const auto stop = std::chrono::steady_clock::now();
   kill(child, SIGTERM);
