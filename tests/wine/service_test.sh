@@ -111,15 +111,21 @@ lines() { [ $# -eq 0 ] || printf '%s\n' "$@"; }
 # Boots a session that lasts until stop_session. Wine's services.exe, and the
 # services it starts, inherit the booting process's environment and standard
 # error: the session's trace goes to the file $1, with the debug channels $2.
+# A Wine session ends with its last client process, and the services it runs
+# with it (a persistent wineserver does not hold it): a client that waits in
+# the background holds the session, and its services, until stop_session.
 start_session() {
   wineserver -p >/dev/null 2>&1
   WINEDEBUG="$2" wine wineboot.exe >/dev/null 2>"$1"
+  WINEDEBUG=-all wine cmd.exe /c "ping -n 3600 127.0.0.1 >nul" >/dev/null 2>&1 &
+  session_holder=$!
 }
 
 # Ends the session; system.reg is written when the server has gone.
 stop_session() {
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
+  wait "$session_holder" 2>/dev/null || true
 }
 
 # Tillwire.log without timestamps, one message a line; nothing when absent.
@@ -384,14 +390,24 @@ else
   nvr=$!
   wait_until 30 log_has "Accepted connection from NVR address: 127.0.0.1 Port: $live_port" ||
     fail "live: the NVR was not accepted within 30 s"
+  # Half a minute of receipts, two a second: the service keeps running and
+  # forwarding as long as the session lasts, not only in its first seconds.
   expected=""
-  for i in $(seq 1 20); do
+  traffic_started=$(date +%s)
+  for i in $(seq 1 60); do
     send_udp 127.0.9.1 "receipt line $i"$'\n'
     expected+="receipt line $i"$'\n'
+    sleep 0.5
   done
   wait_until 20 nvr_has "${#expected}" || true
   expect_text "live: the NVR received exactly its terminal's payloads" \
     "$(printf '%s' "$expected")" "$(cat "$work/nvr.bytes")"
+  if service_running && kill -0 "$session_holder" 2>/dev/null &&
+    [ $(($(date +%s) - traffic_started)) -ge 30 ]; then
+    pass "live: still running after $(($(date +%s) - traffic_started)) s of traffic"
+  else
+    fail "live: the service, or the session's holder, did not last through 30 s of traffic"
+  fi
 
   echo "== net stop, within 5 s"
   stop_started=$(date +%s%N)
