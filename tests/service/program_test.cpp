@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 using namespace tillwire;
@@ -184,16 +185,49 @@ int WaitForExit(pid_t child, std::chrono::milliseconds limit) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
 }
 
-// Starts the program as systemd starts a notify service.
-pid_t StartNotifyService(const ProgramDirectoryFixture& program, const NotifySocket& notify) {
+// Starts the program with these arguments, its standard output in
+// stdout.txt in its directory; with a notify socket, as systemd starts a
+// notify service.
+pid_t StartProgram(const ProgramDirectoryFixture& program,
+                   const std::vector<std::string>& arguments, const NotifySocket* notify) {
+  std::vector<char*> argv{const_cast<char*>(program.Program().c_str())};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  const std::string output = program.Path() + "stdout.txt";
   const pid_t child = fork();
   if (child == 0) {
-    setenv("NOTIFY_SOCKET", notify.path.c_str(), 1);
-    execl(program.Program().c_str(), program.Program().c_str(), static_cast<char*>(nullptr));
+    if (notify != nullptr) setenv("NOTIFY_SOCKET", notify->path.c_str(), 1);
+    const int descriptor = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (descriptor >= 0) dup2(descriptor, STDOUT_FILENO);
+    execv(argv[0], argv.data());
     _exit(127);
   }
   return child;
 }
+
+pid_t StartNotifyService(const ProgramDirectoryFixture& program, const NotifySocket& notify) {
+  return StartProgram(program, {}, &notify);
+}
+
+// Waits until the program has logged text; false when it did not within 10 s.
+bool WaitForLogText(const ProgramDirectoryFixture& program, const std::string& text) {
+  const auto logged = [&program, &text] {
+    const std::vector<std::string> texts = program.LogTexts();
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!logged() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return logged();
+}
+
+// A live capture on lo whose terminal's NVR may connect from loopback.
+const char kLiveConfiguration[] =
+    R"(<T><Network SniffAdapterAddress="127.0.0.1"><NVR Address="127.0.0.1"/>
+       <Terminal SrcAddress="10.9.9.9" NvrPort="0"/></Network></T>)";
+const std::vector<std::string> kStopLines{"Received Stop request from Service Control Manager",
+                                          "Received stop signal from SCM", "Exiting."};
 
 // A service whose engine run ends by itself says so and exits with its code,
 // so that systemd marks the unit failed and Restart=on-failure applies.
@@ -216,23 +250,13 @@ TEST(Program, AServiceWhoseEngineEndsByItselfFails) {
 TEST(Program, RunsAsANotifyServiceAndStopsOnSigterm) {
   if (geteuid() != 0) GTEST_SKIP() << "the engine's live capture needs root";
   ProgramDirectoryFixture program(TILLWIRE_PROGRAM);
-  program.WriteConfiguration(
-      R"(<T><Network SniffAdapterAddress="127.0.0.1"><NVR Address="127.0.0.1"/>
-         <Terminal SrcAddress="10.9.9.9" NvrPort="0"/></Network></T>)");
+  program.WriteConfiguration(kLiveConfiguration);
   NotifySocket notify(program.Path() + "notify");
   const pid_t child = StartNotifyService(program, notify);
   EXPECT_EQ(notify.Next(std::chrono::seconds(10)), "STATUS=Starting\nEXTEND_TIMEOUT_USEC=5000000");
   EXPECT_EQ(notify.Next(std::chrono::seconds(10)), "READY=1\nSTATUS=Running");
-  const auto engineListens = [&program] {
-    const std::vector<std::string> texts = program.LogTexts();
-    return std::find(texts.begin(), texts.end(), "Creating terminal connection: 127.0.0.1:0") !=
-           texts.end();
-  };
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!engineListens() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(engineListens()) << "the engine did not start within 10 s";
+  EXPECT_TRUE(WaitForLogText(program, "Creating terminal connection: 127.0.0.1:0"))
+      << "the engine did not start within 10 s";
 
   const auto stop = std::chrono::steady_clock::now();
   kill(child, SIGTERM);
@@ -245,9 +269,35 @@ TEST(Program, RunsAsANotifyServiceAndStopsOnSigterm) {
   ASSERT_GE(texts.size(), 5u);
   EXPECT_EQ(texts.front(), std::string("------ Starting Tillwire version ") + TILLWIRE_VERSION);
   EXPECT_EQ(texts[1].rfind("Listening on ", 0), 0u) << texts[1];
-  EXPECT_EQ(std::vector<std::string>(texts.end() - 3, texts.end()),
-            (std::vector<std::string>{"Received Stop request from Service Control Manager",
-                                      "Received stop signal from SCM", "Exiting."}));
+  EXPECT_EQ(std::vector<std::string>(texts.end() - 3, texts.end()), kStopLines);
+}
+
+// A live capture in the foreground of a terminal (tillwire -f "") stops on
+// Ctrl-C (SIGINT) and on SIGTERM as the service stops: the stop lines,
+// "Exiting." and status 0.
+TEST(Program, AForegroundLiveRunStopsOnSigintAndSigtermLikeTheService) {
+  if (geteuid() != 0) GTEST_SKIP() << "the engine's live capture needs root";
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(strsignal(signal));
+    ProgramDirectoryFixture program(TILLWIRE_PROGRAM);
+    program.WriteConfiguration(kLiveConfiguration);
+    const pid_t child = StartProgram(program, {"-f", ""}, nullptr);
+    ASSERT_TRUE(WaitForLogText(program, "Creating terminal connection: 127.0.0.1:0"))
+        << "the engine did not start within 10 s";
+
+    const auto stop = std::chrono::steady_clock::now();
+    kill(child, signal);
+    const int status = WaitForExit(child, std::chrono::seconds(5));
+    EXPECT_EQ(status, 0) << "-1000: killed by the signal, or still running";
+    if (status == -1000 && kill(child, SIGKILL) == 0) waitpid(child, nullptr, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::seconds(5));
+    EXPECT_EQ(program.StandardOutput(),
+              "Running in command line file playback mode\nPlaying back file \n");
+    const std::vector<std::string> texts = program.LogTexts();
+    ASSERT_GE(texts.size(), 5u);
+    EXPECT_EQ(texts[1].rfind("Listening on ", 0), 0u) << texts[1];
+    EXPECT_EQ(std::vector<std::string>(texts.end() - 3, texts.end()), kStopLines);
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <stdexcept>
@@ -32,6 +33,7 @@ struct FakeWindowsState {
   std::map<std::uintptr_t, FakeWindows::Handle> openHandles;  // by handle value
   std::uintptr_t nextHandle = 1;  // values are never reused: a closed handle stays invalid
   LPHANDLER_FUNCTION handler = nullptr;
+  std::vector<PHANDLER_ROUTINE> consoleHandlers;  // in the order they were added
 };
 
 namespace {
@@ -45,7 +47,7 @@ const std::set<std::string>& Functions() {
       "OpenSCManagerA", "OpenServiceA", "CreateServiceA", "ChangeServiceConfig2A", "DeleteService",
       "ControlService", "CloseServiceHandle", "OpenProcessToken", "LookupPrivilegeValueA",
       "AdjustTokenPrivileges", "CloseHandle", "RegCreateKeyExA", "RegSetValueExA", "RegCloseKey",
-      "RegDeleteKeyA"};
+      "RegDeleteKeyA", "SetConsoleCtrlHandler"};
   return functions;
 }
 
@@ -166,6 +168,21 @@ void FakeWindows::DeliverControls(const std::vector<DWORD>& controls) {
   state->controls = controls;
 }
 
+BOOL FakeWindows::ConsoleControl(DWORD event) {
+  std::vector<PHANDLER_ROUTINE> handlers;
+  {
+    std::lock_guard<std::mutex> lock(state->mutex);
+    handlers = state->consoleHandlers;
+  }
+  return std::any_of(handlers.rbegin(), handlers.rend(),
+                     [event](PHANDLER_ROUTINE handler) { return handler(event) != FALSE; });
+}
+
+std::size_t FakeWindows::ConsoleHandlerCount() const {
+  std::lock_guard<std::mutex> lock(state->mutex);
+  return state->consoleHandlers.size();
+}
+
 void FakeWindows::SetShutdownPrivilegeHeld(bool held) {
   std::lock_guard<std::mutex> lock(state->mutex);
   state->shutdownPrivilegeHeld = held;
@@ -284,6 +301,21 @@ SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerA(LPCSTR /*lpServiceName*/,
   if (call.Fails()) return nullptr;
   call.state.handler = lpHandlerProc;
   return StatusHandle();
+}
+
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
+  Call call("SetConsoleCtrlHandler");
+  if (call.Fails()) return FALSE;
+  if (HandlerRoutine == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  std::vector<PHANDLER_ROUTINE>& handlers = call.state.consoleHandlers;
+  if (Add) {
+    handlers.push_back(HandlerRoutine);
+    return TRUE;
+  }
+  const auto found = std::find(handlers.rbegin(), handlers.rend(), HandlerRoutine);
+  if (found == handlers.rend()) return Fail(ERROR_INVALID_PARAMETER);
+  handlers.erase(std::next(found).base());
+  return TRUE;
 }
 
 BOOL SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpServiceStatus) {
