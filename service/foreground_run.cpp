@@ -20,7 +20,10 @@ struct ForegroundState {
   bool workEnded = false;
 };
 
-ForegroundState foreground;
+// Never destroyed: a run that cannot start ends the process from the work's
+// thread (std::exit) while the calling thread waits on the condition, and
+// destroying a condition with a waiter would hang the exit.
+ForegroundState& foreground = *new ForegroundState;
 
 }  // namespace
 

@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -171,7 +173,8 @@ TEST_F(PlaybackTest, FatalStartsEndTheProcessWithTheirCode) {
   };
   const char* valid = R"(<T><Network><Terminal SrcAddress="10.0.0.1" NvrPort="0"/></Network></T>)";
   const Case cases[] = {
-      {"no configuration", nullptr, true, -1, {"Failed to load Tillwire.xml. Exiting."}},
+      {"no configuration", nullptr, true, -1,
+       {"Failed to load Tillwire.xml. Exiting.", std::strerror(ENOENT)}},
       {"no root element", "<?xml version=\"1.0\"?>", true, -2,
        {"Failed to get config root element. Exiting."}},
       {"no capture file", valid, false, -1, {"Unable to open the file: %s"}},

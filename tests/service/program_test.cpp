@@ -10,13 +10,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <grp.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <functional>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -186,27 +190,31 @@ int WaitForExit(pid_t child, std::chrono::milliseconds limit) {
 }
 
 // Starts the program with these arguments, its standard output in
-// stdout.txt in its directory; with a notify socket, as systemd starts a
-// notify service.
+// stdout.txt in its directory and no other descriptor of the test; inChild
+// runs in the child just before the program starts (setting its environment,
+// user or limits).
 pid_t StartProgram(const ProgramDirectoryFixture& program,
-                   const std::vector<std::string>& arguments, const NotifySocket* notify) {
+                   const std::vector<std::string>& arguments,
+                   const std::function<void()>& inChild = {}) {
   std::vector<char*> argv{const_cast<char*>(program.Program().c_str())};
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   const std::string output = program.Path() + "stdout.txt";
   const pid_t child = fork();
   if (child == 0) {
-    if (notify != nullptr) setenv("NOTIFY_SOCKET", notify->path.c_str(), 1);
     const int descriptor = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (descriptor >= 0) dup2(descriptor, STDOUT_FILENO);
+    close_range(3, ~0U, 0);
+    if (inChild) inChild();
     execv(argv[0], argv.data());
     _exit(127);
   }
   return child;
 }
 
+// Starts the program as systemd starts a notify service.
 pid_t StartNotifyService(const ProgramDirectoryFixture& program, const NotifySocket& notify) {
-  return StartProgram(program, {}, &notify);
+  return StartProgram(program, {}, [&notify] { setenv("NOTIFY_SOCKET", notify.path.c_str(), 1); });
 }
 
 // Waits until the program has logged text; false when it did not within 10 s.
@@ -281,7 +289,7 @@ TEST(Program, AForegroundLiveRunStopsOnSigintAndSigtermLikeTheService) {
     SCOPED_TRACE(strsignal(signal));
     ProgramDirectoryFixture program(TILLWIRE_PROGRAM);
     program.WriteConfiguration(kLiveConfiguration);
-    const pid_t child = StartProgram(program, {"-f", ""}, nullptr);
+    const pid_t child = StartProgram(program, {"-f", ""});
     ASSERT_TRUE(WaitForLogText(program, "Creating terminal connection: 127.0.0.1:0"))
         << "the engine did not start within 10 s";
 
@@ -297,6 +305,61 @@ TEST(Program, AForegroundLiveRunStopsOnSigintAndSigtermLikeTheService) {
     ASSERT_GE(texts.size(), 5u);
     EXPECT_EQ(texts[1].rfind("Listening on ", 0), 0u) << texts[1];
     EXPECT_EQ(std::vector<std::string>(texts.end() - 3, texts.end()), kStopLines);
+  }
+}
+
+// The exit status of the program started with these arguments, once it has
+// ended (-1000: killed, or still running after 30 s).
+int RunProgram(const ProgramDirectoryFixture& program, const std::vector<std::string>& arguments,
+               const std::function<void()>& inChild) {
+  const pid_t child = StartProgram(program, arguments, inChild);
+  const int status = WaitForExit(child, std::chrono::seconds(30));
+  if (status == -1000 && kill(child, SIGKILL) == 0) waitpid(child, nullptr, 0);
+  return status;
+}
+
+// Where a fixed failure line names no reason, the system's or the library's
+// reason follows in a line of its own: Tillwire.xml that cannot be opened for
+// lack of descriptors (the log took the last one), and an adapter that a user
+// without the capture privilege cannot open.
+TEST(Program, FailuresToOpenKeepTheirCause) {
+  if (geteuid() != 0) GTEST_SKIP() << "running as another user needs root";
+  const std::string banner = std::string("------ Starting Tillwire version ") + TILLWIRE_VERSION;
+  {
+    SCOPED_TRACE("four descriptors");
+    ProgramDirectoryFixture program(TILLWIRE_PROGRAM);
+    program.WriteConfiguration(kLiveConfiguration);
+    EXPECT_EQ(RunProgram(program, {"-f", "none.pcap"},
+                         [] {
+                           const rlimit four{4, 4};
+                           setrlimit(RLIMIT_NOFILE, &four);
+                         }),
+              ExitStatus(-1));
+    EXPECT_EQ(program.LogTexts(), (std::vector<std::string>{
+                                      banner, "Failed to load Tillwire.xml. Exiting.",
+                                      std::strerror(EMFILE)}));
+  }
+  {
+    SCOPED_TRACE("a user without the capture privilege");
+    ProgramDirectoryFixture program(TILLWIRE_PROGRAM);
+    program.WriteConfiguration(kLiveConfiguration);
+    // The user may write its log there.
+    boost::filesystem::permissions(program.Path(), boost::filesystem::all_all);
+    const gid_t nobody = 65534;
+    EXPECT_EQ(RunProgram(program, {"-f", ""},
+                         [nobody] {
+                           if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 ||
+                               setuid(nobody) != 0) {
+                             _exit(126);
+                           }
+                         }),
+              ExitStatus(-1));
+    const std::vector<std::string> texts = program.LogTexts();
+    ASSERT_EQ(texts.size(), 3u) << program.StandardOutput();
+    EXPECT_EQ(texts[0], banner);
+    EXPECT_EQ(texts[1], "Unable to open the adapter. lo is not supported by pcap library.");
+    // libpcap's own words; the cause is the system's refusal.
+    EXPECT_NE(texts[2].find(std::strerror(EPERM)), std::string::npos) << texts[2];
   }
 }
 
