@@ -4,23 +4,21 @@
 // may log, lock and wait as they can on Windows.
 #include "platform/windows_api.h"
 
+#include "platform/console_handlers.h"
 #include "platform/failure.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <iterator>
 #include <mutex>
 #include <signal.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
 std::mutex mutex;
-std::vector<PHANDLER_ROUTINE> handlers;  // in the order they were added
+ConsoleHandlers handlers;
 bool watching = false;
 int signalPipe[2] = {-1, -1};
 
@@ -36,16 +34,14 @@ extern "C" void OnSignal(int number) {
 
 DWORD EventOf(int number) { return number == SIGINT ? CTRL_C_EVENT : CTRL_BREAK_EVENT; }
 
-// Hands the event to the handlers, the one added last first; true once one
-// has taken it.
+// Hands the event to the handlers; true once one has taken it.
 bool Deliver(DWORD event) {
-  std::vector<PHANDLER_ROUTINE> current;
+  ConsoleHandlers current;
   {
     const std::lock_guard<std::mutex> lock(mutex);
     current = handlers;
   }
-  return std::any_of(current.rbegin(), current.rend(),
-                     [event](PHANDLER_ROUTINE handler) { return handler(event) != FALSE; });
+  return current.Deliver(event);
 }
 
 // Ends the process as the signal would have without a handler.
@@ -97,11 +93,8 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
   const std::lock_guard<std::mutex> lock(mutex);
   if (Add) {
     if (!StartWatching()) return Fail(ERROR_GEN_FAILURE);
-    handlers.push_back(HandlerRoutine);
+    handlers.Add(HandlerRoutine);
     return TRUE;
   }
-  const auto found = std::find(handlers.rbegin(), handlers.rend(), HandlerRoutine);
-  if (found == handlers.rend()) return Fail(ERROR_INVALID_PARAMETER);
-  handlers.erase(std::next(found).base());
-  return TRUE;
+  return handlers.Remove(HandlerRoutine) ? TRUE : Fail(ERROR_INVALID_PARAMETER);
 }

@@ -1,5 +1,6 @@
 #include "support/fake_windows.h"
 
+#include "platform/console_handlers.h"
 #include "platform/failure.h"
 #include "platform/module_file_name.h"
 
@@ -9,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <iterator>
 #include <mutex>
 #include <set>
 #include <stdexcept>
@@ -33,7 +33,7 @@ struct FakeWindowsState {
   std::map<std::uintptr_t, FakeWindows::Handle> openHandles;  // by handle value
   std::uintptr_t nextHandle = 1;  // values are never reused: a closed handle stays invalid
   LPHANDLER_FUNCTION handler = nullptr;
-  std::vector<PHANDLER_ROUTINE> consoleHandlers;  // in the order they were added
+  ConsoleHandlers consoleHandlers;
 };
 
 namespace {
@@ -169,18 +169,17 @@ void FakeWindows::DeliverControls(const std::vector<DWORD>& controls) {
 }
 
 BOOL FakeWindows::ConsoleControl(DWORD event) {
-  std::vector<PHANDLER_ROUTINE> handlers;
+  ConsoleHandlers handlers;
   {
     std::lock_guard<std::mutex> lock(state->mutex);
     handlers = state->consoleHandlers;
   }
-  return std::any_of(handlers.rbegin(), handlers.rend(),
-                     [event](PHANDLER_ROUTINE handler) { return handler(event) != FALSE; });
+  return handlers.Deliver(event) ? TRUE : FALSE;
 }
 
 std::size_t FakeWindows::ConsoleHandlerCount() const {
   std::lock_guard<std::mutex> lock(state->mutex);
-  return state->consoleHandlers.size();
+  return state->consoleHandlers.Count();
 }
 
 void FakeWindows::SetShutdownPrivilegeHeld(bool held) {
@@ -307,15 +306,12 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
   Call call("SetConsoleCtrlHandler");
   if (call.Fails()) return FALSE;
   if (HandlerRoutine == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-  std::vector<PHANDLER_ROUTINE>& handlers = call.state.consoleHandlers;
   if (Add) {
-    handlers.push_back(HandlerRoutine);
+    call.state.consoleHandlers.Add(HandlerRoutine);
     return TRUE;
   }
-  const auto found = std::find(handlers.rbegin(), handlers.rend(), HandlerRoutine);
-  if (found == handlers.rend()) return Fail(ERROR_INVALID_PARAMETER);
-  handlers.erase(std::next(found).base());
-  return TRUE;
+  return call.state.consoleHandlers.Remove(HandlerRoutine) ? TRUE
+                                                           : Fail(ERROR_INVALID_PARAMETER);
 }
 
 BOOL SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpServiceStatus) {
