@@ -107,9 +107,11 @@ OrStartFailure<pcap_t*> OpenLive(const pcap_if_t* devices,
   }
   pcap_t* handle = OpenAdapter(*adapter, errorText);
   if (handle == nullptr) {
+    // The fixed line names no reason; the library's follows it.
     return StartFailure{kExitCaptureNotOpened,
                         {text::kUnableToOpenAdapterPrefix + std::string(adapter->name) +
-                         text::kUnableToOpenAdapterSuffix}};
+                             text::kUnableToOpenAdapterSuffix,
+                         errorText}};
   }
   LogListeningOn(*adapter, *adapterAddress);
   return handle;

@@ -51,7 +51,8 @@ const char* FormatIpv4(const unsigned char* address);
 // IPv4 address whose text equals adapterAddress byte for byte, promiscuous.
 // Logs the source in use. Returns the failure otherwise, logging nothing: -3
 // when the capture library is missing or no adapter can be chosen, -1 when
-// the file or adapter cannot be opened.
+// the file or adapter cannot be opened (its fixed line, then the library's
+// reason in a line of its own).
 OrStartFailure<pcap_t*> TryOpenCaptureSource(const std::string& captureFile,
                                              const std::optional<std::string>& adapterAddress);
 

@@ -50,11 +50,15 @@ int RunTerminals(pcap_t*& captureHandle, const Configuration& configuration, boo
     } else {
       SetCaptureFilter(captureHandle, matcher);
     }
-    RunCaptureLoop(captureHandle, eventQueue, matcher, pacer.get(),
-                   playback ? std::nullopt : configuration.adapterAddress);
-    LogFile::Instance().StartLine() << text::kEndOfFilePrefix << pcap_geterr(captureHandle)
-                                    << std::endl;
+    const CaptureEnd end = RunCaptureLoop(captureHandle, eventQueue, matcher, pacer.get(),
+                                          playback ? std::nullopt : configuration.adapterAddress);
+    if (end == CaptureEnd::kEndOfFile) {
+      LogFile::Instance().StartLine() << text::kEndOfFilePrefix << pcap_geterr(captureHandle)
+                                      << std::endl;
+    }
+    // What came before a damaged part of a file is delivered as at its end.
     if (pacer) pacer->Drain();
+    if (end == CaptureEnd::kReadError) return kDamagedCaptureResult;
   } catch (const boost::thread_interrupted&) {
     LogFile::Instance().StartLine() << text::kStopSignal << std::endl;
   } catch (const std::exception& error) {
@@ -95,7 +99,7 @@ void WaitForNvrs(boost::asio::io_service& eventQueue) {
   }
 }
 
-void RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
+CaptureEnd RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
                     const TerminalMatcher& matcher, PlaybackPacer* pacer,
                     const std::optional<std::string>& adapterAddress) {
   auto nextService = std::chrono::steady_clock::time_point();
@@ -135,7 +139,7 @@ void RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
       bytesSinceService += header->caplen;
       continue;
     }
-    if (result == -2) return;
+    if (result == -2) return CaptureEnd::kEndOfFile;
     if (result < 0) {
       // Errors repeat as fast as reads do once the adapter is gone: one line
       // for the whole episode, which lasts until a read works again.
@@ -144,16 +148,15 @@ void RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
                                         << std::endl;
       }
       readFailing = true;
-      if (adapterAddress) {
-        reader.Release();
-        pcap_close(captureHandle);
-        captureHandle = nullptr;
-        captureHandle = FindAdapterAgain(*adapterAddress, eventQueue);
-        SetCaptureFilter(captureHandle, matcher);
-        drops->Follow(captureHandle);
-        reader.Follow(captureHandle);
-        link = LinkLayerOf(pcap_datalink(captureHandle)).value_or(link);
-      }
+      if (!adapterAddress) return CaptureEnd::kReadError;
+      reader.Release();
+      pcap_close(captureHandle);
+      captureHandle = nullptr;
+      captureHandle = FindAdapterAgain(*adapterAddress, eventQueue);
+      SetCaptureFilter(captureHandle, matcher);
+      drops->Follow(captureHandle);
+      reader.Follow(captureHandle);
+      link = LinkLayerOf(pcap_datalink(captureHandle)).value_or(link);
     } else {
       readFailing = false;
     }

@@ -31,6 +31,12 @@ inline constexpr char kExiting[] = "Exiting.";
 // (an exception) ended it.
 inline constexpr int kNoTerminalsResult = -2;
 inline constexpr int kEngineErrorResult = -5;
+// RunEngine's result of a playback whose capture file could not be read to its
+// end (a record with an impossible length, a file cut in a record).
+inline constexpr int kDamagedCaptureResult = -6;
+
+// How the capture loop ended, when it was not stopped.
+enum class CaptureEnd { kEndOfFile, kReadError };
 
 // Runs the whole job: loads Tillwire.xml, opens the capture source (the named
 // capture file, or live capture when captureFile is empty), listens for every
@@ -41,10 +47,12 @@ inline constexpr int kEngineErrorResult = -5;
 // NVRs that read, and at the end lets the writes under way finish, as long
 // as their NVRs make progress, before closing. In live capture a lost adapter
 // is looked for again until it is back. Returns 0 after the end of the file or
-// a stop request, kNoTerminalsResult or kEngineErrorResult, or
-// kUnsupportedLinkTypeResult for a capture of a link type that cannot be
-// decoded; a configuration or capture source that cannot be opened is logged
-// and ends the process with its exit code.
+// a stop request, kNoTerminalsResult or kEngineErrorResult, kDamagedCaptureResult
+// for a capture file that could not be read to its end (what came before the
+// damage is delivered, as at the end of a file), or kUnsupportedLinkTypeResult
+// for a capture of a link type that cannot be decoded; a configuration or
+// capture source that cannot be opened is logged and ends the process with
+// its exit code.
 int RunEngine(const std::string& captureFile);
 
 // The run's listener factory: a TerminalConnection on the event queue, which
@@ -65,8 +73,10 @@ void WaitForNvrs(boost::asio::io_service& eventQueue);
 // with an adapterAddress (live capture) the handle is then closed and the
 // adapter opened again once it is back (FindAdapterAgain), so captureHandle
 // may change, and is null when a stop came before the adapter was back.
-// Raises boost::thread_interrupted when the thread is interrupted.
-void RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
+// Without one (playback) a read error ends the loop: the bytes after it
+// cannot be trusted to be frames. Returns how the file ended; raises
+// boost::thread_interrupted when the thread is interrupted.
+CaptureEnd RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
                     const TerminalMatcher& matcher, PlaybackPacer* pacer,
                     const std::optional<std::string>& adapterAddress);
 

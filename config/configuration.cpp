@@ -65,8 +65,8 @@ void ReadTerminal(const TiXmlElement& element, const std::string& nvrAddress,
 OrStartFailure<Configuration> ReadConfiguration(const std::string& path) {
   Configuration configuration;
   configuration.document.reset(new TiXmlDocument());
-  if (!LoadXmlFile(*configuration.document, path)) {
-    return StartFailure{kExitConfigurationNotLoaded, {text::kFailedToLoadConfiguration}};
+  if (const std::optional<std::string> reason = LoadXmlFile(*configuration.document, path)) {
+    return StartFailure{kExitConfigurationNotLoaded, {text::kFailedToLoadConfiguration, *reason}};
   }
   const TiXmlElement* root = configuration.document->RootElement();
   if (root == nullptr) return StartFailure{kExitNoRootElement, {text::kNoRootElement}};

@@ -55,8 +55,8 @@ struct Tables {
 };
 
 // Loads the given file: the configuration, or (logging nothing) the failure:
-// -1 for a file that cannot be loaded or parsed, -2 for a document without a
-// root element.
+// -1 for a file that cannot be loaded or parsed (its fixed line, then the
+// reason in a line of its own), -2 for a document without a root element.
 OrStartFailure<Configuration> ReadConfiguration(const std::string& path);
 
 // Loads Tillwire.xml from the program directory; a failure is logged and ends

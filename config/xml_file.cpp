@@ -1,5 +1,7 @@
 #include "config/xml_file.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -23,18 +25,27 @@ std::string NormalizeLineBreaks(const std::string& bytes) {
   return text;
 }
 
+// The system's text for an error number; a stream that failed without one
+// gets a text of its own.
+std::string SystemReason(int error) {
+  return error != 0 ? std::strerror(error) : "The file cannot be read.";
+}
+
 }  // namespace
 
-bool LoadXmlFile(TiXmlDocument& document, const std::string& path) {
+std::optional<std::string> LoadXmlFile(TiXmlDocument& document, const std::string& path) {
+  errno = 0;
   std::ifstream file(path, std::ios::in | std::ios::binary);
-  if (!file) return false;
+  if (!file) return SystemReason(errno);
   const std::string bytes((std::istreambuf_iterator<char>(file)),
                           std::istreambuf_iterator<char>());
-  if (bytes.empty()) return false;
+  if (file.bad()) return SystemReason(errno);
+  // An empty text is TinyXML's "Error document empty.", as in its own loading.
   std::string text = NormalizeLineBreaks(bytes);
   text.append(kXmlPadding, '\0');
   document.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
-  return !document.Error();
+  if (document.Error()) return std::string(document.ErrorDesc());
+  return std::nullopt;
 }
 
 }  // namespace tillwire

@@ -12,6 +12,7 @@
 #include <tinyxml.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace tillwire {
@@ -23,8 +24,11 @@ inline constexpr std::size_t kXmlPadding = 16;
 // Loads the file at path into document with the same result as
 // TiXmlDocument::LoadFile: the file read as bytes, its line breaks (CR LF, and
 // CR alone) read as LF, and the text parsed with TinyXML's default encoding
-// detection. False when the file cannot be read, is empty or does not parse.
-bool LoadXmlFile(TiXmlDocument& document, const std::string& path);
+// detection. Nothing when it loaded; otherwise why not: the system's reason
+// for a file that cannot be opened or read ("Too many open files"), or
+// TinyXML's description of why the text does not parse (an empty file is
+// "Error document empty.").
+std::optional<std::string> LoadXmlFile(TiXmlDocument& document, const std::string& path);
 
 }  // namespace tillwire
 

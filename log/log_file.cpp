@@ -19,6 +19,11 @@ std::string LinePrefix() {
   return "[ " + FormatTimestamp(boost::posix_time::second_clock::local_time()) + " ] ";
 }
 
+void WriteToStandardOutput(const std::string& line) {
+  std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
+  std::cout.flush();
+}
+
 }  // namespace
 
 std::string FormatTimestamp(const boost::posix_time::ptime& time) {
@@ -90,10 +95,15 @@ void LogFile::WriteLine(const std::string& prefix, const std::string& text) {
   }
   if (!file.is_open()) OpenForAppend();
   RotateIfDue();
-  std::ostream& target = file.is_open() ? static_cast<std::ostream&>(file) : std::cout;
-  target.write(line.data(), static_cast<std::streamsize>(line.size()));
-  target.flush();
-  writtenSinceOpen = file.is_open();
+  if (file.is_open()) {
+    file.write(line.data(), static_cast<std::streamsize>(line.size()));
+    file.flush();
+    writtenSinceOpen = true;
+  }
+  // A line that the file did not take (it cannot be opened, or the disk is
+  // full) is not lost: it goes whole to standard output. Part of it may lie
+  // in the file; the next line that reaches the file ends that part first.
+  if (!file.is_open() || file.fail()) WriteToStandardOutput(line);
 }
 
 void LogFile::OpenForAppend() {

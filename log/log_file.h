@@ -82,9 +82,10 @@ class LogFile {
   // ending first a line that the failure left unfinished, so that every line
   // starts on a line of its own),
   // rotates it when its write position is past the threshold, and writes the
-  // line to it, or to standard output when the file cannot be opened. Never
-  // fails over the file: a failed rotation is reported in the log and tried
-  // again at a later line.
+  // line to it; a line that the file cannot take (it cannot be opened, or the
+  // write fails, as on a full disk) goes to standard output instead, until
+  // the file works again. Never fails over the file: a failed rotation is
+  // reported in the log and tried again at a later line.
   void WriteLine(const std::string& prefix, const std::string& text);
 
   const std::string& LogPath() const { return logPath; }

@@ -20,6 +20,18 @@
 // How an administrator starts and stops the installed service.
 inline constexpr char kServiceStartCommand[] = "net start tillwire";
 inline constexpr char kServiceStopCommand[] = "net stop tillwire";
+// What a console start without options prints: how to install and start the
+// service with the platform's own tools. A printf format with two "%s", both
+// the service's name.
+inline constexpr char kConsoleHelpFormat[] =
+    "This application is designed to be run as a Windows service.\n"
+    "It cannot be run from the command line.\n"
+    "\n"
+    "To install as a service, run using the command line option  /install\n"
+    "then start it from the Windows Services panel.\n"
+    "The service name to look for is '%s'.\n"
+    "You may also start the installed service from a command prompt with the command\n"
+    "    sc start %s\n";
 
 #else
 
@@ -30,6 +42,18 @@ inline constexpr char kServiceStopCommand[] = "net stop tillwire";
 // How an administrator starts and stops the installed service.
 inline constexpr char kServiceStartCommand[] = "systemctl start Tillwire";
 inline constexpr char kServiceStopCommand[] = "systemctl stop Tillwire";
+// What a console start without options prints: how to install and start the
+// service with the platform's own tools. A printf format with two "%s", both
+// the service's name.
+inline constexpr char kConsoleHelpFormat[] =
+    "This application is designed to be run as a systemd service.\n"
+    "It cannot be run from the command line.\n"
+    "\n"
+    "To install as a service, run as root using the command line option  -install\n"
+    "then start it with\n"
+    "    systemctl start %s\n"
+    "Its service events are shown by\n"
+    "    journalctl -t %s\n";
 
 // Buffer sizes of the runtime library's path splitting. Windows cuts paths
 // at 260 characters; a POSIX path may be as long as PATH_MAX, and cutting it
@@ -331,6 +355,26 @@ BOOL ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServ
 
 // Frees a manager or service handle.
 BOOL CloseServiceHandle(SC_HANDLE hSCObject);
+
+// ---------------------------------------------------------------------------
+// The console of a program run from a terminal: SIGINT (Ctrl-C) and SIGTERM
+// (kill, the end of a session) stand for the console's control events.
+
+#define CTRL_C_EVENT 0
+#define CTRL_BREAK_EVENT 1
+
+typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD dwCtrlType);
+
+// Adds (Add TRUE) or removes (FALSE) a handler of the console's control
+// events. From the first addition on, SIGINT is delivered as CTRL_C_EVENT and
+// SIGTERM as CTRL_BREAK_EVENT, on a thread of this layer's own, to the
+// handlers, the one added last first, until one returns TRUE; when none does
+// (or none is left), the signal ends the process as it would have without a
+// handler, as Windows' default handler does. A null handler (Windows: ignore
+// Ctrl-C) is not supported: ERROR_INVALID_PARAMETER, as is the removal of a
+// handler that was not added. Not for a service run: there the dispatcher
+// reads SIGTERM as the stop control.
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add);
 
 // ---------------------------------------------------------------------------
 // Privileges. The only one known is SE_SHUTDOWN_NAME, held by root or by a

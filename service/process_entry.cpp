@@ -3,10 +3,12 @@
 #include "capture/engine.h"
 #include "log/log_file.h"
 #include "platform/windows_api.h"
+#include "service/foreground_run.h"
 #include "service/service_host.h"
 #include "service/service_installer.h"
 
 #include <cstdio>
+#include <string>
 
 namespace tillwire {
 
@@ -28,7 +30,10 @@ int Playback(int argc, char** argv) {
   std::printf(text::kPlayingBackFileFormat, argv[2]);
   std::fflush(stdout);
   // A run that ended by itself (no usable terminal, an error) is a failure.
-  return RunEngine(argv[2]);
+  const std::string captureFile = argv[2];
+  if (!captureFile.empty()) return RunEngine(captureFile);
+  // An empty name is live capture in the foreground, stopped as the service is.
+  return RunInForeground([] { return RunEngine(std::string()); });
 }
 
 int Service() {

@@ -29,14 +29,7 @@ const DWORD kStateWaitHintMs = 5000;
 const std::size_t kEventTextSize = 255;
 
 void PrintConsoleHelp() {
-  std::printf("This application is designed to be run as a Windows service.\n");
-  std::printf("It cannot be run from the command line.\n");
-  std::printf("\n");
-  std::printf("To install as a service, run using the command line option  /install\n");
-  std::printf("then start it from the Windows Services panel.\n");
-  std::printf("The service name to look for is '%s'.\n", serviceName.c_str());
-  std::printf("You may also start the installed service from a command prompt with the command\n");
-  std::printf("    sc start %s\n", serviceName.c_str());
+  std::printf(kConsoleHelpFormat, serviceName.c_str(), serviceName.c_str());
 }
 
 // The engine thread: the work until a stop request. Work that ends by itself

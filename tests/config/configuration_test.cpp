@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 using namespace tillwire;
 
@@ -208,16 +210,17 @@ TEST(Configuration, UnusableFileGivesItsExitCodeAndMessage) {
     const char* name;
     const char* content;  // null: no file at all
     int exitCode;
-    const char* message;
+    std::vector<std::string> lines;  // the fixed line, and the reason it would drop
   };
+  const std::string failed = text::kFailedToLoadConfiguration;
   const Case cases[] = {
-      {"missing", nullptr, -1, text::kFailedToLoadConfiguration},
-      {"empty", "", -1, text::kFailedToLoadConfiguration},
+      {"missing", nullptr, -1, {failed, std::strerror(ENOENT)}},
+      {"empty", "", -1, {failed, "Error document empty."}},
       {"unclosed tags", "<Tillwire><Network><Terminal SrcAddress=\"1", -1,
-       text::kFailedToLoadConfiguration},
-      {"not XML", "\x01\x02\xff\xfe garbage", -1, text::kFailedToLoadConfiguration},
+       {failed, "Error parsing Element."}},
+      {"not XML", "\x01\x02\xff\xfe garbage", -1, {failed, "Error document empty."}},
       {"no root element", "<?xml version=\"1.0\"?><!-- nothing here -->", -2,
-       text::kNoRootElement},
+       {text::kNoRootElement}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -229,7 +232,7 @@ TEST(Configuration, UnusableFileGivesItsExitCodeAndMessage) {
     const StartFailure* failure = std::get_if<StartFailure>(&result);
     ASSERT_NE(failure, nullptr);
     EXPECT_EQ(failure->exitCode, c.exitCode);
-    EXPECT_EQ(failure->lines, std::vector<std::string>{c.message});
+    EXPECT_EQ(failure->lines, c.lines);
     EXPECT_TRUE(watch.Texts().empty()) << "the caller logs it";
   }
 }

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
 using namespace tillwire;
 
 namespace {
@@ -39,11 +43,20 @@ TEST(XmlFile, LoadsAsTinyXmlsOwnFileLoadingDoes) {
     WriteFile(path, content);
     TiXmlDocument ours;
     TiXmlDocument theirs;
-    const bool loaded = LoadXmlFile(ours, path);
-    EXPECT_EQ(Outcome(loaded, ours), Outcome(theirs.LoadFile(path), theirs));
+    const std::optional<std::string> reason = LoadXmlFile(ours, path);
+    EXPECT_EQ(Outcome(!reason, ours), Outcome(theirs.LoadFile(path), theirs));
+    if (reason) {
+      EXPECT_EQ(*reason, theirs.ErrorDesc()) << "TinyXML's own reason";
+    }
   }
+}
+
+// A file that cannot be opened gives the system's reason, which the fixed
+// failure line would otherwise drop.
+TEST(XmlFile, AFileThatCannotBeOpenedGivesTheSystemsReason) {
   TiXmlDocument missing;
-  EXPECT_FALSE(LoadXmlFile(missing, "/nonexistent/Tillwire.xml"));
+  EXPECT_EQ(LoadXmlFile(missing, "/nonexistent/Tillwire.xml"),
+            std::optional<std::string>(std::strerror(ENOENT)));
 }
 
 // Malformed multi-byte text that once made the parser read past its buffer
@@ -65,7 +78,7 @@ TEST(XmlFile, MalformedMultiByteTextStaysInsideTheBuffer) {
   TempDirectory directory;
   WriteFile(directory.Path() + "Tillwire.xml", fixture);
   TiXmlDocument document;
-  EXPECT_FALSE(LoadXmlFile(document, directory.Path() + "Tillwire.xml"));
+  EXPECT_TRUE(LoadXmlFile(document, directory.Path() + "Tillwire.xml").has_value());
 }
 
 }  // namespace

@@ -13,6 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <memory>
 #include <thread>
 
 using namespace tillwire;
@@ -169,7 +173,8 @@ TEST_F(PlaybackTest, FatalStartsEndTheProcessWithTheirCode) {
   };
   const char* valid = R"(<T><Network><Terminal SrcAddress="10.0.0.1" NvrPort="0"/></Network></T>)";
   const Case cases[] = {
-      {"no configuration", nullptr, true, -1, {"Failed to load Tillwire.xml. Exiting."}},
+      {"no configuration", nullptr, true, -1,
+       {"Failed to load Tillwire.xml. Exiting.", std::strerror(ENOENT)}},
       {"no root element", "<?xml version=\"1.0\"?>", true, -2,
        {"Failed to get config root element. Exiting."}},
       {"no capture file", valid, false, -1, {"Unable to open the file: %s"}},
@@ -204,6 +209,114 @@ TEST_F(PlaybackTest, FatalStartsEndTheProcessWithTheirCode) {
       texts.pop_back();  // the library's own text, as a line of its own
     }
     EXPECT_EQ(texts, expected);
+  }
+}
+
+// A capture file of twenty receipt lines for one terminal, damaged in the
+// eleventh record by damage (given the file's bytes and where that record
+// starts); returns the payloads of the ten records before it.
+std::string WriteDamagedCapture(const std::string& path,
+                                const std::function<void(std::string&, std::size_t)>& damage) {
+  const int kRecords = 20;
+  const int kDamaged = 10;
+  const std::size_t kFileHeader = 24;
+  const std::size_t kRecordHeader = 16;
+  std::string before;
+  std::size_t damagedRecord = kFileHeader;
+  {
+    CaptureWriter capture(path);
+    for (int i = 0; i < kRecords; ++i) {
+      FrameFields line;
+      line.payload = "POS1 receipt line " + std::to_string(i) + "\r\n";
+      line.tcpSequence = static_cast<std::uint32_t>(1000 * i);
+      const std::vector<unsigned char> frame = BuildFrame(line);
+      capture.Write(frame);
+      if (i < kDamaged) {
+        before += line.payload;
+        damagedRecord += kRecordHeader + frame.size();
+      }
+    }
+  }
+  std::string bytes = ReadFile(path);
+  damage(bytes, damagedRecord);
+  WriteFile(path, bytes);
+  return before;
+}
+
+// The error that libpcap itself reports for the file: the first read that
+// fails.
+std::string LibraryReadError(const std::string& path) {
+  char errorText[PCAP_ERRBUF_SIZE] = "";
+  pcap_t* handle = pcap_open_offline(path.c_str(), errorText);
+  if (handle == nullptr) return errorText;
+  pcap_pkthdr* header = nullptr;
+  const unsigned char* frame = nullptr;
+  int result = 1;
+  while (result == 1) result = pcap_next_ex(handle, &header, &frame);
+  const std::string error = result == -1 ? pcap_geterr(handle) : "(no read error)";
+  pcap_close(handle);
+  return error;
+}
+
+// A damaged capture file is not a success: the NVR receives what came before
+// the damage, the library's read error is logged, and the run exits with a
+// code of its own. Both files play at once (each playback waits ten seconds
+// for its NVRs).
+TEST_F(PlaybackTest, ADamagedCaptureDeliversWhatCameBeforeAndFails) {
+  struct Case {
+    const char* name;
+    std::function<void(std::string&, std::size_t)> damage;
+  };
+  const Case cases[] = {
+      {"cut in the middle of a record",
+       [](std::string& bytes, std::size_t record) { bytes.resize(record + 16 + 30); }},
+      {"a record length past any frame",
+       [](std::string& bytes, std::size_t record) {
+         const std::uint32_t length = 0x00FFFFFF;  // the captured length, host order
+         bytes.replace(record + 8, sizeof length, reinterpret_cast<const char*>(&length),
+                       sizeof length);
+       }},
+  };
+  struct Playback {
+    std::unique_ptr<ProgramDirectoryFixture> program;
+    std::string capture, port, expected;
+    std::unique_ptr<NvrClient> nvr;
+  };
+  std::vector<Playback> playbacks;
+  for (const Case& c : cases) {
+    Playback playback{std::make_unique<ProgramDirectoryFixture>(TILLWIRE_PROGRAM), "",
+                      std::to_string(FreePort()), "", nullptr};
+    playback.capture = playback.program->Path() + "damaged.pcap";
+    playback.program->WriteConfiguration(R"(<T><Network><NVR Address="127.0.0.1"/>
+        <Terminal SrcAddress="192.168.10.31" NvrPort=")" + playback.port + R"("/></Network></T>)");
+    playback.expected = WriteDamagedCapture(playback.capture, c.damage);
+    playback.program->Start({"-f", playback.capture});
+    playbacks.push_back(std::move(playback));
+  }
+  for (Playback& playback : playbacks) {
+    playback.nvr = ConnectNvr(static_cast<unsigned short>(std::stoi(playback.port)));
+  }
+  ASSERT_TRUE(PollUntil(
+      eventQueue,
+      [&] {
+        return std::all_of(playbacks.begin(), playbacks.end(),
+                           [](const Playback& p) { return p.nvr->Closed(); });
+      },
+      std::chrono::seconds(30)));
+  for (std::size_t i = 0; i < playbacks.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    Playback& playback = playbacks[i];
+    EXPECT_EQ(playback.program->Wait(std::chrono::seconds(10)), ExitStatus(kDamagedCaptureResult));
+    EXPECT_EQ(playback.nvr->Received(), playback.expected);
+    EXPECT_EQ(playback.program->LogTexts(),
+              (std::vector<std::string>{
+                  std::string(text::kStartBannerPrefix) + TILLWIRE_VERSION,
+                  "Playing from file://" + playback.capture,
+                  "Creating terminal connection: 127.0.0.1:" + playback.port,
+                  "Accepted connection from NVR address: 127.0.0.1 Port: " + playback.port,
+                  text::kReadErrorPrefix + LibraryReadError(playback.capture),
+                  "Exiting.",
+              }));
   }
 }
 

@@ -142,16 +142,23 @@ TEST(LogFile, FailedRotationKeepsLoggingAndRetries) {
 }
 
 #ifndef _WIN32
-// A write that fails (the disk is full) does not end logging for the run: the
-// next line reopens the file.
-TEST(LogFile, RecoversAfterAFailedWrite) {
+// Lines that a full disk refuses (/dev/full fails every write with ENOSPC)
+// go to standard output, every one of them; once the file takes lines again
+// the next line reopens it, and the console gets no more.
+TEST(LogFile, LinesAFullDiskRefusesGoToStandardOutputUntilItRecovers) {
   TempDirectory directory;
   LogFile log(directory.Path());
   boost::filesystem::create_symlink("/dev/full", log.LogPath());
-  log.StartLine() << "lost on a full disk" << std::endl;
-
+  testing::internal::CaptureStdout();
+  for (const char* text : {"banner", "Listening on lo 127.0.0.1", "Rejected connection"}) {
+    log.StartLine() << text << std::endl;
+  }
   boost::filesystem::remove(log.LogPath());
   log.StartLine() << "space again" << std::endl;
+  const std::string console = testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(LogTexts(console), (std::vector<std::string>{"banner", "Listening on lo 127.0.0.1",
+                                                         "Rejected connection"}));
   EXPECT_EQ(LogTexts(ReadFile(log.LogPath())), std::vector<std::string>{"space again"});
 }
 
@@ -177,14 +184,18 @@ TEST(LogFile, ALineAfterAFullDiskStartsOnItsOwnLine) {
     }
   }
   const std::string longLine(8192, 'x');
+  testing::internal::CaptureStdout();
   log.StartLine() << longLine << std::endl;
-  log.StartLine() << "lost as well" << std::endl;
+  log.StartLine() << "refused as well" << std::endl;
   const std::string torn = ReadFile(log.LogPath());
   ASSERT_GT(torn.size(), FileLineLength("before the disk filled")) << "nothing of it was written";
   ASSERT_NE(torn.back(), '\n') << "the line was not torn";
 
   boost::filesystem::remove(mount + "/filler");
   log.StartLine() << "space again" << std::endl;
+  EXPECT_EQ(LogTexts(testing::internal::GetCapturedStdout()),
+            (std::vector<std::string>{longLine, "refused as well"}))
+      << "the refused lines, whole, on the console";
   const std::vector<std::string> texts = LogTexts(ReadFile(log.LogPath()));
   ASSERT_EQ(texts.size(), 3u);
   EXPECT_EQ(texts.front(), "before the disk filled");

@@ -595,6 +595,61 @@ TEST(ServiceDispatcher, HoldsAnEarlyStopUntilTheServiceAcceptsIt) {
   EXPECT_EQ("STATUS=Stopped", notify.Receive());
 }
 
+// --- The console's control events ---
+
+namespace console {
+
+const DWORD kNone = 0xFFFF;
+std::atomic<DWORD> received{kNone};
+// What the child does, set before it is forked.
+int signalToSend = 0;
+enum class Handler { kTakes, kDeclines, kRemoved } handler = Handler::kTakes;
+
+BOOL WINAPI Record(DWORD event) {
+  received = event;
+  return handler == Handler::kTakes ? TRUE : FALSE;
+}
+
+// Signals itself with the handler in place (or removed again); 10 + the
+// event the handler took, or 1 when it was not added, 2 when it got nothing,
+// 3 when the process outlived a signal that no handler took.
+int SignalItself() {
+  if (!SetConsoleCtrlHandler(&Record, TRUE)) return 1;
+  if (handler == Handler::kRemoved && !SetConsoleCtrlHandler(&Record, FALSE)) return 1;
+  kill(getpid(), signalToSend);
+  for (int waited = 0; received == kNone && waited < 5000; ++waited) Sleep(1);
+  if (handler == Handler::kTakes) return received == kNone ? 2 : 10 + static_cast<int>(received);
+  for (int waited = 0; waited < 5000; ++waited) Sleep(1);
+  return 3;
+}
+
+}  // namespace console
+
+// SIGINT is Ctrl-C and SIGTERM Ctrl-Break for the console's handlers; a
+// signal that no handler takes ends the process as it would without them.
+TEST(ConsoleControl, SignalsReachTheHandlersAsConsoleEvents) {
+  struct Case {
+    int signal;
+    console::Handler handler;
+    int result;  // of the child: 10 + the event taken, or 1000 + the signal that ended it
+  };
+  const Case cases[] = {
+      {SIGINT, console::Handler::kTakes, 10 + CTRL_C_EVENT},
+      {SIGTERM, console::Handler::kTakes, 10 + CTRL_BREAK_EVENT},
+      {SIGINT, console::Handler::kDeclines, 1000 + SIGINT},
+      {SIGTERM, console::Handler::kRemoved, 1000 + SIGTERM},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(strsignal(c.signal)) + ", handler " +
+                 std::to_string(static_cast<int>(c.handler)));
+    console::signalToSend = c.signal;
+    console::handler = c.handler;
+    EXPECT_EQ(c.result, RunInChild(&console::SignalItself));
+  }
+  EXPECT_FALSE(SetConsoleCtrlHandler(&console::Record, FALSE)) << "never added here";
+  EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, GetLastError());
+}
+
 // --- Privileges ---
 
 // Enables SeShutdownPrivilege as a program about to restart the machine does;

@@ -75,10 +75,8 @@ TEST(CommandLine, WithoutAnOptionTheDispatcherDecides) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(Entry(arguments), 1063);
     const std::string console = testing::internal::GetCapturedStdout();
-    const std::string head =
-        "Must be run with command line options or installed as a service\n\n" + usage +
-        "This application is designed to be run as a Windows service.\n";
-    EXPECT_EQ(console.substr(0, head.size()), head);
+    EXPECT_EQ(console, "Must be run with command line options or installed as a service\n\n" +
+                           usage + kExpectedConsoleHelp);
     EXPECT_EQ(windows.Services().count("Tillwire"), 0u);
   }
 }

@@ -10,14 +10,19 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <grp.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <functional>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 using namespace tillwire;
@@ -184,16 +189,53 @@ int WaitForExit(pid_t child, std::chrono::milliseconds limit) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
 }
 
-// Starts the program as systemd starts a notify service.
-pid_t StartNotifyService(const ProgramDirectoryFixture& program, const NotifySocket& notify) {
+// Starts the program with these arguments, its standard output in
+// stdout.txt in its directory and no other descriptor of the test; inChild
+// runs in the child just before the program starts (setting its environment,
+// user or limits).
+pid_t StartProgram(const ProgramDirectoryFixture& program,
+                   const std::vector<std::string>& arguments,
+                   const std::function<void()>& inChild = {}) {
+  std::vector<char*> argv{const_cast<char*>(program.Program().c_str())};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  const std::string output = program.Path() + "stdout.txt";
   const pid_t child = fork();
   if (child == 0) {
-    setenv("NOTIFY_SOCKET", notify.path.c_str(), 1);
-    execl(program.Program().c_str(), program.Program().c_str(), static_cast<char*>(nullptr));
+    const int descriptor = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (descriptor >= 0) dup2(descriptor, STDOUT_FILENO);
+    close_range(3, ~0U, 0);
+    if (inChild) inChild();
+    execv(argv[0], argv.data());
     _exit(127);
   }
   return child;
 }
+
+// Starts the program as systemd starts a notify service.
+pid_t StartNotifyService(const ProgramDirectoryFixture& program, const NotifySocket& notify) {
+  return StartProgram(program, {}, [&notify] { setenv("NOTIFY_SOCKET", notify.path.c_str(), 1); });
+}
+
+// Waits until the program has logged text; false when it did not within 10 s.
+bool WaitForLogText(const ProgramDirectoryFixture& program, const std::string& text) {
+  const auto logged = [&program, &text] {
+    const std::vector<std::string> texts = program.LogTexts();
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!logged() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return logged();
+}
+
+// A live capture on lo whose terminal's NVR may connect from loopback.
+const char kLiveConfiguration[] =
+    R"(<T><Network SniffAdapterAddress="127.0.0.1"><NVR Address="127.0.0.1"/>
+       <Terminal SrcAddress="10.9.9.9" NvrPort="0"/></Network></T>)";
+const std::vector<std::string> kStopLines{"Received Stop request from Service Control Manager",
+                                          "Received stop signal from SCM", "Exiting."};
 
 // A service whose engine run ends by itself says so and exits with its code,
 // so that systemd marks the unit failed and Restart=on-failure applies.
@@ -216,23 +258,13 @@ TEST(Program, AServiceWhoseEngineEndsByItselfFails) {
 TEST(Program, RunsAsANotifyServiceAndStopsOnSigterm) {
   if (geteuid() != 0) GTEST_SKIP() << "the engine's live capture needs root";
   ProgramDirectoryFixture program(TILLWIRE_PROGRAM);
-  program.WriteConfiguration(
-      R"(<T><Network SniffAdapterAddress="127.0.0.1"><NVR Address="127.0.0.1"/>
-         <Terminal SrcAddress="10.9.9.9" NvrPort="0"/></Network></T>)");
+  program.WriteConfiguration(kLiveConfiguration);
   NotifySocket notify(program.Path() + "notify");
   const pid_t child = StartNotifyService(program, notify);
   EXPECT_EQ(notify.Next(std::chrono::seconds(10)), "STATUS=Starting\nEXTEND_TIMEOUT_USEC=5000000");
   EXPECT_EQ(notify.Next(std::chrono::seconds(10)), "READY=1\nSTATUS=Running");
-  const auto engineListens = [&program] {
-    const std::vector<std::string> texts = program.LogTexts();
-    return std::find(texts.begin(), texts.end(), "Creating terminal connection: 127.0.0.1:0") !=
-           texts.end();
-  };
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!engineListens() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(engineListens()) << "the engine did not start within 10 s";
+  EXPECT_TRUE(WaitForLogText(program, "Creating terminal connection: 127.0.0.1:0"))
+      << "the engine did not start within 10 s";
 
   const auto stop = std::chrono::steady_clock::now();
   kill(child, SIGTERM);
@@ -245,9 +277,90 @@ TEST(Program, RunsAsANotifyServiceAndStopsOnSigterm) {
   ASSERT_GE(texts.size(), 5u);
   EXPECT_EQ(texts.front(), std::string("------ Starting Tillwire version ") + TILLWIRE_VERSION);
   EXPECT_EQ(texts[1].rfind("Listening on ", 0), 0u) << texts[1];
-  EXPECT_EQ(std::vector<std::string>(texts.end() - 3, texts.end()),
-            (std::vector<std::string>{"Received Stop request from Service Control Manager",
-                                      "Received stop signal from SCM", "Exiting."}));
+  EXPECT_EQ(std::vector<std::string>(texts.end() - 3, texts.end()), kStopLines);
+}
+
+// A live capture in the foreground of a terminal (tillwire -f "") stops on
+// Ctrl-C (SIGINT) and on SIGTERM as the service stops: the stop lines,
+// "Exiting." and status 0.
+TEST(Program, AForegroundLiveRunStopsOnSigintAndSigtermLikeTheService) {
+  if (geteuid() != 0) GTEST_SKIP() << "the engine's live capture needs root";
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(strsignal(signal));
+    ProgramDirectoryFixture program(TILLWIRE_PROGRAM);
+    program.WriteConfiguration(kLiveConfiguration);
+    const pid_t child = StartProgram(program, {"-f", ""});
+    ASSERT_TRUE(WaitForLogText(program, "Creating terminal connection: 127.0.0.1:0"))
+        << "the engine did not start within 10 s";
+
+    const auto stop = std::chrono::steady_clock::now();
+    kill(child, signal);
+    const int status = WaitForExit(child, std::chrono::seconds(5));
+    EXPECT_EQ(status, 0) << "-1000: killed by the signal, or still running";
+    if (status == -1000 && kill(child, SIGKILL) == 0) waitpid(child, nullptr, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::seconds(5));
+    EXPECT_EQ(program.StandardOutput(),
+              "Running in command line file playback mode\nPlaying back file \n");
+    const std::vector<std::string> texts = program.LogTexts();
+    ASSERT_GE(texts.size(), 5u);
+    EXPECT_EQ(texts[1].rfind("Listening on ", 0), 0u) << texts[1];
+    EXPECT_EQ(std::vector<std::string>(texts.end() - 3, texts.end()), kStopLines);
+  }
+}
+
+// The exit status of the program started with these arguments, once it has
+// ended (-1000: killed, or still running after 30 s).
+int RunProgram(const ProgramDirectoryFixture& program, const std::vector<std::string>& arguments,
+               const std::function<void()>& inChild) {
+  const pid_t child = StartProgram(program, arguments, inChild);
+  const int status = WaitForExit(child, std::chrono::seconds(30));
+  if (status == -1000 && kill(child, SIGKILL) == 0) waitpid(child, nullptr, 0);
+  return status;
+}
+
+// Where a fixed failure line names no reason, the system's or the library's
+// reason follows in a line of its own: Tillwire.xml that cannot be opened for
+// lack of descriptors (the log took the last one), and an adapter that a user
+// without the capture privilege cannot open.
+TEST(Program, FailuresToOpenKeepTheirCause) {
+  if (geteuid() != 0) GTEST_SKIP() << "running as another user needs root";
+  const std::string banner = std::string("------ Starting Tillwire version ") + TILLWIRE_VERSION;
+  {
+    SCOPED_TRACE("four descriptors");
+    ProgramDirectoryFixture program(TILLWIRE_PROGRAM);
+    program.WriteConfiguration(kLiveConfiguration);
+    EXPECT_EQ(RunProgram(program, {"-f", "none.pcap"},
+                         [] {
+                           const rlimit four{4, 4};
+                           setrlimit(RLIMIT_NOFILE, &four);
+                         }),
+              ExitStatus(-1));
+    EXPECT_EQ(program.LogTexts(), (std::vector<std::string>{
+                                      banner, "Failed to load Tillwire.xml. Exiting.",
+                                      std::strerror(EMFILE)}));
+  }
+  {
+    SCOPED_TRACE("a user without the capture privilege");
+    ProgramDirectoryFixture program(TILLWIRE_PROGRAM);
+    program.WriteConfiguration(kLiveConfiguration);
+    // The user may write its log there.
+    boost::filesystem::permissions(program.Path(), boost::filesystem::all_all);
+    const gid_t nobody = 65534;
+    EXPECT_EQ(RunProgram(program, {"-f", ""},
+                         [nobody] {
+                           if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 ||
+                               setuid(nobody) != 0) {
+                             _exit(126);
+                           }
+                         }),
+              ExitStatus(-1));
+    const std::vector<std::string> texts = program.LogTexts();
+    ASSERT_EQ(texts.size(), 3u) << program.StandardOutput();
+    EXPECT_EQ(texts[0], banner);
+    EXPECT_EQ(texts[1], "Unable to open the adapter. lo is not supported by pcap library.");
+    // libpcap's own words; the cause is the system's refusal.
+    EXPECT_NE(texts[2].find(std::strerror(EPERM)), std::string::npos) << texts[2];
+  }
 }
 
 }  // namespace

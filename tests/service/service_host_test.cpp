@@ -2,6 +2,7 @@
 // test's own: status reports, controls, event-log entries, the program log and
 // dispatcher failures. Needs no root.
 #include "service/service_host.h"
+#include "service/foreground_run.h"
 
 #include "capture/engine.h"
 #include "log/log_file.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 #include <thread>
 
 using namespace tillwire;
@@ -224,6 +226,50 @@ TEST(ServiceHost, EventsWithoutASourceAreDropped) {
   LogErrorEvent("Tillwire", "anything", 5);
   EXPECT_TRUE(windows.Events().empty());
   EXPECT_TRUE(windows.OpenHandles().empty());
+}
+
+// Waits until done() holds, or ten seconds; returns done().
+template <typename Done>
+bool WaitUntil(Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return done();
+}
+
+// A live run in the foreground (tillwire -f "") stops on the console's Ctrl-C
+// and Ctrl-Break with the service stop's line, and its result is that of a
+// stopped service; other console events (closing the window: 2) are left to
+// the system.
+TEST(ForegroundRun, CtrlCAndCtrlBreakStopTheWorkAsAServiceStopDoes) {
+  for (const DWORD event : {CTRL_C_EVENT, CTRL_BREAK_EVENT}) {
+    SCOPED_TRACE(event);
+    LogWatch watch;
+    FakeWindows windows;
+    std::future<int> run =
+        std::async(std::launch::async, [] { return RunInForeground(TestWork(false)); });
+    ASSERT_TRUE(WaitUntil([&] {
+      return windows.ConsoleHandlerCount() == 1 && watch.Texts().size() == 1;
+    })) << "the work did not start with a handler in place";
+    EXPECT_EQ(windows.ConsoleControl(2), FALSE);
+    EXPECT_EQ(windows.ConsoleControl(event), TRUE);
+    ASSERT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(run.get(), 0);
+    EXPECT_EQ(watch.Texts(),
+              (std::vector<std::string>{"work started",
+                                        "Received Stop request from Service Control Manager",
+                                        "work interrupted"}));
+    EXPECT_EQ(windows.ConsoleHandlerCount(), 0u) << "the handler outlived the run";
+  }
+}
+
+TEST(ForegroundRun, WorkThatEndsByItselfKeepsItsResult) {
+  LogWatch watch;
+  FakeWindows windows;
+  EXPECT_EQ(RunInForeground([] { return kNoTerminalsResult; }), kNoTerminalsResult);
+  EXPECT_TRUE(watch.Texts().empty());
+  EXPECT_EQ(windows.ConsoleHandlerCount(), 0u);
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ inline constexpr char kExpectedUsage[] =
     "  -f <pcapfilename>\n";
 
 inline constexpr char kExpectedConsoleHelp[] =
+#ifdef _WIN32
     "This application is designed to be run as a Windows service.\n"
     "It cannot be run from the command line.\n"
     "\n"
@@ -32,6 +33,16 @@ inline constexpr char kExpectedConsoleHelp[] =
     "The service name to look for is 'Tillwire'.\n"
     "You may also start the installed service from a command prompt with the command\n"
     "    sc start Tillwire\n";
+#else
+    "This application is designed to be run as a systemd service.\n"
+    "It cannot be run from the command line.\n"
+    "\n"
+    "To install as a service, run as root using the command line option  -install\n"
+    "then start it with\n"
+    "    systemctl start Tillwire\n"
+    "Its service events are shown by\n"
+    "    journalctl -t Tillwire\n";
+#endif
 
 }  // namespace tillwire
 

@@ -1,5 +1,6 @@
 #include "support/fake_windows.h"
 
+#include "platform/console_handlers.h"
 #include "platform/failure.h"
 #include "platform/module_file_name.h"
 
@@ -32,6 +33,7 @@ struct FakeWindowsState {
   std::map<std::uintptr_t, FakeWindows::Handle> openHandles;  // by handle value
   std::uintptr_t nextHandle = 1;  // values are never reused: a closed handle stays invalid
   LPHANDLER_FUNCTION handler = nullptr;
+  ConsoleHandlers consoleHandlers;
 };
 
 namespace {
@@ -45,7 +47,7 @@ const std::set<std::string>& Functions() {
       "OpenSCManagerA", "OpenServiceA", "CreateServiceA", "ChangeServiceConfig2A", "DeleteService",
       "ControlService", "CloseServiceHandle", "OpenProcessToken", "LookupPrivilegeValueA",
       "AdjustTokenPrivileges", "CloseHandle", "RegCreateKeyExA", "RegSetValueExA", "RegCloseKey",
-      "RegDeleteKeyA"};
+      "RegDeleteKeyA", "SetConsoleCtrlHandler"};
   return functions;
 }
 
@@ -166,6 +168,20 @@ void FakeWindows::DeliverControls(const std::vector<DWORD>& controls) {
   state->controls = controls;
 }
 
+BOOL FakeWindows::ConsoleControl(DWORD event) {
+  ConsoleHandlers handlers;
+  {
+    std::lock_guard<std::mutex> lock(state->mutex);
+    handlers = state->consoleHandlers;
+  }
+  return handlers.Deliver(event) ? TRUE : FALSE;
+}
+
+std::size_t FakeWindows::ConsoleHandlerCount() const {
+  std::lock_guard<std::mutex> lock(state->mutex);
+  return state->consoleHandlers.Count();
+}
+
 void FakeWindows::SetShutdownPrivilegeHeld(bool held) {
   std::lock_guard<std::mutex> lock(state->mutex);
   state->shutdownPrivilegeHeld = held;
@@ -284,6 +300,18 @@ SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerA(LPCSTR /*lpServiceName*/,
   if (call.Fails()) return nullptr;
   call.state.handler = lpHandlerProc;
   return StatusHandle();
+}
+
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
+  Call call("SetConsoleCtrlHandler");
+  if (call.Fails()) return FALSE;
+  if (HandlerRoutine == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (Add) {
+    call.state.consoleHandlers.Add(HandlerRoutine);
+    return TRUE;
+  }
+  return call.state.consoleHandlers.Remove(HandlerRoutine) ? TRUE
+                                                           : Fail(ERROR_INVALID_PARAMETER);
 }
 
 BOOL SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpServiceStatus) {

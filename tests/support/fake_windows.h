@@ -20,6 +20,7 @@
 
 #include "platform/windows_api.h"
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -86,6 +87,14 @@ class FakeWindows {
   // registered, then returns TRUE. (A main function that waits for its stop
   // control would wait forever.)
   void DeliverControls(const std::vector<DWORD>& controls);
+
+  // A console control event (CTRL_C_EVENT, ...) as the console raises it:
+  // handed to the handlers that SetConsoleCtrlHandler added, the one added
+  // last first, on the calling thread, until one returns TRUE. FALSE when
+  // none took it (Windows would then end the process).
+  BOOL ConsoleControl(DWORD event);
+  // How many console control handlers are added at the moment.
+  std::size_t ConsoleHandlerCount() const;
 
   // Whether AdjustTokenPrivileges finds SeShutdownPrivilege held (by default
   // it does, as for LocalSystem); if not, it succeeds with

@@ -294,7 +294,7 @@ echo "== Starts by command (live capture without a capture driver)"
 start_service net_start net start Tillwire "$(lines "$banner" "$no_capture_library")"
 rm "$program_dir/Tillwire.xml"
 start_service sc_start_unconfigured sc start Tillwire \
-  "$(lines "$banner" "Failed to load Tillwire.xml. Exiting.")"
+  "$(lines "$banner" "Failed to load Tillwire.xml. Exiting." "No such file or directory")"
 printf '%s\n' "$config" >"$program_dir/Tillwire.xml"
 
 # The statuses the service runs of tillwire.exe passed to exit(), in order.

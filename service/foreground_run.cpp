@@ -1,0 +1,69 @@
+#include "service/foreground_run.h"
+
+#include "log/log_file.h"
+
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/thread.hpp>
+
+namespace tillwire {
+
+namespace {
+
+// What the control handler and the waiting run share. The handler only
+// raises the request: the run's own thread logs it and interrupts the work,
+// so the work's thread object is touched by that thread alone.
+struct ForegroundState {
+  boost::mutex mutex;
+  boost::condition_variable changed;
+  bool stopRequested = false;
+  bool workEnded = false;
+};
+
+// Never destroyed: a run that cannot start ends the process from the work's
+// thread (std::exit) while the calling thread waits on the condition, and
+// destroying a condition with a waiter would hang the exit.
+ForegroundState& foreground = *new ForegroundState;
+
+}  // namespace
+
+BOOL WINAPI ForegroundControlHandler(DWORD control) {
+  if (control != CTRL_C_EVENT && control != CTRL_BREAK_EVENT) return FALSE;
+  const boost::mutex::scoped_lock lock(foreground.mutex);
+  foreground.stopRequested = true;
+  foreground.changed.notify_all();
+  return TRUE;
+}
+
+int RunInForeground(ServiceWork work) {
+  {
+    const boost::mutex::scoped_lock lock(foreground.mutex);
+    foreground.stopRequested = false;
+    foreground.workEnded = false;
+  }
+  // Without the handler the run still works; the signal then ends it
+  // abruptly, as before.
+  const BOOL handled = SetConsoleCtrlHandler(&ForegroundControlHandler, TRUE);
+  int result = 0;
+  boost::thread worker([&work, &result] {
+    result = work();
+    const boost::mutex::scoped_lock lock(foreground.mutex);
+    foreground.workEnded = true;
+    foreground.changed.notify_all();
+  });
+  bool stop = false;
+  {
+    boost::mutex::scoped_lock lock(foreground.mutex);
+    while (!foreground.stopRequested && !foreground.workEnded) foreground.changed.wait(lock);
+    stop = !foreground.workEnded;
+  }
+  if (stop) {
+    LogFile::Instance().StartLine() << text::kStopRequest << std::endl;
+    worker.interrupt();
+  }
+  worker.join();
+  if (handled) SetConsoleCtrlHandler(&ForegroundControlHandler, FALSE);
+  return result;
+}
+
+}  // namespace tillwire

@@ -1,0 +1,25 @@
+// A live capture in the foreground of a console (tillwire -f ""), stopped as
+// the service is: Ctrl-C or Ctrl-Break (SIGINT or SIGTERM off Windows) ends
+// it in order, with the stop lines of a service stop.
+#ifndef TILLWIRE_SERVICE_FOREGROUND_RUN_H
+#define TILLWIRE_SERVICE_FOREGROUND_RUN_H
+
+#include "platform/windows_api.h"
+#include "service/service_host.h"
+
+namespace tillwire {
+
+// Runs work on a thread of its own until it ends by itself or a console
+// control event stops it; then logs the line of a service stop request,
+// interrupts the work (boost::thread::interrupt) and waits for its end.
+// Returns the work's result: 0 after a stop.
+int RunInForeground(ServiceWork work);
+
+// The console control handler while RunInForeground runs: takes
+// CTRL_C_EVENT and CTRL_BREAK_EVENT (TRUE) as a stop request, and leaves
+// every other event to the system (FALSE).
+BOOL WINAPI ForegroundControlHandler(DWORD control);
+
+}  // namespace tillwire
+
+#endif
