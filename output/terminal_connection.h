@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,7 +85,8 @@ class TerminalConnection {
   std::size_t WaitingBytes() const { return waiting.size(); }
   // Bytes the NVR has taken so far in the run, over all its connections:
   // those written, less those the system still holds unacknowledged where it
-  // tells. It changes as long as the NVR reads, however slowly.
+  // tells. It grows as the NVR's system acknowledges bytes: for an NVR that
+  // reads slowly, in steps some seconds apart.
   std::uint64_t BytesTaken() const;
 
   // Where the listener is bound (port 0 when it is not listening).
@@ -92,6 +94,12 @@ class TerminalConnection {
   // The listener's socket, for inspecting its options.
   boost::asio::ip::tcp::acceptor::native_handle_type ListenerHandle() {
     return acceptor.native_handle();
+  }
+  // The NVR connection's socket, for inspecting its options; none while no
+  // NVR is connected.
+  std::optional<boost::asio::ip::tcp::socket::native_handle_type> ConnectionHandle() {
+    if (!connection) return std::nullopt;
+    return connection->native_handle();
   }
 
  private:
