@@ -53,8 +53,10 @@ class TerminalConnection {
   // Logs its creation, then opens, binds and listens on the port at once and
   // starts accepting. A port that cannot be opened is logged and leaves the
   // terminal without a listener for good; it never fails outward.
+  // Its rejection lines count against rejectionLinesInAll as well as against
+  // its own bound; that quota must outlive the terminal.
   TerminalConnection(boost::asio::io_service& eventQueue, const std::string& nvrAddress,
-                     const std::string& nvrPort);
+                     const std::string& nvrPort, RejectionQuota& rejectionLinesInAll);
   // Closes the listener and the NVR connection. The event queue must not be
   // driven after this: handlers still pending on it refer to this object.
   ~TerminalConnection();

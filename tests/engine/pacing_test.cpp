@@ -26,7 +26,7 @@ class PlaybackPacing : public testing::Test {
       // "0" and any suffix: a port the system picks, with a name of its own.
       records.push_back(RecordOf(Filter(t), "0terminal" + std::to_string(t)));
     }
-    table = TableOf(records, ListenersOn(eventQueue));
+    table = TableOf(records, ListenersOn(eventQueue, rejectionLines));
     expected.resize(static_cast<std::size_t>(count));
   }
   unsigned short Port(int terminal) const {
@@ -85,6 +85,7 @@ class PlaybackPacing : public testing::Test {
   LogWatch watch;
   TempDirectory directory;
   boost::asio::io_service eventQueue;
+  RejectionQuota rejectionLines{eventQueue};
   const boost::asio::io_service::work keepServing{eventQueue};
   TerminalTable table;
   std::vector<std::string> expected;

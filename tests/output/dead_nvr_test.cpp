@@ -28,7 +28,8 @@ class DeadNvrTest : public testing::Test {
   }
   std::unique_ptr<TerminalConnection> Listen(const NetworkNamespace& nvrHost, const char* port) {
     return std::unique_ptr<TerminalConnection>(
-        new TerminalConnection(eventQueue, nvrHost.RemoteAddress().to_string(), port));
+        new TerminalConnection(eventQueue, nvrHost.RemoteAddress().to_string(), port,
+                               rejectionLines));
   }
   std::unique_ptr<NvrClient> Connect(const NetworkNamespace& nvrHost,
                                      const TerminalConnection& terminal) {
@@ -55,6 +56,7 @@ class DeadNvrTest : public testing::Test {
 
   LogWatch watch;
   boost::asio::io_service eventQueue;
+  RejectionQuota rejectionLines{eventQueue};
   int receipts = 0;
 };
 
@@ -109,7 +111,8 @@ int TcpOption(int handle, int name) {
 // the system to act on them would show the system's TCP rather than ours.
 TEST(DeadPeerLimits, TheNvrConnectionGivesUpASilentPeerAfterMinutes) {
   boost::asio::io_service eventQueue;
-  TerminalConnection terminal(eventQueue, "127.0.0.1", "0");
+  RejectionQuota rejectionLines(eventQueue);
+  TerminalConnection terminal(eventQueue, "127.0.0.1", "0", rejectionLines);
   NvrClient nvr(eventQueue, terminal.ListeningEndpoint().port());
   ASSERT_TRUE(PollUntil(eventQueue, [&] { return terminal.ConnectionHandle().has_value(); }));
   const int handle = *terminal.ConnectionHandle();

@@ -43,7 +43,8 @@ std::vector<int> PayloadNumbers(const std::string& stream) {
 TEST(PausedNvr, KeepsItsConnectionAndReceivesWholePayloadsInOrder) {
   LogWatch watch;
   boost::asio::io_service eventQueue;
-  TerminalConnection terminal(eventQueue, "127.0.0.1", "0");
+  RejectionQuota rejectionLines(eventQueue);
+  TerminalConnection terminal(eventQueue, "127.0.0.1", "0", rejectionLines);
   NvrClient nvr(eventQueue, terminal.ListeningEndpoint().port());
   ASSERT_TRUE(PollUntil(eventQueue, [&] { return terminal.ConnectionHandle().has_value(); }));
 
