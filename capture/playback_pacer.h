@@ -5,8 +5,9 @@
 // playback nothing is live, so rather than lose bytes the replay waits while
 // an NVR has more than half of that waiting, and at the end of the file waits
 // until every NVR has been written all that is under way to it, for as long
-// as the NVR makes progress: any byte its system acknowledges counts. An NVR that takes nothing for kPatience is not waited for again in
-// the run: a stuck NVR never stalls the playback for long, nor costs the
+// as the NVR makes progress: any byte its system acknowledges counts. An NVR
+// that takes nothing for kPatience is not waited for again in the run: a
+// stuck NVR stalls the playback once, for kPatience, and never costs the
 // other NVRs their bytes.
 #ifndef TILLWIRE_CAPTURE_PLAYBACK_PACER_H
 #define TILLWIRE_CAPTURE_PLAYBACK_PACER_H
