@@ -87,12 +87,13 @@ int main(int argc, char** argv) {
   const std::vector<std::string> expected = WriteCapture(path, frames);
 
   boost::asio::io_service eventQueue;
+  RejectionQuota rejectionLines(eventQueue);
   std::vector<TerminalRecord> records;
   for (int t = 0; t < kTerminals; ++t) {
     records.push_back(
         RecordOf({"10.0.1." + std::to_string(t), "", "", ""}, "0x" + std::to_string(t)));
   }
-  TerminalTable table = TableOf(records, ListenersOn(eventQueue));
+  TerminalTable table = TableOf(records, ListenersOn(eventQueue, rejectionLines));
   const TerminalMatcher matcher(table);
 
   // Each NVR reads on a thread of its own until the engine closes it.

@@ -37,7 +37,10 @@ int RunTerminals(pcap_t*& captureHandle, const Configuration& configuration, boo
     boost::asio::io_service eventQueue;
     // Polls must keep working while no operation is pending (an idle NVR).
     const boost::asio::io_service::work keepServing(eventQueue);
-    const Tables tables = BuildTables(*configuration.document, ListenersOn(eventQueue));
+    // Outlives the terminals, whose counts it follows at the end of the run.
+    RejectionQuota rejectionLinesInAll(eventQueue);
+    const Tables tables =
+        BuildTables(*configuration.document, ListenersOn(eventQueue, rejectionLinesInAll));
     if (tables.terminalTable.empty()) {
       LogFile::Instance().StartLine() << text::kNoTerminals << std::endl;
       return kNoTerminalsResult;
@@ -85,10 +88,11 @@ int RunEngine(const std::string& captureFile) {
   return result;
 }
 
-ListenerFactory ListenersOn(boost::asio::io_service& eventQueue) {
-  return [&eventQueue](const TerminalRecord& record) {
-    return std::unique_ptr<TerminalConnection>(
-        new TerminalConnection(eventQueue, record.nvrAddress, record.nvrPort));
+ListenerFactory ListenersOn(boost::asio::io_service& eventQueue,
+                            RejectionQuota& rejectionLinesInAll) {
+  return [&eventQueue, &rejectionLinesInAll](const TerminalRecord& record) {
+    return std::unique_ptr<TerminalConnection>(new TerminalConnection(
+        eventQueue, record.nvrAddress, record.nvrPort, rejectionLinesInAll));
   };
 }
 

@@ -4,6 +4,7 @@
 
 #include "capture/playback_pacer.h"
 #include "capture/terminal_matcher.h"
+#include "output/rejection_quota.h"
 
 #include <boost/asio/io_service.hpp>
 #include <pcap.h>
@@ -56,8 +57,11 @@ enum class CaptureEnd { kEndOfFile, kReadError };
 int RunEngine(const std::string& captureFile);
 
 // The run's listener factory: a TerminalConnection on the event queue, which
-// logs its creation and listens on the terminal's NvrPort at once.
-ListenerFactory ListenersOn(boost::asio::io_service& eventQueue);
+// logs its creation and listens on the terminal's NvrPort at once; the
+// rejection lines of all its terminals count against rejectionLinesInAll,
+// which must outlive them.
+ListenerFactory ListenersOn(boost::asio::io_service& eventQueue,
+                            RejectionQuota& rejectionLinesInAll);
 
 // The parts of a run, for measuring them apart.
 

@@ -5,10 +5,10 @@
 // playback nothing is live, so rather than lose bytes the replay waits while
 // an NVR has more than half of that waiting, and at the end of the file waits
 // until every NVR has been written all that is under way to it, for as long
-// as the NVR makes progress: any byte it takes counts, however slowly it
-// reads. An NVR that takes nothing for five seconds is not waited for again in
-// the run: a stuck NVR never stalls the playback for long, nor costs the other
-// NVRs their bytes.
+// as the NVR makes progress: any byte its system acknowledges counts. An NVR
+// that takes nothing for kPatience is not waited for again in the run: a
+// stuck NVR stalls the playback once, for kPatience, and never costs the
+// other NVRs their bytes.
 #ifndef TILLWIRE_CAPTURE_PLAYBACK_PACER_H
 #define TILLWIRE_CAPTURE_PLAYBACK_PACER_H
 
@@ -25,7 +25,16 @@ namespace tillwire {
 class PlaybackPacer {
  public:
   // How long an NVR may take nothing before it is not waited for any more.
-  static constexpr std::chrono::seconds kPatience{5};
+  //
+  // What an NVR has taken shows at this end only when its system acknowledges
+  // bytes, and a receiver short of buffer space opens its window again only
+  // once a good part of it is free: an NVR that reads 20 KB a second with the
+  // systems' default buffers shows its reading every 5 to 6.5 seconds, one
+  // that reads 10 KB a second every 10 to 13 seconds (Linux, on loopback and
+  // over a 1500-byte link alike). So the patience covers NVRs that read at
+  // least about 5 KB a second; a slower one may be given up, and a stuck one
+  // stalls the playback once, for this long.
+  static constexpr std::chrono::seconds kPatience{30};
 
   PlaybackPacer(boost::asio::io_service& eventQueue, const TerminalTable& terminalTable);
 

@@ -22,7 +22,8 @@ const int kProbes = 10;
 const int kProbes = 5;
 #endif
 // Spaced so that the last probe goes unanswered at kDeadPeerTimeout.
-const auto kProbeInterval = (kDeadPeerTimeout - kKeepAliveIdle) / kProbes;
+const std::chrono::seconds kProbeInterval =
+    std::chrono::seconds(kDeadPeerTimeout - kKeepAliveIdle) / kProbes;
 
 #ifdef _WIN32
 void SetProbing(SOCKET handle) {
@@ -42,7 +43,8 @@ void SetTcpOption(int handle, int name, int value) {
 }
 
 void SetProbing(int handle) {
-  SetTcpOption(handle, TCP_KEEPIDLE, static_cast<int>(kKeepAliveIdle.count()));
+  SetTcpOption(handle, TCP_KEEPIDLE,
+               static_cast<int>(std::chrono::seconds(kKeepAliveIdle).count()));
   SetTcpOption(handle, TCP_KEEPINTVL, static_cast<int>(kProbeInterval.count()));
   SetTcpOption(handle, TCP_KEEPCNT, kProbes);
   SetTcpOption(

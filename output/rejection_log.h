@@ -3,19 +3,18 @@
 // Each stranger is reported once per terminal, so that an installer sees who
 // knocks; a flood of strangers must neither grow memory without bound nor
 // push the log's history out of both files. So the addresses remembered as
-// reported are bounded, and so is the rate of rejection lines: past that rate,
-// refused connections are only counted, and the count is logged when the
-// period ends (and when the terminal closes).
+// reported are bounded, and so is the rate of rejection lines, for the
+// terminal and for all terminals together: past either rate, refused
+// connections are only counted (see RejectionQuota).
 #ifndef TILLWIRE_OUTPUT_REJECTION_LOG_H
 #define TILLWIRE_OUTPUT_REJECTION_LOG_H
 
+#include "output/rejection_quota.h"
+
 #include <boost/asio/io_service.hpp>
-#include <boost/asio/steady_timer.hpp>
-#include <boost/system/error_code.hpp>
 
 #include <chrono>
 #include <cstddef>
-#include <cstdint>
 #include <set>
 #include <string>
 
@@ -24,7 +23,6 @@ namespace tillwire {
 namespace text {
 inline constexpr char kRejectedConnectionPrefix[] = "Rejected connection from address: ";
 inline constexpr char kRejectedConnectionPort[] = " on port ";
-inline constexpr char kRejectionsNotLoggedPrefix[] = "Rejected connections not logged one by one: ";
 }  // namespace text
 
 struct RejectionLimits {
@@ -39,32 +37,26 @@ struct RejectionLimits {
 class RejectionLog {
  public:
   // For the terminal whose NvrPort text is nvrPort, on the engine's event
-  // queue (which ends the periods).
+  // queue (which ends the periods). allTerminals is the run's quota for all
+  // terminals together; it must outlive this log.
   RejectionLog(boost::asio::io_service& eventQueue, const std::string& nvrPort,
-               const RejectionLimits& limits = RejectionLimits());
-  // Logs the count of the period under way, if any.
-  ~RejectionLog();
+               RejectionQuota& allTerminals, const RejectionLimits& limits = RejectionLimits());
   RejectionLog(const RejectionLog&) = delete;
   RejectionLog& operator=(const RejectionLog&) = delete;
 
   // One connection from peerAddress was refused: logged when the address has
-  // not been reported yet and the period's lines allow it, counted when they
-  // do not, silent when it was reported before.
+  // not been reported yet and both the terminal's and all terminals' lines
+  // allow it; counted, by the terminal or with all terminals, when one of them
+  // does not; silent when it was reported before. The terminal's count is
+  // logged at the end of its period and when it closes.
   void Rejected(const std::string& peerAddress);
 
  private:
-  void HandlePeriodEnd(const boost::system::error_code& error);
-  void LogCount();
-
   const std::string nvrPort;
-  const RejectionLimits limits;
+  const std::size_t maxRemembered;
   std::set<std::string> remembered;
-  std::chrono::steady_clock::time_point periodStart;
-  int linesInPeriod = 0;
-  // Refusals not logged in this period; the period's end is awaited while
-  // there are any.
-  std::uint64_t notLogged = 0;
-  boost::asio::steady_timer periodEnd;
+  RejectionQuota ownLines;
+  RejectionQuota& allTerminals;
 };
 
 }  // namespace tillwire

@@ -65,14 +65,15 @@ unsigned short NvrPortNumber(const std::string& nvrPort) {
 }
 
 TerminalConnection::TerminalConnection(boost::asio::io_service& eventQueue,
-                                       const std::string& nvrAddress, const std::string& nvrPort)
+                                       const std::string& nvrAddress, const std::string& nvrPort,
+                                       RejectionQuota& rejectionLinesInAll)
     : eventQueue(eventQueue),
       acceptor(eventQueue),
       peerEndpoint(boost::asio::ip::tcp::v4(), 0),
       nvrAddress(nvrAddress),
       nvrPort(nvrPort),
       acceptRetry(eventQueue, nvrPort, [this] { StartAccept(); }),
-      rejectionLog(eventQueue, nvrPort) {
+      rejectionLog(eventQueue, nvrPort, rejectionLinesInAll) {
   LogFile::Instance().StartLine() << text::kCreatingTerminalConnectionPrefix << nvrAddress << ":"
                                   << nvrPort << std::endl;
   try {

@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,8 +53,10 @@ class TerminalConnection {
   // Logs its creation, then opens, binds and listens on the port at once and
   // starts accepting. A port that cannot be opened is logged and leaves the
   // terminal without a listener for good; it never fails outward.
+  // Its rejection lines count against rejectionLinesInAll as well as against
+  // its own bound; that quota must outlive the terminal.
   TerminalConnection(boost::asio::io_service& eventQueue, const std::string& nvrAddress,
-                     const std::string& nvrPort);
+                     const std::string& nvrPort, RejectionQuota& rejectionLinesInAll);
   // Closes the listener and the NVR connection. The event queue must not be
   // driven after this: handlers still pending on it refer to this object.
   ~TerminalConnection();
@@ -84,7 +87,8 @@ class TerminalConnection {
   std::size_t WaitingBytes() const { return waiting.size(); }
   // Bytes the NVR has taken so far in the run, over all its connections:
   // those written, less those the system still holds unacknowledged where it
-  // tells. It changes as long as the NVR reads, however slowly.
+  // tells. It grows as the NVR's system acknowledges bytes: for an NVR that
+  // reads slowly, in steps some seconds apart.
   std::uint64_t BytesTaken() const;
 
   // Where the listener is bound (port 0 when it is not listening).
@@ -92,6 +96,12 @@ class TerminalConnection {
   // The listener's socket, for inspecting its options.
   boost::asio::ip::tcp::acceptor::native_handle_type ListenerHandle() {
     return acceptor.native_handle();
+  }
+  // The NVR connection's socket, for inspecting its options; none while no
+  // NVR is connected.
+  std::optional<boost::asio::ip::tcp::socket::native_handle_type> ConnectionHandle() {
+    if (!connection) return std::nullopt;
+    return connection->native_handle();
   }
 
  private:

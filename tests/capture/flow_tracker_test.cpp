@@ -53,7 +53,7 @@ std::vector<unsigned char> Frame(const Segment& segment) {
 class FlowPathTest : public testing::Test {
  protected:
   void SetUp() override {
-    table = TableOf({RecordOf({"192.168.10.31", "", "", ""}, "0")}, ListenersOn(eventQueue));
+    table = TableOf({RecordOf({"192.168.10.31", "", "", ""}, "0")}, ListenersOn(eventQueue, rejectionLines));
     matcher.reset(new TerminalMatcher(table));
     nvr.reset(new NvrClient(eventQueue,
                             table.begin()->second->nvrConnection->ListeningEndpoint().port()));
@@ -80,6 +80,7 @@ class FlowPathTest : public testing::Test {
   }
 
   boost::asio::io_service eventQueue;
+  RejectionQuota rejectionLines{eventQueue};
   TerminalTable table;
   std::unique_ptr<TerminalMatcher> matcher;
   std::unique_ptr<NvrClient> nvr;

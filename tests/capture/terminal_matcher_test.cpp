@@ -98,10 +98,11 @@ TEST_F(MatcherTest, AgreesWithTheTextWalkOnRandomTables) {
 // its NVR is not connected.
 TEST(ProcessFrame, SendsToTheWinnerOnly) {
   boost::asio::io_service eventQueue;
+  RejectionQuota rejectionLines(eventQueue);
   const TerminalTable table =
       TableOf({RecordOf({"192.168.10.31", "", "", ""}, "0"),
                RecordOf({"", "192.168.10.40", "", ""}, "00")},
-              ListenersOn(eventQueue));
+              ListenersOn(eventQueue, rejectionLines));
   const TerminalMatcher matcher(table);
   const TerminalConnection& second = *table.at("::192.168.10.40:")->nvrConnection;
   NvrClient nvr(eventQueue, second.ListeningEndpoint().port());

@@ -66,7 +66,9 @@ TEST(Configuration, WorkedExample) {
   EXPECT_EQ(configuration.adapterAddress, std::optional<std::string>("192.168.10.2"));
 
   boost::asio::io_service eventQueue;
-  const Tables tables = BuildTables(*configuration.document, ListenersOn(eventQueue));
+  RejectionQuota rejectionLines(eventQueue);
+  const Tables tables =
+      BuildTables(*configuration.document, ListenersOn(eventQueue, rejectionLines));
   using Entry = std::pair<std::string, std::string>;
   EXPECT_EQ(Summary(tables.terminalTable),
             (std::vector<Entry>{{"192.168.10.31:::", "1.2.3.4"},
@@ -197,7 +199,9 @@ TEST(Configuration, SamePortWrittenTwoWaysGivesTwoTerminals) {
                      R"("/></Network></Root>)"));
   LogWatch watch;
   boost::asio::io_service eventQueue;
-  const Tables tables = BuildTables(*configuration.document, ListenersOn(eventQueue));
+  RejectionQuota rejectionLines(eventQueue);
+  const Tables tables =
+      BuildTables(*configuration.document, ListenersOn(eventQueue, rejectionLines));
   EXPECT_EQ(tables.terminalTable.size(), 2u);
   const std::vector<std::string> messages = watch.Texts();
   ASSERT_EQ(messages.size(), 3u);

@@ -44,7 +44,7 @@ class TerminalConnectionTest : public testing::Test {
   std::unique_ptr<TerminalConnection> Listen(const std::string& nvrAddress,
                                              const std::string& nvrPort) {
     return std::unique_ptr<TerminalConnection>(
-        new TerminalConnection(eventQueue, nvrAddress, nvrPort));
+        new TerminalConnection(eventQueue, nvrAddress, nvrPort, rejectionLines));
   }
   static unsigned short PortOf(const TerminalConnection& terminal) {
     return terminal.ListeningEndpoint().port();
@@ -55,6 +55,7 @@ class TerminalConnectionTest : public testing::Test {
 
   LogWatch watch;
   boost::asio::io_service eventQueue;
+  RejectionQuota rejectionLines{eventQueue};
 };
 
 TEST_F(TerminalConnectionTest, AdmitsItsOwnNvrOnly) {

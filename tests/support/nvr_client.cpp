@@ -12,14 +12,16 @@ struct NvrClient::State : std::enable_shared_from_this<NvrClient::State> {
 
   void Read() {
     auto self = shared_from_this();
+    readPending = true;
     socket.async_read_some(boost::asio::buffer(buffer),
                            [self](const boost::system::error_code& error, std::size_t count) {
+                             self->readPending = false;
                              self->received.append(self->buffer.data(), count);
                              if (error) {
                                self->closed = true;
                                return;
                              }
-                             self->Read();
+                             if (self->reading) self->Read();
                            });
   }
 
@@ -41,6 +43,7 @@ struct NvrClient::State : std::enable_shared_from_this<NvrClient::State> {
   bool connected = false;
   bool closed = false;
   bool reading = false;
+  bool readPending = false;
 };
 
 NvrClient::NvrClient(boost::asio::io_service& eventQueue, unsigned short port,
@@ -72,10 +75,11 @@ bool NvrClient::Closed() const { return state->closed; }
 const std::string& NvrClient::Received() const { return state->received; }
 
 void NvrClient::StartReading() {
-  if (state->reading) return;
   state->reading = true;
-  if (state->connected) state->Read();
+  if (state->connected && !state->readPending && !state->closed) state->Read();
 }
+
+void NvrClient::StopReading() { state->reading = false; }
 
 void NvrClient::Reset() {
   boost::system::error_code ignored;

@@ -35,7 +35,11 @@ class NvrClient {
   const std::string& Received() const;
   // Closes the connection abruptly (RST), as an NVR that crashes.
   void Reset();
+  // Starts reading, or reading again.
   void StartReading();
+  // Reads nothing more once the read under way (of at most 64 KiB) is done,
+  // as an NVR that pauses.
+  void StopReading();
 
  private:
   struct State;

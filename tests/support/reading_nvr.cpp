@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #endif
 
+#include <algorithm>
 #include <vector>
 
 namespace tillwire {
@@ -36,12 +37,14 @@ ReadingNvr::ReadingNvr(unsigned short port, std::size_t chunk, std::chrono::micr
           while (!released) std::this_thread::sleep_for(std::chrono::milliseconds(10));
           return;
         }
-        std::vector<char> buffer(chunk);
+        std::vector<char> buffer(std::max<std::size_t>(chunk, 65536));
         boost::system::error_code error;
         while (!error) {
-          const std::size_t count = socket.read_some(boost::asio::buffer(buffer), error);
+          const bool paced = !fullSpeed;
+          const std::size_t count = socket.read_some(
+              boost::asio::buffer(buffer.data(), paced ? chunk : buffer.size()), error);
           received.append(buffer.data(), count);
-          if (pause.count() > 0) std::this_thread::sleep_for(pause);
+          if (paced && pause.count() > 0) std::this_thread::sleep_for(pause);
         }
       }) {}
 

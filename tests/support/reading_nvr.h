@@ -30,10 +30,13 @@ class ReadingNvr {
 
   // Waits for the end of the connection and returns everything received.
   const std::string& Received();
+  // From the next read on, reads whatever has arrived without pausing.
+  void ReadAtFullSpeed() { fullSpeed = true; }
 
  private:
   std::string received;
   std::atomic<bool> released{false};
+  std::atomic<bool> fullSpeed{false};
   std::thread reader;
 };
 
