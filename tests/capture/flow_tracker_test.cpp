@@ -17,19 +17,26 @@ namespace {
 const std::uint32_t kTill = 0xC0A80A1F;     // 192.168.10.31, the terminal
 const std::uint32_t kPrinter = 0xC0A80A28;  // 192.168.10.40
 
+// The connection most cases use: the till's first byte is 1001, and it
+// acknowledges the printer's SYN (sequence 5000) with 5001.
+const std::uint32_t kPrinterAck = 5001;
+const std::uint8_t kSyn = kTcpSyn, kFin = kTcpFin | 0x10, kRst = kTcpRst;
+
 // One frame on the mirror port: a TCP segment of the till's stream to the
 // printer, or (printer set) of the printer's answer, or a UDP datagram.
 struct Segment {
   std::uint32_t sequence;
   std::string payload;
+  std::uint32_t ack = kPrinterAck;
   std::uint8_t flags = 0x18;  // PSH ACK
   bool fromPrinter = false;
   bool udp = false;
   std::uint16_t tillPort = 49152;
 };
 
-Segment Flags(std::uint32_t sequence, std::uint8_t flags, bool fromPrinter = false) {
-  Segment segment{sequence, ""};
+Segment Flags(std::uint32_t sequence, std::uint8_t flags, bool fromPrinter = false,
+              std::uint32_t ack = kPrinterAck) {
+  Segment segment{sequence, "", ack};
   segment.flags = flags;
   segment.fromPrinter = fromPrinter;
   return segment;
@@ -43,6 +50,7 @@ std::vector<unsigned char> Frame(const Segment& segment) {
   fields.dstPort = segment.fromPrinter ? segment.tillPort : 9100;
   fields.protocol = segment.udp ? 17 : 6;
   fields.tcpSequence = segment.sequence;
+  fields.tcpAcknowledgment = segment.ack;
   fields.tcpFlags = segment.flags;
   fields.payload = segment.payload;
   return BuildFrame(fields);
@@ -83,12 +91,12 @@ class FlowPathTest : public testing::Test {
   TerminalTable table;
   std::unique_ptr<TerminalMatcher> matcher;
   std::unique_ptr<NvrClient> nvr;
-  FlowTracker flows;
+  // Small, so that a test can fill it.
+  FlowTracker flows{64};
   std::size_t seen = 0;
 };
 
 TEST_F(FlowPathTest, EachTcpByteReachesTheNvrOnce) {
-  const std::uint8_t kSyn = kTcpSyn, kFin = kTcpFin | 0x10, kRst = kTcpRst;
   struct Case {
     const char* name;
     std::vector<Segment> frames;
@@ -124,6 +132,12 @@ TEST_F(FlowPathTest, EachTcpByteReachesTheNvrOnce) {
        {{1001, "first"}, Flags(1006, kFin), {1001, "first"}}, "first"},
       {"reused after the printer's RST, SYN missed",
        {{1001, "first"}, Flags(7000, kRst, true), {1004, "again"}}, "firstagain"},
+      {"an RST inside the printer's window, then a new connection inside the old stream",
+       {{1001, "first connection"}, Flags(kPrinterAck, kRst, true), {1004, "again", 0x7A7A0001}},
+       "first connectionagain"},
+      {"the till's own RST at its stream's front, then a new connection inside it",
+       {{1001, "first connection"}, Flags(1017, kRst), {1004, "again", 0x7A7A0001}},
+       "first connectionagain"},
       {"new connection whose SYN was missed, far from the old stream",
        {{1001, "first"}, {0x80001001u, "first"}}, "firstfirst"},
   };
@@ -137,6 +151,90 @@ TEST_F(FlowPathTest, EachTcpByteReachesTheNvrOnce) {
     }
     EXPECT_EQ(ReceivedNow(), c.received);
   }
+}
+
+// Connections that reuse their addresses and ports, and control segments
+// that come late or that the endpoints ignore: the bytes of each connection
+// reach the NVR once, none lost to the connection before and none repeated.
+TEST_F(FlowPathTest, ReusedAddressesAndStrayControlSegmentsLoseAndRepeatNothing) {
+  // A closed connection: SYN, data, the till's FIN, the printer's FIN.
+  const std::vector<Segment> closed = {Flags(1000, kSyn, false, 0), {1001, "first connection"},
+                                       Flags(1017, kFin), Flags(kPrinterAck, kFin, true, 1018)};
+  auto after = [&](std::vector<Segment> next) {
+    next.insert(next.begin(), closed.begin(), closed.end());
+    return next;
+  };
+  // An earlier connection on the same ports makes the closed one's SYN known.
+  std::vector<Segment> sameStart = after(
+      {Flags(1000, kSyn, false, 0), Flags(1000, kSyn, false, 0), {1001, "second", 9001},
+       {1001, "second", 9001}});
+  sameStart.insert(sameStart.begin(), Segment{0x30000001, "earlier "});
+  struct Case {
+    const char* name;
+    std::vector<Segment> frames;
+    std::string received;
+  };
+  const Case cases[] = {
+      {"a new connection with the closed one's initial sequence number", sameStart,
+       "earlier first connectionsecond"},
+      {"a new connection whose SYN was missed, inside the closed one's stream",
+       after({{1005, "second", 0x7A7A0001}, {1005, "second", 0x7A7A0001}}),
+       "first connectionsecond"},
+      {"a retransmission of the closed stream is still a copy",
+       after({{1001, "first connection", kPrinterAck + 1}, {1007, "connection", kPrinterAck}}),
+       "first connection"},
+      {"a copy of the SYN delayed behind the data",
+       {{1001, "abc"}, Flags(1000, kSyn, false, 0), {1004, "def"}, {1001, "abcdef"}}, "abcdef"},
+      {"the printer's RST far ahead of its window",
+       {{1001, "receipt"}, Flags(kPrinterAck + 0x10000000u, kRst, true), {1001, "receipt and more"}},
+       "receipt and more"},
+      {"the printer's RST behind its window",
+       {{1001, "receipt"}, Flags(kPrinterAck - 100, kRst, true), {1001, "receipt and more"}},
+       "receipt and more"},
+      {"the till's RST behind its stream",
+       {{1001, "receipt"}, Flags(900, kRst), {1001, "receipt and more"}}, "receipt and more"},
+  };
+  std::uint16_t port = 41000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ++port;
+    for (Segment segment : c.frames) {
+      segment.tillPort = port;
+      Process(segment);
+    }
+    EXPECT_EQ(ReceivedNow(), c.received);
+  }
+}
+
+// Many short connections pass while printers' connections stay open and
+// idle: the closed ones give up their slots, so a keep-alive probe of an idle
+// connection (its last byte again) is still known for a copy.
+TEST_F(FlowPathTest, ShortConnectionsDoNotPushOutIdleLiveOnes) {
+  const int live = 8;
+  const int shortLived = 1000;  // many times the table
+  for (int i = 0; i < live; ++i) {
+    Segment hello{1001, "live\n"};
+    hello.tillPort = static_cast<std::uint16_t>(30000 + i);
+    Process(hello, 0);
+  }
+  std::uint32_t now = 0;
+  for (std::uint16_t port = 31000; port < 31000 + shortLived; ++port, now += 5) {
+    for (Segment segment : {Segment{1001, "ticket\n"}, Flags(1008, kFin),
+                            Flags(kPrinterAck, kFin, true, 1009)}) {
+      segment.tillPort = port;
+      Process(segment, now);
+    }
+  }
+  EXPECT_EQ(ReceivedNow().size(), live * 5u + shortLived * 7u);
+  std::string expected;
+  for (int i = 0; i < live; ++i) {
+    for (Segment segment : {Segment{1005, "\n"}, Segment{1001, "live\nbye\n"}}) {
+      segment.tillPort = static_cast<std::uint16_t>(30000 + i);
+      Process(segment, now);
+    }
+    expected += "bye\n";
+  }
+  EXPECT_EQ(ReceivedNow(), expected);
 }
 
 TEST_F(FlowPathTest, UdpDatagramsGoAsTheyCome) {
@@ -207,7 +305,7 @@ TEST_F(FlowPathTest, RandomCopiesDropsAndReorderingDeliverEachCarriedByteOnce) {
 std::string Fresh(FlowTracker& flows, std::uint16_t port, std::uint32_t sequence,
                   const std::string& payload, std::uint32_t now = 0) {
   NewBytes fresh;
-  flows.Admit(PacketKey{kTill, kPrinter, port, 9100}, sequence, 0x18,
+  flows.Admit(PacketKey{kTill, kPrinter, port, 9100}, TcpHeader{sequence, kPrinterAck, 0x18},
               static_cast<std::uint32_t>(payload.size()), now, &fresh);
   std::string taken;
   for (int i = 0; i < fresh.count; ++i) {
