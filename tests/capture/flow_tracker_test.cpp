@@ -245,60 +245,206 @@ TEST_F(FlowPathTest, UdpDatagramsGoAsTheyCome) {
   EXPECT_EQ(ReceivedNow(), "ticket\nticket\n");
 }
 
-// A byte stream cut into segments that are copied, retransmitted in other
-// cuts, probed, dropped and reordered at random: the NVR receives, in the
-// order the frames came, every byte that some frame carried the first time a
-// frame carried it, and none twice.
-TEST_F(FlowPathTest, RandomCopiesDropsAndReorderingDeliverEachCarriedByteOnce) {
-  std::mt19937 random(12);
-  std::uint16_t port = 20000;
-  for (int trial = 0; trial < 150; ++trial) {
-    SCOPED_TRACE(trial);
-    std::string stream(2000 + random() % 3000, ' ');
-    for (char& byte : stream) byte = static_cast<char>('a' + random() % 26);
-    const std::uint32_t start = static_cast<std::uint32_t>(random());  // wraps now and then
+// One frame of a connection as the mirror shows it: the order it comes in,
+// and for a data frame where its bytes lie in the connection's stream.
+struct Shown {
+  double order;
+  Segment segment;
+  std::size_t offset = 0;
+};
 
-    struct Sent {
-      std::size_t offset;
-      std::size_t length;
-      double order;
-    };
-    std::vector<Sent> sent;
+// A connection of the till's, with the printer's part in closing it: its
+// stream cut into segments that are copied, retransmitted in other cuts,
+// probed, dropped and reordered at random; its SYN (unless it has none)
+// doubled or late behind the first segment; RSTs that the endpoints ignore
+// (outside their windows) among the data; closed by a FIN from each side or
+// an RST inside the window, and after FINs retransmitted again now and then.
+class RandomConnection {
+ public:
+  RandomConnection(std::mt19937& random, std::uint32_t initialSequence, bool withSyn)
+      : random(random), isn(initialSequence), ack(static_cast<std::uint32_t>(random()) + 1) {
+    stream.assign(200 + random() % 3000, ' ');
+    for (char& byte : stream) byte = static_cast<char>('a' + random() % 26);
+    CutAndScramble();
+    if (withSyn) AddSyn();
+    AddStrayResets();
+    Close();
+    std::stable_sort(frames.begin(), frames.end(),
+                     [](const Shown& a, const Shown& b) { return a.order < b.order; });
+  }
+  std::size_t Length() const { return stream.size(); }
+  std::vector<Shown> frames;
+  std::string stream;
+
+ private:
+  std::uint32_t Sequence(std::size_t offset) const {
+    return isn + 1 + static_cast<std::uint32_t>(offset);
+  }
+  void AddData(std::size_t offset, std::size_t length, double order,
+               std::uint32_t acknowledgment) {
+    frames.push_back({order, Segment{Sequence(offset), stream.substr(offset, length), acknowledgment},
+                      offset});
+  }
+  void AddControl(double order, std::uint32_t sequence, std::uint8_t flags, bool fromPrinter,
+                  std::uint32_t acknowledgment) {
+    frames.push_back({order, Flags(sequence, flags, fromPrinter, acknowledgment)});
+  }
+  void CutAndScramble() {
     std::vector<std::size_t> cuts = {0};
     while (cuts.back() < stream.size()) {
       cuts.push_back(std::min(stream.size(), cuts.back() + 1 + random() % 200));
     }
-    for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+    segments = cuts.size() - 1;
+    for (std::size_t i = 0; i < segments; ++i) {
       const std::size_t begin = cuts[i];
       const std::size_t length = cuts[i + 1] - begin;
       const double at = static_cast<double>(i);
       auto later = [&] { return at + (random() % 1000) / 200.0; };  // up to five places late
       if (random() % 10 == 0) continue;                              // lost before the mirror
-      sent.push_back({begin, length, later()});
-      if (random() % 3 == 0) sent.push_back({begin, length, later()});  // copy
-      if (random() % 5 == 0 && i + 2 < cuts.size()) {                   // re-cut retransmission
-        sent.push_back({begin, cuts[i + 2] - begin, later()});
+      AddData(begin, length, later(), ack);
+      if (random() % 3 == 0) AddData(begin, length, later(), ack);  // copy
+      if (random() % 5 == 0 && i + 2 < cuts.size()) {              // re-cut retransmission
+        AddData(begin, cuts[i + 2] - begin, later(), ack);
       }
-      if (random() % 8 == 0) sent.push_back({begin + length - 1, 1, later()});  // probe
+      if (random() % 8 == 0) AddData(begin + length - 1, 1, later(), ack);  // probe
     }
-    std::stable_sort(sent.begin(), sent.end(),
-                     [](const Sent& a, const Sent& b) { return a.order < b.order; });
+  }
+  void AddSyn() {
+    switch (random() % 3) {
+      case 0:
+        AddControl(-1, isn, kSyn, false, 0);
+        break;
+      case 1:  // every frame doubled
+        AddControl(-1, isn, kSyn, false, 0);
+        AddControl(-1, isn, kSyn, false, 0);
+        break;
+      default:  // the SYN late, behind the connection's first segment
+        AddData(0, std::min<std::size_t>(stream.size(), 50), -2, ack);
+        AddControl(static_cast<double>(random() % 8), isn, kSyn, false, 0);
+    }
+  }
+  // Behind or far ahead of the window of the side that would receive them.
+  void AddStrayResets() {
+    for (int i = random() % 3; i > 0; --i) {
+      const double order = static_cast<double>(random() % (segments + 1));
+      const std::uint32_t distance = 1 + random() % 100000;
+      switch (random() % 4) {
+        case 0:
+          AddControl(order, ack - distance, kRst, true, 0);
+          break;
+        case 1:
+          AddControl(order, ack + FlowTracker::kResetWindow + distance, kRst, true, 0);
+          break;
+        case 2:
+          AddControl(order, isn + 1 - distance, kRst, false, 0);
+          break;
+        default:
+          AddControl(order, Sequence(stream.size()) + FlowTracker::kResetWindow + distance, kRst,
+                     false, 0);
+      }
+    }
+  }
+  void Close() {
+    const double end = static_cast<double>(segments) + 10;
+    const std::uint32_t tillEnd = Sequence(stream.size());
+    switch (random() % 4) {
+      case 0:
+        AddControl(end, tillEnd, kFin, false, ack);
+        AddControl(end, ack, kFin, true, tillEnd + 1);
+        break;
+      case 1:
+        AddControl(end, ack, kFin, true, tillEnd);
+        AddControl(end, tillEnd, kFin, false, ack + 1);
+        break;
+      case 2:
+        AddControl(end, ack, kRst, true, 0);
+        return;
+      default:
+        AddControl(end, tillEnd, kRst | 0x10, false, ack);
+        return;
+    }
+    // Retransmissions after both FINs, and a mirror's late copies: all of
+    // frames already shown.
+    const std::size_t shown = frames.size();
+    for (int i = random() % 3; i > 0; --i) {
+      const Shown again = frames[random() % shown];
+      if (again.segment.payload.empty()) continue;
+      frames.push_back(again);
+      frames.back().order = end + 1;
+      if (random() % 2 == 0) frames.back().segment.ack = ack + 1;
+    }
+  }
 
+  std::mt19937& random;
+  const std::uint32_t isn;
+  const std::uint32_t ack;  // the printer's SYN acknowledged
+  std::size_t segments = 0;
+};
+
+// Connections come one after another on the ports of a till: each new one
+// with an initial sequence number of its own, the same as the connection
+// before, or (its SYN missed) inside the stream of the connection before.
+// Meanwhile more connections come and go than the flow table holds, while the
+// printer connections of other tills stay open and idle. The NVR receives, in
+// the order the frames came, every byte of each connection that some frame
+// carried the first time a frame carried it, and none twice; the idle
+// connections' keep-alive probes and retransmissions at the end are copies.
+TEST_F(FlowPathTest, RandomConnectionsDeliverEachCarriedByteOnce) {
+  std::mt19937 random(12);
+  const std::uint16_t kLivePorts = 10000;
+  const int live = 8;
+  const std::string hello = "live and idle\n";
+  for (int i = 0; i < live; ++i) {
+    Segment segment{1001, hello};
+    segment.tillPort = static_cast<std::uint16_t>(kLivePorts + i);
+    Process(segment, 0);
+  }
+  ASSERT_EQ(ReceivedNow().size(), live * hello.size());
+
+  std::uint32_t now = 0;
+  std::uint16_t port = 20000;
+  for (int trial = 0; trial < 150; ++trial) {
+    SCOPED_TRACE(trial);
     ++port;
-    std::vector<bool> delivered(stream.size(), false);
     std::string expected;
-    for (const Sent& frame : sent) {
-      Segment segment{start + static_cast<std::uint32_t>(frame.offset),
-                      stream.substr(frame.offset, frame.length)};
-      segment.tillPort = port;
-      Process(segment);
-      for (std::size_t i = frame.offset; i < frame.offset + frame.length; ++i) {
-        if (!delivered[i]) expected += stream[i];
-        delivered[i] = true;
+    std::uint32_t isn = static_cast<std::uint32_t>(random());  // wraps now and then
+    std::size_t before = 0;  // the length of the connection before
+    for (int connection = 0; connection < 3; ++connection) {
+      now += random() % 30;
+      bool withSyn = random() % 4 != 0;
+      const int reuse = connection == 0 ? 0 : static_cast<int>(random() % 3);
+      if (reuse == 0) isn = static_cast<std::uint32_t>(random());
+      if (reuse == 2) {
+        isn += static_cast<std::uint32_t>(random() % before);
+        withSyn = false;
+      }
+      const RandomConnection shown(random, isn, withSyn);
+      before = shown.Length();
+      std::vector<bool> delivered(shown.stream.size(), false);
+      for (const Shown& frame : shown.frames) {
+        Segment segment = frame.segment;
+        segment.tillPort = port;
+        Process(segment, now);
+        for (std::size_t i = frame.offset; i < frame.offset + segment.payload.size(); ++i) {
+          if (!delivered[i]) expected += shown.stream[i];
+          delivered[i] = true;
+        }
       }
     }
     ASSERT_EQ(ReceivedNow(), expected);
   }
+
+  std::string expected;
+  for (int i = 0; i < live; ++i) {
+    for (Segment segment : {Segment{1000 + static_cast<std::uint32_t>(hello.size()), "\n"},
+                            Segment{1001, hello + "bye\n"}}) {
+      segment.tillPort = static_cast<std::uint16_t>(kLivePorts + i);
+      Process(segment, now);
+    }
+    expected += "bye\n";
+  }
+  EXPECT_EQ(ReceivedNow(), expected);
+  EXPECT_LT(now, FlowTracker::kDefaultIdleSeconds) << "the live connections were not idle too long";
 }
 
 // The bounds, on the tracker itself: pieces are offsets into the payload.
