@@ -177,6 +177,8 @@ TEST_F(FlowPathTest, ReusedAddressesAndStrayControlSegmentsLoseAndRepeatNothing)
   const Case cases[] = {
       {"a new connection with the closed one's initial sequence number", sameStart,
        "earlier first connectionsecond"},
+      {"both sides reuse their initial sequence numbers: only the SYN tells",
+       after({Flags(1000, kSyn, false, 0), {1001, "second"}}), "first connectionsecond"},
       {"a new connection whose SYN was missed, inside the closed one's stream",
        after({{1005, "second", 0x7A7A0001}, {1005, "second", 0x7A7A0001}}),
        "first connectionsecond"},
@@ -256,17 +258,20 @@ struct Shown {
 // A connection of the till's, with the printer's part in closing it: its
 // stream cut into segments that are copied, retransmitted in other cuts,
 // probed, dropped and reordered at random; its SYN (unless it has none)
-// doubled or late behind the first segment; RSTs that the endpoints ignore
+// doubled or late behind the first segment (not late when the printer reuses
+// its initial sequence number too: then nothing but the SYN tells the
+// connections apart); RSTs that the endpoints ignore
 // (outside their windows) among the data; closed by a FIN from each side or
 // an RST inside the window, and after FINs retransmitted again now and then.
 class RandomConnection {
  public:
-  RandomConnection(std::mt19937& random, std::uint32_t initialSequence, bool withSyn)
-      : random(random), isn(initialSequence), ack(static_cast<std::uint32_t>(random()) + 1) {
+  RandomConnection(std::mt19937& random, std::uint32_t initialSequence, bool withSyn,
+                   std::uint32_t printerAck, bool synMayBeLate)
+      : random(random), isn(initialSequence), ack(printerAck) {
     stream.assign(200 + random() % 3000, ' ');
     for (char& byte : stream) byte = static_cast<char>('a' + random() % 26);
     CutAndScramble();
-    if (withSyn) AddSyn();
+    if (withSyn) AddSyn(synMayBeLate);
     AddStrayResets();
     Close();
     std::stable_sort(frames.begin(), frames.end(),
@@ -309,8 +314,8 @@ class RandomConnection {
       if (random() % 8 == 0) AddData(begin + length - 1, 1, later(), ack);  // probe
     }
   }
-  void AddSyn() {
-    switch (random() % 3) {
+  void AddSyn(bool mayBeLate) {
+    switch (random() % (mayBeLate ? 3 : 2)) {
       case 0:
         AddControl(-1, isn, kSyn, false, 0);
         break;
@@ -383,7 +388,8 @@ class RandomConnection {
 
 // Connections come one after another on the ports of a till: each new one
 // with an initial sequence number of its own, the same as the connection
-// before, or (its SYN missed) inside the stream of the connection before.
+// before (and now and then the printer's the same as before too), or (its
+// SYN missed) inside the stream of the connection before.
 // Meanwhile more connections come and go than the flow table holds, while the
 // printer connections of other tills stay open and idle. The NVR receives, in
 // the order the frames came, every byte of each connection that some frame
@@ -408,6 +414,7 @@ TEST_F(FlowPathTest, RandomConnectionsDeliverEachCarriedByteOnce) {
     ++port;
     std::string expected;
     std::uint32_t isn = static_cast<std::uint32_t>(random());  // wraps now and then
+    std::uint32_t printerAck = 0;
     std::size_t before = 0;  // the length of the connection before
     for (int connection = 0; connection < 3; ++connection) {
       now += random() % 30;
@@ -418,7 +425,9 @@ TEST_F(FlowPathTest, RandomConnectionsDeliverEachCarriedByteOnce) {
         isn += static_cast<std::uint32_t>(random() % before);
         withSyn = false;
       }
-      const RandomConnection shown(random, isn, withSyn);
+      const bool printerReuses = reuse == 1 && withSyn && random() % 2 == 0;
+      if (!printerReuses) printerAck = static_cast<std::uint32_t>(random());
+      const RandomConnection shown(random, isn, withSyn, printerAck, !printerReuses);
       before = shown.Length();
       std::vector<bool> delivered(shown.stream.size(), false);
       for (const Shown& frame : shown.frames) {
