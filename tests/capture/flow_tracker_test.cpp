@@ -488,6 +488,20 @@ TEST(FlowTracker, AnIdleFlowIsForgotten) {
   EXPECT_EQ(Fresh(flows, 1, 0, "abc", 1091), "abc");
 }
 
+// A connection closed by a FIN from each side is forgotten after minutes,
+// an open one only after hours.
+TEST(FlowTracker, AClosedConnectionIsForgottenSoon) {
+  FlowTracker flows(16, 3 * 3600, 240);
+  Fresh(flows, 1, 1001, "open", 1000);
+  Fresh(flows, 2, 1001, "closed", 1000);
+  const PacketKey till{kTill, kPrinter, 2, 9100};
+  flows.Observe(till, TcpHeader{1007, kPrinterAck, kFin}, 1000);
+  flows.Observe(PacketKey{kPrinter, kTill, 9100, 2}, TcpHeader{kPrinterAck, 1008, kFin}, 1000);
+  EXPECT_EQ(Fresh(flows, 2, 1001, "closed", 1240), "") << "a late copy within the time";
+  EXPECT_EQ(Fresh(flows, 2, 1001, "closed", 1481), "closed");
+  EXPECT_EQ(Fresh(flows, 1, 1001, "open", 1481 + 3600), "");
+}
+
 // With more gaps than a flow remembers, the oldest is given up: its late
 // fill counts as a copy, while the recent gaps still fill.
 TEST(FlowTracker, RemembersABoundedNumberOfGaps) {
