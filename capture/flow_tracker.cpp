@@ -86,6 +86,7 @@ void FlowTracker::Admit(const PacketKey& key, const TcpHeader& header, std::uint
     CloseConnection(key, index, header, end, now);
     return;
   }
+  if (header.flags & kTcpRst) return;  // outside the window: it changes nothing
   LearnAck(flow, header);
   if (header.flags & kTcpFin) Finish(key, index, end, now);
 }
@@ -112,9 +113,9 @@ void FlowTracker::Observe(const PacketKey& key, const TcpHeader& header, std::ui
 // any other starts the flow afresh.
 void FlowTracker::TakeSyn(std::uint32_t index, std::uint32_t sequence) {
   Flow& flow = flows[index];
-  const bool copy = !flow.closed && (flow.knowsInitialSequence
-                                         ? flow.initialSequence == sequence
-                                         : flow.rangeCount > 0 && sequence + 1 == flow.ranges[0].begin);
+  const bool beforeFirstByte = flow.rangeCount > 0 && sequence + 1 == flow.ranges[0].begin;
+  const bool copy = !flow.closed && (flow.knowsInitialSequence ? flow.initialSequence == sequence
+                                                               : beforeFirstByte);
   if (!copy) StartAfresh(index);
   flow.knowsInitialSequence = true;
   flow.initialSequence = sequence;

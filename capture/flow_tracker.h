@@ -16,8 +16,9 @@
 // behind the highest byte forwarded (no TCP sender retransmits further back).
 // Besides the ranges, a flow remembers its initial sequence number once a SYN
 // showed it, the last acknowledgment number the direction sent (in segments
-// that carry bytes, a FIN or an RST), where its own stream ended (its FIN) and
-// where the peer's ended (the reverse direction's FIN). The connection is
+// that carry bytes and in its SYN, FIN and accepted RST segments), where its
+// own stream ended (its FIN) and where the peer's ended (the reverse
+// direction's FIN), as far as those were seen. The connection is
 // closed once each side sent a FIN, or on an RST whose sequence number lies in
 // its sender's window: from the sender's stream front (the end of the highest
 // byte forwarded in that direction) or, when that direction is not tracked,
@@ -28,19 +29,21 @@
 // A flow starts afresh (its bytes all new) on:
 // - a segment more than 1 GiB away from the highest byte forwarded, behind or
 //   ahead: another connection on the same four-tuple;
-// - a SYN with a new initial sequence number; a SYN with the known one, or one
-//   before the first byte remembered (a mirror's late copy of the SYN behind
-//   the connection's data), changes nothing but may teach the flow its
-//   initial sequence number;
+// - a SYN with a new initial sequence number; a SYN with the known one, or,
+//   while none is known, one just before the first byte remembered (a
+//   mirror's late copy of the SYN behind the connection's data), changes
+//   nothing but teaches the flow its initial sequence number;
 // - once its own stream ended, bytes past that end;
 // - once the connection closed, a SYN whatever its sequence number, and data
 //   that cannot be a retransmission of the closed stream: a retransmission
 //   carries an ACK whose number lies between the last acknowledgment this
 //   direction sent (less kLateCopySlack, for a mirror's late copy of an older
-//   segment) and the peer's end. Acknowledgment numbers only grow within a
-//   connection, and a new connection's lie in an unrelated random space, so
-//   a new connection is taken for the old one with a chance of about a
-//   window in 2^32 however many bytes the old one carried.
+//   segment) and the peer's end (or that last acknowledgment, when the RST
+//   that closed the connection did not show the peer's end). Acknowledgment
+//   numbers only grow within a connection, and a new connection's lie in an
+//   unrelated random space, so a new connection is taken for the old one
+//   with a chance of about a window in 2^32 however many bytes the old one
+//   carried.
 //
 // Storage is fixed when the tracker is made: at most maxFlows flows, each with
 // at most kRangesPerFlow remembered ranges. When a flow would need more, the
@@ -98,8 +101,9 @@ class FlowTracker {
   // Longer than the two hours after which common TCP stacks probe an idle
   // connection, so that a keep-alive byte is still known for a copy.
   static constexpr std::uint32_t kDefaultIdleSeconds = 3 * 60 * 60;
-  // Twice TCP's longest common TIME_WAIT: a closed connection's late
-  // retransmissions and mirror copies come within it.
+  // As long as Windows' TIME_WAIT, the longest common one (Linux waits one
+  // minute): a closed connection's last retransmissions and the mirror's
+  // late copies come within it.
   static constexpr std::uint32_t kDefaultClosedIdleSeconds = 4 * 60;
   // An RST counts when its sequence number lies this far ahead of its
   // sender's stream front at most. Wider than the receive windows of tills,

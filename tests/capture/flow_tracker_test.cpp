@@ -188,7 +188,9 @@ TEST_F(FlowPathTest, ReusedAddressesAndStrayControlSegmentsLoseAndRepeatNothing)
       {"a copy of the SYN delayed behind the data",
        {{1001, "abc"}, Flags(1000, kSyn, false, 0), {1004, "def"}, {1001, "abcdef"}}, "abcdef"},
       {"the printer's RST far ahead of its window",
-       {{1001, "receipt"}, Flags(kPrinterAck + 0x10000000u, kRst, true), {1001, "receipt and more"}},
+       {{1001, "receipt"},
+        Flags(kPrinterAck + 0x10000000u, kRst, true),
+        {1001, "receipt and more"}},
        "receipt and more"},
       {"the printer's RST behind its window",
        {{1001, "receipt"}, Flags(kPrinterAck - 100, kRst, true), {1001, "receipt and more"}},
@@ -287,8 +289,8 @@ class RandomConnection {
   }
   void AddData(std::size_t offset, std::size_t length, double order,
                std::uint32_t acknowledgment) {
-    frames.push_back({order, Segment{Sequence(offset), stream.substr(offset, length), acknowledgment},
-                      offset});
+    const Segment data{Sequence(offset), stream.substr(offset, length), acknowledgment};
+    frames.push_back({order, data, offset});
   }
   void AddControl(double order, std::uint32_t sequence, std::uint8_t flags, bool fromPrinter,
                   std::uint32_t acknowledgment) {
