@@ -262,9 +262,9 @@ struct Shown {
 // probed, dropped and reordered at random; its SYN (unless it has none)
 // doubled or late behind the first segment (not late when the printer reuses
 // its initial sequence number too: then nothing but the SYN tells the
-// connections apart); RSTs that the endpoints ignore
-// (outside their windows) among the data; closed by a FIN from each side or
-// an RST inside the window, and after FINs retransmitted again now and then.
+// connections apart); RSTs that the endpoints ignore (outside their windows)
+// among the data; closed by a FIN from each side or an RST inside the window,
+// and after FINs retransmitted again now and then.
 class RandomConnection {
  public:
   RandomConnection(std::mt19937& random, std::uint32_t initialSequence, bool withSyn,
@@ -391,9 +391,9 @@ class RandomConnection {
 // Connections come one after another on the ports of a till: each new one
 // with an initial sequence number of its own, the same as the connection
 // before (and now and then the printer's the same as before too), or (its
-// SYN missed) inside the stream of the connection before.
-// Meanwhile more connections come and go than the flow table holds, while the
-// printer connections of other tills stay open and idle. The NVR receives, in
+// SYN missed) inside the stream of the connection before. Meanwhile more
+// connections come and go than the flow table holds, while the printer
+// connections of other tills stay open and idle. The NVR receives, in
 // the order the frames came, every byte of each connection that some frame
 // carried the first time a frame carried it, and none twice; the idle
 // connections' keep-alive probes and retransmissions at the end are copies.
