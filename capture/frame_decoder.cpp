@@ -34,6 +34,17 @@ std::uint32_t Ipv4Offset(const BoundedReader& frame) {
   return etherType == kEtherTypeIpv4 ? kEthernetHeader + kVlanTag : 0;
 }
 
+// The numbers and flags of a TCP header, or all 0 when its first 14 bytes
+// were not captured (a header cut short, which carries no payload either).
+TcpHeader ReadTcpHeader(const BoundedReader& tcp) {
+  TcpHeader header{0, 0, 0};
+  if (!tcp.Read32(4, &header.sequence) || !tcp.Read32(8, &header.acknowledgment) ||
+      !tcp.Read8(13, &header.flags)) {
+    return TcpHeader{0, 0, 0};
+  }
+  return header;
+}
+
 // Hands the parts of a matched TCP payload that the flow has not forwarded.
 void SendNewBytes(const DecodedFrame& decoded, std::uint32_t seconds, FlowTracker& flows,
                   TerminalConnection& connection) {
@@ -92,12 +103,7 @@ DecodedFrame DecodeIpv4(const unsigned char* bytes, std::uint32_t ipOffset,
     if (!transport.Read8(12, &dataOffset)) return decoded;
     transportHeaderLength = (dataOffset >> 4) * 4u;
     if (transportHeaderLength < kTcpMinimumHeader) return kOtherFrame;
-    // Absent only from a header cut short, which carries no payload either.
-    TcpHeader& header = decoded.tcpHeader;
-    if (!transport.Read32(4, &header.sequence) || !transport.Read32(8, &header.acknowledgment) ||
-        !transport.Read8(13, &header.flags)) {
-      header = TcpHeader{0, 0, 0};
-    }
+    decoded.tcpHeader = ReadTcpHeader(transport);
   }
   decoded.key = key;
 
