@@ -1,9 +1,11 @@
 // Cost of the data path per captured frame, on a mix of the traffic a mirror
 // port carries: frames of other protocols, TCP and UDP that match no terminal,
-// and TCP segments of terminals' flows, each carrying new bytes (the terminals
-// have no listener, so the cost is decoding, matching and flow tracking, with
-// no socket anywhere). Arguments: terminals, and active flows spread over them
-// (one flow belongs to the last terminal of the table).
+// and TCP segments of terminals' flows, each carrying new bytes. The terminals
+// have no listener, so there is no socket anywhere, and ProcessFrameMix costs
+// decoding and matching: a segment goes to flow tracking only for a terminal
+// with a listener. AdmitSegments costs flow tracking alone. Arguments:
+// terminals, and active flows spread over them (one flow belongs to the last
+// terminal of the table).
 #include "capture/frame_decoder.h"
 #include "support/frame_builder.h"
 #include "support/terminal_tables.h"
@@ -98,6 +100,28 @@ void ProcessFrameMix(benchmark::State& state) {
 }
 
 BENCHMARK(ProcessFrameMix)->ArgsProduct({{1, 10, 100, 1000}, {1, 10000}});
+
+// Flow tracking per TCP segment of a terminal: segments of the active flows
+// in turn, each carrying the 200 bytes after the flow's last. Argument:
+// active flows.
+void AdmitSegments(benchmark::State& state) {
+  const auto flowCount = static_cast<std::uint32_t>(state.range(0));
+  FlowTracker flows;
+  std::vector<std::uint32_t> sequences(flowCount, 0);
+  NewBytes fresh;
+  std::uint32_t next = 0;
+  for (auto _ : state) {
+    const PacketKey key{0x0A010000u + next / 1000, 0x0A020001u,
+                        static_cast<std::uint16_t>(1024 + next % 1000), 9100};
+    flows.Admit(key, TcpHeader{sequences[next], 5001, 0x18}, 200, 0, &fresh);
+    benchmark::DoNotOptimize(fresh.count);
+    sequences[next] += 200;
+    next = next + 1 == flowCount ? 0 : next + 1;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+BENCHMARK(AdmitSegments)->Arg(1)->Arg(10000);
 
 }  // namespace
 

@@ -35,8 +35,11 @@ inline constexpr int kExitNoCaptureDevice = -3;
 
 // Live capture: whole frames, promiscuous, frames handed over at the latest
 // 10 ms (the read time-out) after they arrive, and a kernel buffer that holds
-// a busy mirror port's bursts.
-inline constexpr int kSnapLength = 65536;
+// a busy mirror port's bursts. The snap length is libpcap's largest: frames
+// longer than 65,536 bytes occur on loopback (MTU 65,536 plus the link
+// header) and where the adapter merges segments before capture (GRO), and a
+// shorter one would cut their last bytes.
+inline constexpr int kSnapLength = 262144;
 inline constexpr int kLiveReadTimeoutMs = 10;
 inline constexpr int kLiveBufferBytes = 16 * 1024 * 1024;
 

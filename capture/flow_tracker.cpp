@@ -34,8 +34,11 @@ PacketKey Reversed(const PacketKey& key) {
 
 }  // namespace
 
-FlowTracker::FlowTracker(std::size_t maxFlows, std::uint32_t idleSeconds)
-    : idleSeconds(idleSeconds), flows(std::max<std::size_t>(maxFlows, 1)) {
+FlowTracker::FlowTracker(std::size_t maxFlows, std::uint32_t idleSeconds,
+                         std::uint32_t closedIdleSeconds)
+    : idleSeconds(idleSeconds),
+      closedIdleSeconds(closedIdleSeconds),
+      flows(std::max<std::size_t>(maxFlows, 1)) {
   std::size_t bucketCount = 1;
   while (bucketCount < 2 * flows.size()) bucketCount *= 2;
   buckets.assign(bucketCount, kNone);
@@ -46,8 +49,8 @@ FlowTracker::FlowTracker(std::size_t maxFlows, std::uint32_t idleSeconds)
   }
 }
 
-void FlowTracker::Admit(const PacketKey& key, std::uint32_t sequence, std::uint8_t flags,
-                        std::uint32_t length, std::uint32_t now, NewBytes* fresh) {
+void FlowTracker::Admit(const PacketKey& key, const TcpHeader& header, std::uint32_t length,
+                        std::uint32_t now, NewBytes* fresh) {
   fresh->count = 0;
   if (length == 0) return;
   std::uint32_t index = Find(key, now);
@@ -58,22 +61,17 @@ void FlowTracker::Admit(const PacketKey& key, std::uint32_t sequence, std::uint8
   }
   Flow& flow = flows[index];
 
-  std::uint32_t begin = sequence;
-  if (flags & kTcpSyn) {
-    if (!flow.knowsInitialSequence || flow.initialSequence != sequence) {
-      StartAfresh(flow);
-      flow.knowsInitialSequence = true;
-      flow.initialSequence = sequence;
-    }
+  std::uint32_t begin = header.sequence;
+  if (header.flags & kTcpSyn) {
+    TakeSyn(index, header.sequence);
     ++begin;  // the SYN itself takes the first sequence number
   }
   const std::uint32_t end = begin + length;
-  if (flow.rangeCount > 0) {
-    const std::uint32_t front = flow.ranges[flow.rangeCount - 1].end;
-    const bool withinWindow = !Before(begin, front - kWindow) && !Before(front + kWindow, end);
-    const bool pastClosedEnd = flow.closed && Before(flow.closedAt, end);
-    if (!withinWindow || pastClosedEnd) StartAfresh(flow);
+  if (flow.rangeCount > 0 && StartsAnotherConnection(flow, header, begin, end)) {
+    StartAfresh(index);
   }
+  // Judged by the stream as it was before this segment's bytes.
+  const bool reset = (header.flags & kTcpRst) && ResetInWindow(key, index, header.sequence, now);
   if (flow.rangeCount == 0) {
     flow.ranges[0] = Range{begin, end};
     flow.rangeCount = 1;
@@ -84,50 +82,142 @@ void FlowTracker::Admit(const PacketKey& key, std::uint32_t sequence, std::uint8
     TakeNewBytes(flow, base, begin, end, fresh);
     Remember(flow, base, begin, end);
   }
-  if (flags & kTcpFin) Close(flow, end);
-  if (flags & kTcpRst) CloseConnection(key, now);
-}
-
-void FlowTracker::Observe(const PacketKey& key, std::uint32_t sequence, std::uint8_t flags,
-                          std::uint32_t now) {
-  if (flags & kTcpRst) {
-    CloseConnection(key, now);
+  if (reset) {
+    CloseConnection(key, index, header, end, now);
     return;
   }
-  if ((flags & (kTcpSyn | kTcpFin)) == 0) return;
+  if (header.flags & kTcpRst) return;  // outside the window: it changes nothing
+  LearnAck(flow, header);
+  if (header.flags & kTcpFin) Finish(key, index, end, now);
+}
+
+void FlowTracker::Observe(const PacketKey& key, const TcpHeader& header, std::uint32_t now) {
+  if ((header.flags & (kTcpSyn | kTcpFin | kTcpRst)) == 0) return;
   const std::uint32_t index = Find(key, now);
-  if (index == kNone) return;
-  Touch(index, now);
-  Flow& flow = flows[index];
-  if ((flags & kTcpSyn) &&
-      (!flow.knowsInitialSequence || flow.initialSequence != sequence)) {
-    StartAfresh(flow);
-    flow.knowsInitialSequence = true;
-    flow.initialSequence = sequence;
+  if (index != kNone) {
+    Touch(index, now);
+    if (header.flags & kTcpSyn) TakeSyn(index, header.sequence);
   }
-  if (flags & kTcpFin) Close(flow, sequence);
+  if (header.flags & kTcpRst) {
+    if (ResetInWindow(key, index, header.sequence, now)) {
+      CloseConnection(key, index, header, header.sequence, now);
+    }
+    return;
+  }
+  if (index != kNone) LearnAck(flows[index], header);
+  if (header.flags & kTcpFin) Finish(key, index, header.sequence, now);
 }
 
-void FlowTracker::StartAfresh(Flow& flow) {
+// A SYN of a connection that is not closed, with the initial sequence number
+// known or (not known yet) just before the first byte remembered, is a copy;
+// any other starts the flow afresh.
+void FlowTracker::TakeSyn(std::uint32_t index, std::uint32_t sequence) {
+  Flow& flow = flows[index];
+  const bool beforeFirstByte = flow.rangeCount > 0 && sequence + 1 == flow.ranges[0].begin;
+  const bool copy = !flow.closed && (flow.knowsInitialSequence ? flow.initialSequence == sequence
+                                                               : beforeFirstByte);
+  if (!copy) StartAfresh(index);
+  flow.knowsInitialSequence = true;
+  flow.initialSequence = sequence;
+}
+
+// True when bytes [begin, end) cannot belong to the stream the flow
+// remembers.
+bool FlowTracker::StartsAnotherConnection(const Flow& flow, const TcpHeader& header,
+                                          std::uint32_t begin, std::uint32_t end) const {
+  const std::uint32_t front = flow.ranges[flow.rangeCount - 1].end;
+  if (Before(begin, front - kWindow) || Before(front + kWindow, end)) return true;
+  if (flow.ended && Before(flow.streamEnd, end)) return true;
+  if (!flow.closed) return false;
+  // A retransmission acknowledges what this direction acknowledged last, or
+  // more, up to the whole of the peer's stream.
+  if (!(header.flags & kTcpAck) || !flow.knowsAck) return true;
+  const std::uint32_t highest =
+      flow.peerEnded && Before(flow.lastAck, flow.peerEnd) ? flow.peerEnd : flow.lastAck;
+  return Before(header.acknowledgment, flow.lastAck - kLateCopySlack) ||
+         Before(highest, header.acknowledgment);
+}
+
+void FlowTracker::StartAfresh(std::uint32_t index) {
+  Flow& flow = flows[index];
+  if (flow.ended) Unlink(index);
   flow.rangeCount = 0;
-  flow.closed = false;
   flow.knowsInitialSequence = false;
+  flow.knowsAck = false;
+  flow.ended = false;
+  flow.peerEnded = false;
+  flow.closed = false;
 }
 
-void FlowTracker::Close(Flow& flow, std::uint32_t streamEnd) {
+void FlowTracker::LearnAck(Flow& flow, const TcpHeader& header) {
+  if ((header.flags & kTcpAck) == 0) return;
+  flow.lastAck = header.acknowledgment;
+  flow.knowsAck = true;
+}
+
+// The flow's own stream ended at streamEnd or at its highest byte, whichever
+// is further; the flow joins the ended list.
+void FlowTracker::EndStream(std::uint32_t index, std::uint32_t streamEnd) {
+  Flow& flow = flows[index];
   if (flow.rangeCount == 0) return;  // nothing forwarded that a new connection could repeat
   const std::uint32_t front = flow.ranges[flow.rangeCount - 1].end;
-  flow.closedAt = Before(streamEnd, front) ? front : streamEnd;
-  flow.closed = true;
+  flow.streamEnd = Before(streamEnd, front) ? front : streamEnd;
+  if (!flow.ended) Link(index);
+  flow.ended = true;
+  flow.closed = flow.closed || flow.peerEnded;
 }
 
-// An RST, from either end, ends the connection in both directions.
-void FlowTracker::CloseConnection(const PacketKey& key, std::uint32_t now) {
-  for (const PacketKey& direction : {key, Reversed(key)}) {
-    const std::uint32_t index = Find(direction, now);
-    if (index == kNone || flows[index].rangeCount == 0) continue;
-    Flow& flow = flows[index];
-    Close(flow, flow.ranges[flow.rangeCount - 1].end);
+// The peer's stream ended: peerEnd acknowledges all of it.
+void FlowTracker::EndPeerStream(std::uint32_t index, std::uint32_t peerEnd) {
+  Flow& flow = flows[index];
+  flow.peerEnd = peerEnd;
+  flow.peerEnded = true;
+  flow.closed = flow.closed || flow.ended;
+}
+
+// A FIN of key's direction after bytes up to streamEnd: that stream ended,
+// and its reverse flow's peer with it.
+void FlowTracker::Finish(const PacketKey& key, std::uint32_t index, std::uint32_t streamEnd,
+                         std::uint32_t now) {
+  if (index != kNone) EndStream(index, streamEnd);
+  const std::uint32_t reverse = Find(Reversed(key), now);
+  if (reverse != kNone) EndPeerStream(reverse, streamEnd + 1);  // the FIN takes a number
+}
+
+// True when an RST of key's direction lies in the window the receiver
+// accepts: from the sender's stream front or, with nothing of that direction
+// remembered, from the receiver's last acknowledgment. With neither known it
+// cannot be judged, and there is no flow it could close anyway.
+bool FlowTracker::ResetInWindow(const PacketKey& key, std::uint32_t index,
+                                std::uint32_t sequence, std::uint32_t now) {
+  std::uint32_t position;
+  if (index != kNone && flows[index].rangeCount > 0) {
+    position = flows[index].ranges[flows[index].rangeCount - 1].end;
+  } else {
+    const std::uint32_t reverse = Find(Reversed(key), now);
+    if (reverse == kNone || !flows[reverse].knowsAck) return false;
+    position = flows[reverse].lastAck;
+  }
+  return !Before(sequence, position) && Before(sequence, position + kResetWindow);
+}
+
+// An accepted RST of key's direction, whose stream ends at streamEnd: the
+// connection is closed in both directions.
+void FlowTracker::CloseConnection(const PacketKey& key, std::uint32_t index,
+                                  const TcpHeader& header, std::uint32_t streamEnd,
+                                  std::uint32_t now) {
+  if (index != kNone && flows[index].rangeCount > 0) {
+    LearnAck(flows[index], header);
+    if (header.flags & kTcpAck) EndPeerStream(index, header.acknowledgment);
+    EndStream(index, streamEnd);
+    flows[index].closed = true;
+  }
+  const std::uint32_t reverse = Find(Reversed(key), now);
+  if (reverse != kNone && flows[reverse].rangeCount > 0) {
+    Flow& flow = flows[reverse];
+    EndPeerStream(reverse, streamEnd);
+    EndStream(reverse, flow.ranges[flow.rangeCount - 1].end);
+    flow.closed = true;
   }
 }
 
@@ -199,7 +289,8 @@ std::uint32_t FlowTracker::Find(const PacketKey& key, std::uint32_t now) {
   for (std::uint32_t index = BucketOf(key); index != kNone; index = flows[index].nextInBucket) {
     if (!SameKey(flows[index].key, key)) continue;
     // Capture time may step back (merged captures): only a real pause counts.
-    if (std::int64_t{now} - flows[index].lastSeen > idleSeconds) {
+    const std::uint32_t limit = flows[index].ended ? closedIdleSeconds : idleSeconds;
+    if (std::int64_t{now} - flows[index].lastSeen > limit) {
       Remove(index);
       return kNone;
     }
@@ -216,16 +307,21 @@ std::uint32_t FlowTracker::Insert(const PacketKey& key, std::uint32_t now) {
   flow.key = key;
   flow.lastSeen = now;
   flow.seenAgain = false;
-  StartAfresh(flow);
+  StartAfresh(index);
   std::uint32_t& bucket = BucketOf(key);
   flow.nextInBucket = bucket;
   bucket = index;
   return index;
 }
 
-// The table is full: the sweep passes flows seen again (and takes that mark
-// from them) and removes the first that was not.
+// The table is full: the flow whose own stream ended first goes. With none
+// ended, the sweep passes flows seen again (and takes that mark from them)
+// and removes the first that was not.
 void FlowTracker::MakeRoom() {
+  if (oldestEnded != kNone) {
+    Remove(oldestEnded);
+    return;
+  }
   for (;;) {
     Flow& flow = flows[sweep];
     const std::uint32_t index = sweep;
@@ -242,8 +338,26 @@ void FlowTracker::Remove(std::uint32_t index) {
   std::uint32_t* link = &BucketOf(flows[index].key);
   while (*link != index) link = &flows[*link].nextInBucket;
   *link = flows[index].nextInBucket;
+  if (flows[index].ended) Unlink(index);
+  flows[index].ended = false;
   flows[index].nextInBucket = freeList;
   freeList = index;
+}
+
+void FlowTracker::Link(std::uint32_t index) {
+  Flow& flow = flows[index];
+  flow.endedBefore = newestEnded;
+  flow.endedAfter = kNone;
+  (newestEnded != kNone ? flows[newestEnded].endedAfter : oldestEnded) = index;
+  newestEnded = index;
+}
+
+void FlowTracker::Unlink(std::uint32_t index) {
+  const Flow& flow = flows[index];
+  (flow.endedBefore != kNone ? flows[flow.endedBefore].endedAfter : oldestEnded) =
+      flow.endedAfter;
+  (flow.endedAfter != kNone ? flows[flow.endedAfter].endedBefore : newestEnded) =
+      flow.endedBefore;
 }
 
 void FlowTracker::Touch(std::uint32_t index, std::uint32_t now) {

@@ -34,12 +34,23 @@ std::uint32_t Ipv4Offset(const BoundedReader& frame) {
   return etherType == kEtherTypeIpv4 ? kEthernetHeader + kVlanTag : 0;
 }
 
+// The numbers and flags of a TCP header, or all 0 when its first 14 bytes
+// were not captured (a header cut short, which carries no payload either).
+TcpHeader ReadTcpHeader(const BoundedReader& tcp) {
+  TcpHeader header{0, 0, 0};
+  if (!tcp.Read32(4, &header.sequence) || !tcp.Read32(8, &header.acknowledgment) ||
+      !tcp.Read8(13, &header.flags)) {
+    return TcpHeader{0, 0, 0};
+  }
+  return header;
+}
+
 // Hands the parts of a matched TCP payload that the flow has not forwarded.
 void SendNewBytes(const DecodedFrame& decoded, std::uint32_t seconds, FlowTracker& flows,
                   TerminalConnection& connection) {
   NewBytes fresh;
-  flows.Admit(decoded.key, decoded.tcpSequence, decoded.tcpFlags,
-              static_cast<std::uint32_t>(decoded.payloadLength), seconds, &fresh);
+  flows.Admit(decoded.key, decoded.tcpHeader, static_cast<std::uint32_t>(decoded.payloadLength),
+              seconds, &fresh);
   for (int i = 0; i < fresh.count; ++i) {
     connection.Send(decoded.payload + fresh.pieces[i].offset,
                     static_cast<int>(fresh.pieces[i].length));
@@ -92,11 +103,7 @@ DecodedFrame DecodeIpv4(const unsigned char* bytes, std::uint32_t ipOffset,
     if (!transport.Read8(12, &dataOffset)) return decoded;
     transportHeaderLength = (dataOffset >> 4) * 4u;
     if (transportHeaderLength < kTcpMinimumHeader) return kOtherFrame;
-    // Absent only from a header cut short, which carries no payload either.
-    if (!transport.Read32(4, &decoded.tcpSequence) || !transport.Read8(13, &decoded.tcpFlags)) {
-      decoded.tcpSequence = 0;
-      decoded.tcpFlags = 0;
-    }
+    decoded.tcpHeader = ReadTcpHeader(transport);
   }
   decoded.key = key;
 
@@ -117,7 +124,7 @@ bool ProcessFrame(const unsigned char* frame, std::uint32_t capturedLength, std:
   const DecodedFrame decoded = DecodeLinkFrame(link, frame, capturedLength);
   if (decoded.kind == FrameKind::kOther) return false;
   if (decoded.kind == FrameKind::kNoPayload) {
-    if (decoded.tcp) flows.Observe(decoded.key, decoded.tcpSequence, decoded.tcpFlags, seconds);
+    if (decoded.tcp) flows.Observe(decoded.key, decoded.tcpHeader, seconds);
     return true;
   }
   const Terminal* terminal = matcher.FindTerminal(decoded.key);

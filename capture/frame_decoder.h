@@ -40,12 +40,13 @@ struct DecodedFrame {
   const unsigned char* payload;  // kPayload: the first payload byte, inside the frame
   int payloadLength;             // kPayload: at least 1; cut to the captured bytes
   bool tcp;
-  std::uint32_t tcpSequence;     // TCP with 14 header bytes captured: the sequence number
-  std::uint8_t tcpFlags;         // and the flags (FIN, SYN, RST, ...); else 0
+  TcpHeader tcpHeader;  // TCP with 14 header bytes captured: sequence and acknowledgment
+                        // numbers and flags (FIN, SYN, RST, ACK, ...); else all 0
 };
 
 // A frame that carries no IPv4 TCP or UDP packet.
-inline constexpr DecodedFrame kOtherFrame{FrameKind::kOther, PacketKey{}, nullptr, 0, false, 0, 0};
+inline constexpr DecodedFrame kOtherFrame{FrameKind::kOther, PacketKey{}, nullptr, 0, false,
+                                          TcpHeader{0, 0, 0}};
 
 // Decodes a frame of capturedLength bytes. A frame too short for its link
 // header, a 20-byte IPv4 header and the 4 bytes of UDP or 13 bytes of TCP

@@ -17,19 +17,26 @@ namespace {
 const std::uint32_t kTill = 0xC0A80A1F;     // 192.168.10.31, the terminal
 const std::uint32_t kPrinter = 0xC0A80A28;  // 192.168.10.40
 
+// The connection most cases use: the till's first byte is 1001, and it
+// acknowledges the printer's SYN (sequence 5000) with 5001.
+const std::uint32_t kPrinterAck = 5001;
+const std::uint8_t kSyn = kTcpSyn, kFin = kTcpFin | 0x10, kRst = kTcpRst;
+
 // One frame on the mirror port: a TCP segment of the till's stream to the
 // printer, or (printer set) of the printer's answer, or a UDP datagram.
 struct Segment {
   std::uint32_t sequence;
   std::string payload;
+  std::uint32_t ack = kPrinterAck;
   std::uint8_t flags = 0x18;  // PSH ACK
   bool fromPrinter = false;
   bool udp = false;
   std::uint16_t tillPort = 49152;
 };
 
-Segment Flags(std::uint32_t sequence, std::uint8_t flags, bool fromPrinter = false) {
-  Segment segment{sequence, ""};
+Segment Flags(std::uint32_t sequence, std::uint8_t flags, bool fromPrinter = false,
+              std::uint32_t ack = kPrinterAck) {
+  Segment segment{sequence, "", ack};
   segment.flags = flags;
   segment.fromPrinter = fromPrinter;
   return segment;
@@ -43,6 +50,7 @@ std::vector<unsigned char> Frame(const Segment& segment) {
   fields.dstPort = segment.fromPrinter ? segment.tillPort : 9100;
   fields.protocol = segment.udp ? 17 : 6;
   fields.tcpSequence = segment.sequence;
+  fields.tcpAcknowledgment = segment.ack;
   fields.tcpFlags = segment.flags;
   fields.payload = segment.payload;
   return BuildFrame(fields);
@@ -84,12 +92,12 @@ class FlowPathTest : public testing::Test {
   TerminalTable table;
   std::unique_ptr<TerminalMatcher> matcher;
   std::unique_ptr<NvrClient> nvr;
-  FlowTracker flows;
+  // Small, so that a test can fill it.
+  FlowTracker flows{64};
   std::size_t seen = 0;
 };
 
 TEST_F(FlowPathTest, EachTcpByteReachesTheNvrOnce) {
-  const std::uint8_t kSyn = kTcpSyn, kFin = kTcpFin | 0x10, kRst = kTcpRst;
   struct Case {
     const char* name;
     std::vector<Segment> frames;
@@ -125,6 +133,12 @@ TEST_F(FlowPathTest, EachTcpByteReachesTheNvrOnce) {
        {{1001, "first"}, Flags(1006, kFin), {1001, "first"}}, "first"},
       {"reused after the printer's RST, SYN missed",
        {{1001, "first"}, Flags(7000, kRst, true), {1004, "again"}}, "firstagain"},
+      {"an RST inside the printer's window, then a new connection inside the old stream",
+       {{1001, "first connection"}, Flags(kPrinterAck, kRst, true), {1004, "again", 0x7A7A0001}},
+       "first connectionagain"},
+      {"the till's own RST at its stream's front, then a new connection inside it",
+       {{1001, "first connection"}, Flags(1017, kRst), {1004, "again", 0x7A7A0001}},
+       "first connectionagain"},
       {"new connection whose SYN was missed, far from the old stream",
        {{1001, "first"}, {0x80001001u, "first"}}, "firstfirst"},
   };
@@ -140,6 +154,94 @@ TEST_F(FlowPathTest, EachTcpByteReachesTheNvrOnce) {
   }
 }
 
+// Connections that reuse their addresses and ports, and control segments
+// that come late or that the endpoints ignore: the bytes of each connection
+// reach the NVR once, none lost to the connection before and none repeated.
+TEST_F(FlowPathTest, ReusedAddressesAndStrayControlSegmentsLoseAndRepeatNothing) {
+  // A closed connection: SYN, data, the till's FIN, the printer's FIN.
+  const std::vector<Segment> closed = {Flags(1000, kSyn, false, 0), {1001, "first connection"},
+                                       Flags(1017, kFin), Flags(kPrinterAck, kFin, true, 1018)};
+  auto after = [&](std::vector<Segment> next) {
+    next.insert(next.begin(), closed.begin(), closed.end());
+    return next;
+  };
+  // An earlier connection on the same ports makes the closed one's SYN known.
+  std::vector<Segment> sameStart = after(
+      {Flags(1000, kSyn, false, 0), Flags(1000, kSyn, false, 0), {1001, "second", 9001},
+       {1001, "second", 9001}});
+  sameStart.insert(sameStart.begin(), Segment{0x30000001, "earlier "});
+  struct Case {
+    const char* name;
+    std::vector<Segment> frames;
+    std::string received;
+  };
+  const Case cases[] = {
+      {"a new connection with the closed one's initial sequence number", sameStart,
+       "earlier first connectionsecond"},
+      {"both sides reuse their initial sequence numbers: only the SYN tells",
+       after({Flags(1000, kSyn, false, 0), {1001, "second"}}), "first connectionsecond"},
+      {"a new connection whose SYN was missed, inside the closed one's stream",
+       after({{1005, "second", 0x7A7A0001}, {1005, "second", 0x7A7A0001}}),
+       "first connectionsecond"},
+      {"a retransmission of the closed stream is still a copy",
+       after({{1001, "first connection", kPrinterAck + 1}, {1007, "connection", kPrinterAck}}),
+       "first connection"},
+      {"a copy of the SYN delayed behind the data",
+       {{1001, "abc"}, Flags(1000, kSyn, false, 0), {1004, "def"}, {1001, "abcdef"}}, "abcdef"},
+      {"the printer's RST far ahead of its window",
+       {{1001, "receipt"},
+        Flags(kPrinterAck + 0x10000000u, kRst, true),
+        {1001, "receipt and more"}},
+       "receipt and more"},
+      {"the printer's RST behind its window",
+       {{1001, "receipt"}, Flags(kPrinterAck - 100, kRst, true), {1001, "receipt and more"}},
+       "receipt and more"},
+      {"the till's RST behind its stream",
+       {{1001, "receipt"}, Flags(900, kRst), {1001, "receipt and more"}}, "receipt and more"},
+  };
+  std::uint16_t port = 41000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ++port;
+    for (Segment segment : c.frames) {
+      segment.tillPort = port;
+      Process(segment);
+    }
+    EXPECT_EQ(ReceivedNow(), c.received);
+  }
+}
+
+// Many short connections pass while printers' connections stay open and
+// idle: the closed ones give up their slots, so a keep-alive probe of an idle
+// connection (its last byte again) is still known for a copy.
+TEST_F(FlowPathTest, ShortConnectionsDoNotPushOutIdleLiveOnes) {
+  const int live = 8;
+  const int shortLived = 1000;  // many times the table
+  for (int i = 0; i < live; ++i) {
+    Segment hello{1001, "live\n"};
+    hello.tillPort = static_cast<std::uint16_t>(30000 + i);
+    Process(hello, 0);
+  }
+  std::uint32_t now = 0;
+  for (std::uint16_t port = 31000; port < 31000 + shortLived; ++port, now += 5) {
+    for (Segment segment : {Segment{1001, "ticket\n"}, Flags(1008, kFin),
+                            Flags(kPrinterAck, kFin, true, 1009)}) {
+      segment.tillPort = port;
+      Process(segment, now);
+    }
+  }
+  EXPECT_EQ(ReceivedNow().size(), live * 5u + shortLived * 7u);
+  std::string expected;
+  for (int i = 0; i < live; ++i) {
+    for (Segment segment : {Segment{1005, "\n"}, Segment{1001, "live\nbye\n"}}) {
+      segment.tillPort = static_cast<std::uint16_t>(30000 + i);
+      Process(segment, now);
+    }
+    expected += "bye\n";
+  }
+  EXPECT_EQ(ReceivedNow(), expected);
+}
+
 TEST_F(FlowPathTest, UdpDatagramsGoAsTheyCome) {
   Segment datagram{0, "ticket\n"};
   datagram.udp = true;
@@ -148,67 +250,220 @@ TEST_F(FlowPathTest, UdpDatagramsGoAsTheyCome) {
   EXPECT_EQ(ReceivedNow(), "ticket\nticket\n");
 }
 
-// A byte stream cut into segments that are copied, retransmitted in other
-// cuts, probed, dropped and reordered at random: the NVR receives, in the
-// order the frames came, every byte that some frame carried the first time a
-// frame carried it, and none twice.
-TEST_F(FlowPathTest, RandomCopiesDropsAndReorderingDeliverEachCarriedByteOnce) {
-  std::mt19937 random(12);
-  std::uint16_t port = 20000;
-  for (int trial = 0; trial < 150; ++trial) {
-    SCOPED_TRACE(trial);
-    std::string stream(2000 + random() % 3000, ' ');
-    for (char& byte : stream) byte = static_cast<char>('a' + random() % 26);
-    const std::uint32_t start = static_cast<std::uint32_t>(random());  // wraps now and then
+// One frame of a connection as the mirror shows it: the order it comes in,
+// and for a data frame where its bytes lie in the connection's stream.
+struct Shown {
+  double order;
+  Segment segment;
+  std::size_t offset = 0;
+};
 
-    struct Sent {
-      std::size_t offset;
-      std::size_t length;
-      double order;
-    };
-    std::vector<Sent> sent;
+// A connection of the till's, with the printer's part in closing it: its
+// stream cut into segments that are copied, retransmitted in other cuts,
+// probed, dropped and reordered at random; its SYN (unless it has none)
+// doubled or late behind the first segment (not late when the printer reuses
+// its initial sequence number too: then nothing but the SYN tells the
+// connections apart); RSTs that the endpoints ignore (outside their windows)
+// among the data; closed by a FIN from each side or an RST inside the window,
+// and after FINs retransmitted again now and then.
+class RandomConnection {
+ public:
+  RandomConnection(std::mt19937& random, std::uint32_t initialSequence, bool withSyn,
+                   std::uint32_t printerAck, bool synMayBeLate)
+      : random(random), isn(initialSequence), ack(printerAck) {
+    stream.assign(200 + random() % 3000, ' ');
+    for (char& byte : stream) byte = static_cast<char>('a' + random() % 26);
+    CutAndScramble();
+    if (withSyn) AddSyn(synMayBeLate);
+    AddStrayResets();
+    Close();
+    std::stable_sort(frames.begin(), frames.end(),
+                     [](const Shown& a, const Shown& b) { return a.order < b.order; });
+  }
+  std::size_t Length() const { return stream.size(); }
+  std::vector<Shown> frames;
+  std::string stream;
+
+ private:
+  std::uint32_t Sequence(std::size_t offset) const {
+    return isn + 1 + static_cast<std::uint32_t>(offset);
+  }
+  void AddData(std::size_t offset, std::size_t length, double order,
+               std::uint32_t acknowledgment) {
+    const Segment data{Sequence(offset), stream.substr(offset, length), acknowledgment};
+    frames.push_back({order, data, offset});
+  }
+  void AddControl(double order, std::uint32_t sequence, std::uint8_t flags, bool fromPrinter,
+                  std::uint32_t acknowledgment) {
+    frames.push_back({order, Flags(sequence, flags, fromPrinter, acknowledgment)});
+  }
+  void CutAndScramble() {
     std::vector<std::size_t> cuts = {0};
     while (cuts.back() < stream.size()) {
       cuts.push_back(std::min(stream.size(), cuts.back() + 1 + random() % 200));
     }
-    for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+    segments = cuts.size() - 1;
+    for (std::size_t i = 0; i < segments; ++i) {
       const std::size_t begin = cuts[i];
       const std::size_t length = cuts[i + 1] - begin;
       const double at = static_cast<double>(i);
       auto later = [&] { return at + (random() % 1000) / 200.0; };  // up to five places late
       if (random() % 10 == 0) continue;                              // lost before the mirror
-      sent.push_back({begin, length, later()});
-      if (random() % 3 == 0) sent.push_back({begin, length, later()});  // copy
-      if (random() % 5 == 0 && i + 2 < cuts.size()) {                   // re-cut retransmission
-        sent.push_back({begin, cuts[i + 2] - begin, later()});
+      AddData(begin, length, later(), ack);
+      if (random() % 3 == 0) AddData(begin, length, later(), ack);  // copy
+      if (random() % 5 == 0 && i + 2 < cuts.size()) {              // re-cut retransmission
+        AddData(begin, cuts[i + 2] - begin, later(), ack);
       }
-      if (random() % 8 == 0) sent.push_back({begin + length - 1, 1, later()});  // probe
+      if (random() % 8 == 0) AddData(begin + length - 1, 1, later(), ack);  // probe
     }
-    std::stable_sort(sent.begin(), sent.end(),
-                     [](const Sent& a, const Sent& b) { return a.order < b.order; });
+  }
+  void AddSyn(bool mayBeLate) {
+    switch (random() % (mayBeLate ? 3 : 2)) {
+      case 0:
+        AddControl(-1, isn, kSyn, false, 0);
+        break;
+      case 1:  // every frame doubled
+        AddControl(-1, isn, kSyn, false, 0);
+        AddControl(-1, isn, kSyn, false, 0);
+        break;
+      default:  // the SYN late, behind the connection's first segment
+        AddData(0, std::min<std::size_t>(stream.size(), 50), -2, ack);
+        AddControl(static_cast<double>(random() % 8), isn, kSyn, false, 0);
+    }
+  }
+  // Behind or far ahead of the window of the side that would receive them.
+  void AddStrayResets() {
+    for (int i = random() % 3; i > 0; --i) {
+      const double order = static_cast<double>(random() % (segments + 1));
+      const std::uint32_t distance = 1 + random() % 100000;
+      switch (random() % 4) {
+        case 0:
+          AddControl(order, ack - distance, kRst, true, 0);
+          break;
+        case 1:
+          AddControl(order, ack + FlowTracker::kResetWindow + distance, kRst, true, 0);
+          break;
+        case 2:
+          AddControl(order, isn + 1 - distance, kRst, false, 0);
+          break;
+        default:
+          AddControl(order, Sequence(stream.size()) + FlowTracker::kResetWindow + distance, kRst,
+                     false, 0);
+      }
+    }
+  }
+  void Close() {
+    const double end = static_cast<double>(segments) + 10;
+    const std::uint32_t tillEnd = Sequence(stream.size());
+    switch (random() % 4) {
+      case 0:
+        AddControl(end, tillEnd, kFin, false, ack);
+        AddControl(end, ack, kFin, true, tillEnd + 1);
+        break;
+      case 1:
+        AddControl(end, ack, kFin, true, tillEnd);
+        AddControl(end, tillEnd, kFin, false, ack + 1);
+        break;
+      case 2:
+        AddControl(end, ack, kRst, true, 0);
+        return;
+      default:
+        AddControl(end, tillEnd, kRst | 0x10, false, ack);
+        return;
+    }
+    // Retransmissions after both FINs, and a mirror's late copies: all of
+    // frames already shown.
+    const std::size_t shown = frames.size();
+    for (int i = random() % 3; i > 0; --i) {
+      const Shown again = frames[random() % shown];
+      if (again.segment.payload.empty()) continue;
+      frames.push_back(again);
+      frames.back().order = end + 1;
+      if (random() % 2 == 0) frames.back().segment.ack = ack + 1;
+    }
+  }
 
+  std::mt19937& random;
+  const std::uint32_t isn;
+  const std::uint32_t ack;  // the printer's SYN acknowledged
+  std::size_t segments = 0;
+};
+
+// Connections come one after another on the ports of a till: each new one
+// with an initial sequence number of its own, the same as the connection
+// before (and now and then the printer's the same as before too), or (its
+// SYN missed) inside the stream of the connection before. Meanwhile more
+// connections come and go than the flow table holds, while the printer
+// connections of other tills stay open and idle. The NVR receives, in
+// the order the frames came, every byte of each connection that some frame
+// carried the first time a frame carried it, and none twice; the idle
+// connections' keep-alive probes and retransmissions at the end are copies.
+TEST_F(FlowPathTest, RandomConnectionsDeliverEachCarriedByteOnce) {
+  std::mt19937 random(12);
+  const std::uint16_t kLivePorts = 10000;
+  const int live = 8;
+  const std::string hello = "live and idle\n";
+  for (int i = 0; i < live; ++i) {
+    Segment segment{1001, hello};
+    segment.tillPort = static_cast<std::uint16_t>(kLivePorts + i);
+    Process(segment, 0);
+  }
+  ASSERT_EQ(ReceivedNow().size(), live * hello.size());
+
+  std::uint32_t now = 0;
+  std::uint16_t port = 20000;
+  for (int trial = 0; trial < 150; ++trial) {
+    SCOPED_TRACE(trial);
     ++port;
-    std::vector<bool> delivered(stream.size(), false);
     std::string expected;
-    for (const Sent& frame : sent) {
-      Segment segment{start + static_cast<std::uint32_t>(frame.offset),
-                      stream.substr(frame.offset, frame.length)};
-      segment.tillPort = port;
-      Process(segment);
-      for (std::size_t i = frame.offset; i < frame.offset + frame.length; ++i) {
-        if (!delivered[i]) expected += stream[i];
-        delivered[i] = true;
+    std::uint32_t isn = static_cast<std::uint32_t>(random());  // wraps now and then
+    std::uint32_t printerAck = 0;
+    std::size_t before = 0;  // the length of the connection before
+    for (int connection = 0; connection < 3; ++connection) {
+      now += random() % 30;
+      bool withSyn = random() % 4 != 0;
+      const int reuse = connection == 0 ? 0 : static_cast<int>(random() % 3);
+      if (reuse == 0) isn = static_cast<std::uint32_t>(random());
+      if (reuse == 2) {
+        isn += static_cast<std::uint32_t>(random() % before);
+        withSyn = false;
+      }
+      const bool printerReuses = reuse == 1 && withSyn && random() % 2 == 0;
+      if (!printerReuses) printerAck = static_cast<std::uint32_t>(random());
+      const RandomConnection shown(random, isn, withSyn, printerAck, !printerReuses);
+      before = shown.Length();
+      std::vector<bool> delivered(shown.stream.size(), false);
+      for (const Shown& frame : shown.frames) {
+        Segment segment = frame.segment;
+        segment.tillPort = port;
+        Process(segment, now);
+        for (std::size_t i = frame.offset; i < frame.offset + segment.payload.size(); ++i) {
+          if (!delivered[i]) expected += shown.stream[i];
+          delivered[i] = true;
+        }
       }
     }
     ASSERT_EQ(ReceivedNow(), expected);
   }
+
+  std::string expected;
+  for (int i = 0; i < live; ++i) {
+    for (Segment segment : {Segment{1000 + static_cast<std::uint32_t>(hello.size()), "\n"},
+                            Segment{1001, hello + "bye\n"}}) {
+      segment.tillPort = static_cast<std::uint16_t>(kLivePorts + i);
+      Process(segment, now);
+    }
+    expected += "bye\n";
+  }
+  EXPECT_EQ(ReceivedNow(), expected);
+  EXPECT_LT(now, FlowTracker::kDefaultIdleSeconds) << "the live connections were not idle too long";
 }
 
 // The bounds, on the tracker itself: pieces are offsets into the payload.
 std::string Fresh(FlowTracker& flows, std::uint16_t port, std::uint32_t sequence,
                   const std::string& payload, std::uint32_t now = 0) {
   NewBytes fresh;
-  flows.Admit(PacketKey{kTill, kPrinter, port, 9100}, sequence, 0x18,
+  flows.Admit(PacketKey{kTill, kPrinter, port, 9100}, TcpHeader{sequence, kPrinterAck, 0x18},
               static_cast<std::uint32_t>(payload.size()), now, &fresh);
   std::string taken;
   for (int i = 0; i < fresh.count; ++i) {
@@ -234,6 +489,20 @@ TEST(FlowTracker, AnIdleFlowIsForgotten) {
   EXPECT_EQ(Fresh(flows, 1, 0, "abc", 1060), "");
   EXPECT_EQ(Fresh(flows, 1, 0, "abc", 1030), "") << "capture time stepping back is no pause";
   EXPECT_EQ(Fresh(flows, 1, 0, "abc", 1091), "abc");
+}
+
+// A connection closed by a FIN from each side is forgotten after minutes,
+// an open one only after hours.
+TEST(FlowTracker, AClosedConnectionIsForgottenSoon) {
+  FlowTracker flows(16, 3 * 3600, 240);
+  Fresh(flows, 1, 1001, "open", 1000);
+  Fresh(flows, 2, 1001, "closed", 1000);
+  const PacketKey till{kTill, kPrinter, 2, 9100};
+  flows.Observe(till, TcpHeader{1007, kPrinterAck, kFin}, 1000);
+  flows.Observe(PacketKey{kPrinter, kTill, 9100, 2}, TcpHeader{kPrinterAck, 1008, kFin}, 1000);
+  EXPECT_EQ(Fresh(flows, 2, 1001, "closed", 1240), "") << "a late copy within the time";
+  EXPECT_EQ(Fresh(flows, 2, 1001, "closed", 1481), "closed");
+  EXPECT_EQ(Fresh(flows, 1, 1001, "open", 1481 + 3600), "");
 }
 
 // With more gaps than a flow remembers, the oldest is given up: its late

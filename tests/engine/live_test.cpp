@@ -10,16 +10,20 @@
 #include "support/nvr_client.h"
 #include "support/temp_directory.h"
 
+#include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/udp.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/thread/thread.hpp>
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace tillwire;
@@ -146,6 +150,98 @@ TEST_F(LiveTest, ForwardsLoopbackTrafficAndStopsPromptly) {
   EXPECT_EQ(texts[1].substr(texts[1].size() - 10), " 127.0.0.1");
   EXPECT_EQ(std::vector<std::string>(texts.end() - 2, texts.end()),
             (std::vector<std::string>{"Received stop signal from SCM", "Exiting."}));
+}
+
+// The longest frame that a capture of loopback for a TCP connection to port
+// shows within a few seconds, read from a capture of the test's own.
+class LongestFrame {
+ public:
+  explicit LongestFrame(unsigned short port) : handle(pcap_create("lo", errorText)) {
+    if (handle == nullptr) return;
+    pcap_set_snaplen(handle, 128);  // lengths only
+    pcap_set_timeout(handle, 10);
+    pcap_set_buffer_size(handle, 32 * 1024 * 1024);
+    bpf_program program;
+    const std::string filter = "tcp dst port " + std::to_string(port);
+    if (pcap_activate(handle) < 0 || pcap_setnonblock(handle, 1, errorText) != 0 ||
+        pcap_compile(handle, &program, filter.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0) {
+      Close();
+      return;
+    }
+    if (pcap_setfilter(handle, &program) != 0) Close();
+    pcap_freecode(&program);
+  }
+  ~LongestFrame() { Close(); }
+  bool Open() const { return handle != nullptr; }
+  // Reads what the capture holds until a frame longer than length is seen
+  // or a few seconds have passed; the longest frame seen.
+  std::uint32_t Above(std::uint32_t length) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (longest <= length && std::chrono::steady_clock::now() < deadline) {
+      pollfd ready{pcap_get_selectable_fd(handle), POLLIN, 0};
+      poll(&ready, 1, 50);
+      pcap_dispatch(handle, -1, &LongestFrame::Take, reinterpret_cast<u_char*>(this));
+    }
+    return longest;
+  }
+
+ private:
+  static void Take(u_char* self, const pcap_pkthdr* header, const u_char*) {
+    auto* frames = reinterpret_cast<LongestFrame*>(self);
+    frames->longest = std::max(frames->longest, header->len);
+  }
+  void Close() {
+    if (handle != nullptr) pcap_close(handle);
+    handle = nullptr;
+  }
+  char errorText[PCAP_ERRBUF_SIZE] = "";
+  pcap_t* handle;
+  std::uint32_t longest = 0;
+};
+
+// Loopback's MTU is 65,536, so a TCP segment's frame there is up to 65,549
+// bytes: a 4 MiB transfer between two sockets of the test, matched by a
+// terminal, reaches the NVR whole, every byte once. The data goes in parts
+// that the NVR takes before the next is sent, within the 1 MiB that may wait
+// for an NVR.
+TEST_F(LiveTest, ForwardsFramesLongerThan64KiBWhole) {
+  ASSERT_EQ(ReadFile("/sys/class/net/lo/mtu"), "65536\n");
+  boost::asio::io_service sockets;
+  boost::asio::ip::tcp::acceptor printer(
+      sockets, boost::asio::ip::tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
+  const unsigned short printerPort = printer.local_endpoint().port();
+  const unsigned short nvrPort = FreePort();
+  WriteProgramConfiguration(R"(<T><Network SniffAdapterAddress="127.0.0.1"><NVR Address="127.0.0.1"/>
+      <Terminal DstAddress="127.0.0.1" DstPort=")" + std::to_string(printerPort) +
+                            R"(" NvrPort=")" + std::to_string(nvrPort) + R"("/></Network></T>)");
+  LongestFrame frames(printerPort);
+  ASSERT_TRUE(frames.Open());
+  Start();
+  ASSERT_TRUE(LogContains("Creating terminal connection: "));
+  NvrClient nvr(eventQueue, nvrPort);
+  ASSERT_TRUE(LogContains("Accepted connection from NVR address: 127.0.0.1"));
+
+  std::string data(4 << 20, ' ');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('!' + i % 89);
+  boost::asio::ip::tcp::socket till(sockets);
+  till.connect(printer.local_endpoint());
+  boost::asio::ip::tcp::socket received(sockets);
+  printer.accept(received);
+  std::thread reader([&] {
+    boost::system::error_code error;
+    std::vector<char> buffer(1 << 20);
+    while (!error) received.read_some(boost::asio::buffer(buffer), error);
+  });
+  const std::size_t part = 512 * 1024;
+  bool taken = true;
+  for (std::size_t sent = 0; taken && sent < data.size(); sent += part) {
+    boost::asio::write(till, boost::asio::buffer(data.data() + sent, part));
+    taken = PollUntil(eventQueue, [&] { return nvr.Received().size() >= sent + part; });
+  }
+  till.shutdown(boost::asio::ip::tcp::socket::shutdown_both);
+  reader.join();
+  EXPECT_TRUE(taken && nvr.Received() == data) << nvr.Received().size() << " bytes";
+  EXPECT_GT(frames.Above(65536), 65536u) << "no frame above 65,536 bytes: nothing shown";
 }
 
 // Before any frame has arrived: the capture must not wait for one.

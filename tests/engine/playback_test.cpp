@@ -134,6 +134,90 @@ TEST_F(PlaybackTest, NvrsReceiveExactlyTheirTerminalsBytes) {
                             }));
 }
 
+// Connections of one till to its printer, one after another on the same
+// ports, as weak sequence number generators and a mirror make them: the same
+// initial sequence number again; a connection whose SYN the mirror missed,
+// inside the stream of the one before; a copy of a SYN behind the data; an
+// RST outside the printer's window. Every byte of every connection reaches
+// the NVR once.
+TEST_F(PlaybackTest, ReusedPortsAndStrayControlSegmentsLoseAndRepeatNothing) {
+  const std::string port = std::to_string(FreePort());
+  run.WriteConfiguration(R"(<T><Network><NVR Address="127.0.0.1"/>
+      <Terminal SrcAddress="192.168.10.31" NvrPort=")" + port + R"("/></Network></T>)");
+  const std::uint8_t kAck = 0x10, kSyn = 0x02, kFin = 0x11, kRst = 0x04;
+  std::string expected;
+  {
+    CaptureWriter capture(run.Path() + "reuse.pcap");
+    // A frame of the till's (or the printer's) side of the connection on till port.
+    auto frame = [&](std::uint16_t tillPort, std::uint32_t sequence, std::uint32_t ack,
+                     std::uint8_t flags, const std::string& payload, bool fromPrinter = false) {
+      FrameFields fields;
+      fields.srcPort = tillPort;
+      if (fromPrinter) {
+        std::swap(fields.srcAddress, fields.dstAddress);
+        std::swap(fields.srcPort, fields.dstPort);
+      }
+      fields.tcpSequence = sequence;
+      fields.tcpAcknowledgment = ack;
+      fields.tcpFlags = flags;
+      fields.payload = payload;
+      capture.Write(BuildFrame(fields));
+    };
+    // The bytes of a connection, told apart from those of the others.
+    auto text = [](const std::string& name, std::size_t length) {
+      std::string bytes;
+      while (bytes.size() < length) bytes += name + " " + std::to_string(bytes.size()) + "\n";
+      return bytes.substr(0, length);
+    };
+    // Stream bytes sent in segments of 1,000 from sequence number first.
+    auto segments = [&](std::uint16_t tillPort, std::uint32_t first, std::uint32_t ack,
+                    const std::string& bytes) {
+      for (std::size_t at = 0; at < bytes.size(); at += 1000) {
+        frame(tillPort, first + static_cast<std::uint32_t>(at), ack, kAck, bytes.substr(at, 1000));
+      }
+    };
+    // A whole connection, SYN to a FIN from each side.
+    auto connection = [&](std::uint16_t tillPort, std::uint32_t isn, std::uint32_t printerIsn,
+                          const std::string& bytes) {
+      const std::uint32_t end = isn + 1 + static_cast<std::uint32_t>(bytes.size());
+      frame(tillPort, isn, 0, kSyn, "");
+      frame(tillPort, printerIsn, isn + 1, kSyn | kAck, "", true);
+      segments(tillPort, isn + 1, printerIsn + 1, bytes);
+      frame(tillPort, end, printerIsn + 1, kFin, "");
+      frame(tillPort, printerIsn + 1, end + 1, kFin, "", true);
+      expected += bytes;
+    };
+
+    for (int i = 0; i < 3; ++i) {  // the same initial sequence number each time
+      connection(40001, 1000, 7000000u * (i + 1), text("same start " + std::to_string(i), 3000));
+    }
+    connection(40002, 2000, 90000, text("before", 10000));
+    const std::string inside = text("SYN missed", 5000);  // inside the stream before
+    segments(40002, 2101, 0x5EED0001u, inside);
+    expected += inside;
+
+    const std::string late = text("late SYN", 3000);
+    segments(40003, 3001, 300001, late.substr(0, 1000));
+    frame(40003, 3000, 0, kSyn, "");  // the mirror's copy of the SYN, late
+    segments(40003, 4001, 300001, late.substr(1000));
+    segments(40003, 3001, 300001, late);  // retransmitted
+    expected += late;
+
+    const std::string reset = text("stray RST", 3000);
+    segments(40004, 4001, 400001, reset.substr(0, 2000));
+    frame(40004, 400001 + 0x20000000u, 0, kRst, "", true);  // far outside the printer's window
+    segments(40004, 4001, 400001, reset);  // retransmitted, with more
+    expected += reset;
+  }
+
+  run.Start({"-f", run.Path() + "reuse.pcap"});
+  auto nvr = ConnectNvr(static_cast<unsigned short>(std::stoi(port)));
+  ASSERT_TRUE(PollUntil(eventQueue, [&] { return nvr->Closed(); }, std::chrono::seconds(30)));
+  EXPECT_EQ(run.Wait(std::chrono::seconds(10)), 0);
+  EXPECT_TRUE(nvr->Received() == expected)
+      << nvr->Received().size() << " of " << expected.size() << " bytes";
+}
+
 // What "tcpdump -i any" records: Linux cooked frames.
 TEST_F(PlaybackTest, ForwardsFromALinuxCookedCapture) {
   const std::string port = std::to_string(FreePort());

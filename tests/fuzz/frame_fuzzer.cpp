@@ -77,12 +77,12 @@ void CheckDecoded(const DecodedFrame& decoded, const std::uint8_t* data, std::si
 // The new bytes of a TCP payload are parts of it, in order, apart.
 void CheckNewBytes(const DecodedFrame& decoded, std::uint32_t now, FlowTracker& flows) {
   if (decoded.kind == FrameKind::kNoPayload && decoded.tcp) {
-    flows.Observe(decoded.key, decoded.tcpSequence, decoded.tcpFlags, now);
+    flows.Observe(decoded.key, decoded.tcpHeader, now);
   }
   if (decoded.kind != FrameKind::kPayload || !decoded.tcp) return;
   NewBytes fresh;
   const auto length = static_cast<std::uint32_t>(decoded.payloadLength);
-  flows.Admit(decoded.key, decoded.tcpSequence, decoded.tcpFlags, length, now, &fresh);
+  flows.Admit(decoded.key, decoded.tcpHeader, length, now, &fresh);
   FUZZ_CHECK(fresh.count >= 0 && fresh.count <= NewBytes::kMaxPieces);
   std::uint32_t end = 0;
   for (int i = 0; i < fresh.count; ++i) {

@@ -45,6 +45,24 @@ std::vector<std::pair<std::string, std::vector<unsigned char>>> Seeds() {
   keyOrder.dstAddress = 0x0A000009;  // 10.0.0.9
   FrameFields ipv6 = Tcp();
   ipv6.etherType = 0x86DD;
+  // The segments that open and close flows, with acknowledgment numbers.
+  FrameFields syn = ack;
+  syn.tcpFlags = 0x02;
+  syn.tcpSequence = 1000;
+  FrameFields data = Tcp();
+  data.tcpSequence = 1001;
+  data.tcpAcknowledgment = 5001;
+  FrameFields fin = data;
+  fin.payload.clear();
+  fin.tcpFlags = 0x11;
+  fin.tcpSequence = 1001 + static_cast<std::uint32_t>(data.payload.size());
+  FrameFields reverseFin = fin;
+  std::swap(reverseFin.srcAddress, reverseFin.dstAddress);
+  std::swap(reverseFin.srcPort, reverseFin.dstPort);
+  reverseFin.tcpSequence = 5001;
+  reverseFin.tcpAcknowledgment = fin.tcpSequence + 1;
+  FrameFields rst = reverseFin;
+  rst.tcpFlags = 0x04;
   return {
       {"tcp", BuildFrame(Tcp())},          {"udp", BuildFrame(Udp())},
       {"vlan-tcp", BuildFrame(vlan)},      {"tcp-options", BuildFrame(tcpOptions)},
@@ -52,6 +70,9 @@ std::vector<std::pair<std::string, std::vector<unsigned char>>> Seeds() {
       {"cut-payload", BuildFrame(cut)},    {"tcp-ack", BuildFrame(ack)},
       {"key-order", BuildFrame(keyOrder)}, {"ipv6", BuildFrame(ipv6)},
       {"arp", ArpFrame()},
+      {"tcp-syn", BuildFrame(syn)},        {"tcp-data-ack", BuildFrame(data)},
+      {"tcp-fin", BuildFrame(fin)},        {"tcp-fin-reverse", BuildFrame(reverseFin)},
+      {"tcp-rst", BuildFrame(rst)},
   };
 }
 

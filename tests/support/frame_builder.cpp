@@ -56,6 +56,7 @@ std::vector<unsigned char> BuildFrame(const FrameFields& fields) {
   if (fields.protocol == 6) {
     bytes[transport + 12] = static_cast<unsigned char>(fields.tcpHeaderWords << 4);
     Put32(bytes, transport + 4, fields.tcpSequence);
+    Put32(bytes, transport + 8, fields.tcpAcknowledgment);
     bytes[transport + 13] = fields.tcpFlags;
   } else if (fields.protocol == 17) {
     const std::size_t udpLength = 8 + fields.payload.size();

@@ -22,6 +22,7 @@ struct FrameFields {
   std::uint16_t dstPort = 9100;
   std::uint8_t tcpHeaderWords = 5;
   std::uint32_t tcpSequence = 0;
+  std::uint32_t tcpAcknowledgment = 0;
   std::uint8_t tcpFlags = 0x18;  // PSH ACK
   std::string payload;
   std::optional<std::uint16_t> totalLength;  // default: the true IP length
