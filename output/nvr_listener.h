@@ -62,7 +62,8 @@ class NvrListener {
   NvrListener& operator=(const NvrListener&) = delete;
 
   // The NVR's current session, ended or not; null until the NVR first connects.
-  NvrSession* Session() const { return session.get(); }
+  NvrSession* Session() { return session.get(); }
+  const NvrSession* Session() const { return session.get(); }
   // Bytes the NVR has taken in the run, over all its sessions.
   std::uint64_t BytesTaken() const;
 
