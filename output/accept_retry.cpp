@@ -1,7 +1,7 @@
 #include "output/accept_retry.h"
 
 #include "log/log_file.h"
-#include "output/terminal_connection.h"
+#include "output/terminal_port.h"
 
 #include <boost/asio/error.hpp>
 #include <boost/system/error_code.hpp>
@@ -10,7 +10,7 @@ namespace tillwire {
 
 AcceptRetry::AcceptRetry(boost::asio::io_service& eventQueue, const std::string& nvrPort,
                          std::function<void()> retry)
-    : nvrPort(nvrPort), retry(std::move(retry)), pause(eventQueue) {}
+    : terminalPort(TerminalPortPrefix(nvrPort)), retry(std::move(retry)), pause(eventQueue) {}
 
 AcceptRetry::~AcceptRetry() {
   boost::system::error_code ignored;
@@ -25,8 +25,8 @@ bool AcceptRetry::IsTransient(const boost::system::error_code& error) {
 
 void AcceptRetry::Failed(const boost::system::error_code& error) {
   if (!failing) {
-    LogFile::Instance().StartLine() << text::kTerminalPortPrefix << nvrPort << text::kAcceptRetrying
-                                    << error.message() << std::endl;
+    LogFile::Instance().StartLine() << terminalPort << text::kAcceptRetrying << error.message()
+                                    << std::endl;
     failing = true;
   }
   pause.expires_after(kPause);

@@ -48,7 +48,8 @@ class AcceptRetry {
  private:
   void HandlePauseOver(const boost::system::error_code& error);
 
-  const std::string nvrPort;
+  // "Terminal port PORT", the start of the episode's line.
+  const std::string terminalPort;
   std::function<void()> retry;
   boost::asio::steady_timer pause;
   bool failing = false;

@@ -1,6 +1,6 @@
 // What the system still holds of the bytes written to a connection.
-#ifndef TILLWIRE_OUTPUT_SEND_QUEUE_H
-#define TILLWIRE_OUTPUT_SEND_QUEUE_H
+#ifndef TILLWIRE_OUTPUT_UNACKNOWLEDGED_BYTES_H
+#define TILLWIRE_OUTPUT_UNACKNOWLEDGED_BYTES_H
 
 #include <boost/asio/ip/tcp.hpp>
 

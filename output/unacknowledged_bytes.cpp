@@ -1,4 +1,4 @@
-#include "output/send_queue.h"
+#include "output/unacknowledged_bytes.h"
 
 #ifdef __linux__
 #include <linux/sockios.h>

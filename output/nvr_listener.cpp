@@ -1,0 +1,168 @@
+#include "output/nvr_listener.h"
+
+#include "log/log_file.h"
+#include "output/terminal_port.h"
+
+#include <boost/asio/placeholders.hpp>
+#include <boost/bind/bind.hpp>
+
+#include <cstdlib>
+#include <exception>
+
+namespace tillwire {
+
+namespace {
+
+// The accept was aborted by the local system (Windows ERROR_CONNECTION_ABORTED):
+// like a cancelled accept, this is not a peer.
+const int kConnectionAbortedByLocalSystem = 1236;
+
+bool IsAbortedAccept(const boost::system::error_code& error) {
+  return error == boost::asio::error::operation_aborted ||
+         error.value() == kConnectionAbortedByLocalSystem;
+}
+
+#ifdef _WIN32
+// Windows' SO_EXCLUSIVEADDRUSE as an Asio socket option.
+class ExclusiveAddressUse {
+ public:
+  template <typename Protocol>
+  int level(const Protocol&) const { return SOL_SOCKET; }
+  template <typename Protocol>
+  int name(const Protocol&) const { return SO_EXCLUSIVEADDRUSE; }
+  template <typename Protocol>
+  const int* data(const Protocol&) const { return &value; }
+  template <typename Protocol>
+  std::size_t size(const Protocol&) const { return sizeof value; }
+
+ private:
+  int value = 1;
+};
+#endif
+
+// Makes the listener the port's only owner. On Windows SO_REUSEADDR would let
+// any other socket bind the port as well and take the NVR's connections, so
+// the listener is exclusive there. On POSIX systems address reuse only lets a
+// new run bind while connections of the last one linger in TIME_WAIT; no
+// second socket can listen on the port.
+void ClaimPort(boost::asio::ip::tcp::acceptor& acceptor) {
+#ifdef _WIN32
+  acceptor.set_option(ExclusiveAddressUse());
+#else
+  acceptor.set_option(boost::asio::socket_base::reuse_address(true));
+#endif
+}
+
+}  // namespace
+
+unsigned short NvrPortNumber(const std::string& nvrPort) {
+  // strtol saturates where atoi's overflow is undefined; both keep the sign.
+  const long value = std::strtol(nvrPort.c_str(), nullptr, 10);
+  return static_cast<unsigned short>(static_cast<unsigned long>(value) & 0xFFFFu);
+}
+
+NvrListener::NvrListener(boost::asio::io_service& eventQueue, const std::string& nvrAddress,
+                         const std::string& nvrPort, RejectionQuota& rejectionLinesInAll)
+    : eventQueue(eventQueue),
+      acceptor(eventQueue),
+      peerEndpoint(boost::asio::ip::tcp::v4(), 0),
+      nvrAddress(nvrAddress),
+      nvrPort(nvrPort),
+      terminalPort(TerminalPortPrefix(nvrPort)),
+      nvrTerminalPort(TerminalPortPrefix(nvrAddress, nvrPort)),
+      acceptRetry(eventQueue, nvrPort, [this] { StartAccept(); }),
+      rejectionLog(eventQueue, nvrPort, rejectionLinesInAll) {
+  LogFile::Instance().StartLine() << text::kCreatingTerminalConnectionPrefix << nvrAddress << ":"
+                                  << nvrPort << std::endl;
+  try {
+    const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::tcp::v4(),
+                                                  NvrPortNumber(nvrPort));
+    acceptor.open(endpoint.protocol());
+    ClaimPort(acceptor);
+    acceptor.bind(endpoint);
+    acceptor.listen(boost::asio::socket_base::max_connections);
+  } catch (const std::exception& error) {
+    LogFile::Instance().StartLine() << text::kAcceptorBindFailedPrefix << nvrPort
+                                    << text::kAcceptorBindFailedError << error.what()
+                                    << std::endl;
+    boost::system::error_code ignored;
+    acceptor.close(ignored);
+    return;
+  }
+  StartAccept();
+}
+
+NvrListener::~NvrListener() {
+  boost::system::error_code ignored;
+  acceptor.close(ignored);
+  EndSession();
+}
+
+boost::asio::ip::tcp::endpoint NvrListener::ListeningEndpoint() const {
+  boost::system::error_code error;
+  const boost::asio::ip::tcp::endpoint endpoint = acceptor.local_endpoint(error);
+  return error ? boost::asio::ip::tcp::endpoint() : endpoint;
+}
+
+std::uint64_t NvrListener::BytesTaken() const {
+  return bytesTakenBefore + (session ? session->BytesTaken() : 0);
+}
+
+void NvrListener::StartAccept() {
+  incoming.emplace(eventQueue);
+  acceptor.async_accept(*incoming, peerEndpoint,
+                        boost::bind(&NvrListener::HandleAccept, this,
+                                    boost::asio::placeholders::error));
+}
+
+// Accepting goes on whatever the outcome, except after a failure that does
+// not pass by itself, or when the listener is closed.
+void NvrListener::HandleAccept(const boost::system::error_code& error) {
+  if (IsAbortedAccept(error)) {
+    // No peer came of it; keep listening unless the listener itself is gone.
+    if (acceptor.is_open()) StartAccept();
+    return;
+  }
+  if (AcceptRetry::IsTransient(error)) {
+    acceptRetry.Failed(error);
+    return;
+  }
+  if (error) {
+    LogFile::Instance().StartLine() << terminalPort << text::kAcceptFailed << error.message()
+                                    << std::endl;
+    return;
+  }
+  acceptRetry.Succeeded();
+  const std::string peerAddress = peerEndpoint.address().to_string();
+  if (peerAddress == nvrAddress) {
+    Admit();
+  } else {
+    rejectionLog.Rejected(peerAddress);
+    boost::system::error_code ignored;
+    incoming->close(ignored);
+  }
+  StartAccept();
+}
+
+// The NVR's new connection takes the place of the current one, which may be
+// dead without the system knowing yet. What was under way to the old one is
+// dropped with it, so the new one starts at the beginning of a payload.
+void NvrListener::Admit() {
+  if (session && session->Open()) {
+    LogFile::Instance().StartLine() << nvrTerminalPort << text::kNvrReplaced << std::endl;
+  }
+  EndSession();
+  session = std::make_shared<NvrSession>(eventQueue, std::move(*incoming), nvrTerminalPort);
+  LogFile::Instance().StartLine() << text::kAcceptedConnectionPrefix << nvrAddress
+                                  << text::kAcceptedConnectionPort << nvrPort << std::endl;
+}
+
+// Closes the current session, if any, and keeps the count of what its NVR took.
+void NvrListener::EndSession() {
+  if (!session) return;
+  session->Close();
+  bytesTakenBefore += session->BytesTaken();
+  session.reset();
+}
+
+}  // namespace tillwire
