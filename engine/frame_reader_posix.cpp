@@ -1,4 +1,6 @@
-#include "capture/frame_reader.h"
+#include "engine/frame_reader.h"
+
+#include "engine/event_queue_wait.h"
 
 #include <boost/asio/posix/stream_descriptor.hpp>
 
@@ -39,13 +41,9 @@ int FrameReader::Next(pcap_pkthdr** header, const unsigned char** frame) {
                               });
   }
   // The handlers that become ready meanwhile run as they come.
-  const auto deadline = std::chrono::steady_clock::now() + kQuietWait;
-  while (!current.readable && eventQueue.run_one_until(deadline) > 0) {
-  }
+  ServeUntil(eventQueue, std::chrono::steady_clock::now() + kQuietWait, &current.readable);
   return 0;
 }
-
-void FrameReader::Release() { watch.reset(); }
 
 void FrameReader::Follow(pcap_t* reopenedHandle) {
   watch.reset();
