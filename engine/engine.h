@@ -34,9 +34,8 @@ enum class CaptureEnd { kEndOfFile, kReadError };
 // capture file, or live capture when captureFile is empty), listens for every
 // terminal's NVR and forwards the matched payloads until the end of the file
 // or until the calling thread is interrupted (boost::thread::interrupt), which
-// it notices within kStopCheck (a tenth of a second) of a wait and within a
-// pacer's wait for a slow NVR. In playback it first gives
-// the NVRs about ten seconds to connect, keeps the replay from outrunning the
+// it notices within kStopCheck (a tenth of a second), in its waits too. In
+// playback it first gives the NVRs ten seconds to connect, keeps the replay from outrunning the
 // NVRs that read, and at the end lets the writes under way finish, as long
 // as their NVRs make progress, before closing. In live capture a lost adapter
 // is looked for again until it is back. Returns 0 after the end of the file or

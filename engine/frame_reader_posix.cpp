@@ -31,7 +31,7 @@ int FrameReader::Next(pcap_pkthdr** header, const unsigned char** frame) {
   current.readable = false;
   if (!current.waiting) {
     current.waiting = true;
-    // A wait cancelled by Release may complete after its watch is gone, so
+    // A wait cancelled by Follow may complete after its watch is gone, so
     // only a wait that was not cancelled touches it.
     current.handle.async_wait(boost::asio::posix::descriptor_base::wait_read,
                               [&current](const boost::system::error_code& error) {
