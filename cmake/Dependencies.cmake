@@ -66,7 +66,7 @@ if(WIN32)
   file(STRINGS ${TILLWIRE_WPCAP_DEF} wpcap_functions REGEX "^pcap_")
   list(TRANSFORM wpcap_functions REPLACE "^(pcap_[A-Za-z0-9_]+).*" "\"\\1\",\n")
   list(JOIN wpcap_functions "" wpcap_functions)
-  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/generated/capture/wpcap_functions.inc
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/generated/engine/wpcap_functions.inc
        CONTENT "${wpcap_functions}" @ONLY)
   target_include_directories(tillwire::pcap INTERFACE ${PROJECT_BINARY_DIR}/generated)
 

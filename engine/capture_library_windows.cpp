@@ -8,7 +8,7 @@ namespace {
 
 // Every function of engine/wpcap.def, generated from it by the build.
 const char* const kFunctions[] = {
-#include "capture/wpcap_functions.inc"
+#include "engine/wpcap_functions.inc"
 };
 
 // Loads wpcap.dll as Npcap advises: its own directory, System32\Npcap, joins
