@@ -4,7 +4,7 @@
 // Checks that every NVR received exactly the bytes it should.
 //
 //   playback_benchmark [frames]
-#include "capture/engine.h"
+#include "engine/engine.h"
 #include "config/terminal.h"
 #include "support/capture_writer.h"
 #include "support/frame_builder.h"
@@ -108,11 +108,14 @@ int main(int argc, char** argv) {
   pcap_t* handle = pcap_open_offline(path.c_str(), errorText);
   const boost::asio::io_service::work keepServing(eventQueue);
   const auto begin = std::chrono::steady_clock::now();
-  PlaybackPacer pacer(eventQueue, table);
-  RunCaptureLoop(handle, eventQueue, matcher, &pacer, std::nullopt);
-  const double engineSeconds = Seconds(std::chrono::steady_clock::now() - begin);
-  pacer.Drain();
-  pcap_close(handle);
+  double engineSeconds = 0;
+  {
+    CaptureSession session(handle, eventQueue, std::nullopt);
+    PlaybackPacer pacer(eventQueue, table);
+    RunCaptureLoop(session, eventQueue, matcher, &pacer);
+    engineSeconds = Seconds(std::chrono::steady_clock::now() - begin);
+    pacer.Drain();
+  }
   table.clear();
 
   const double engineRate = frames / engineSeconds;

@@ -24,9 +24,6 @@ inline constexpr char kUnsupportedLinkTypeEnd[] =
     "Exiting.";
 }  // namespace text
 
-// RunEngine's result for a capture whose link type cannot be read.
-inline constexpr int kUnsupportedLinkTypeResult = -4;
-
 // The pcap link type (pcap_datalink) as one the decoder reads, if it is one.
 std::optional<LinkLayer> LinkLayerOf(int dataLinkType);
 

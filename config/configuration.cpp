@@ -1,8 +1,9 @@
 #include "config/configuration.h"
 
 #include "config/xml_file.h"
+#include "engine/exit_codes.h"
 #include "log/log_file.h"
-#include "log/program_directory.h"
+#include "platform/program_directory.h"
 
 #include <set>
 
@@ -80,8 +81,8 @@ OrStartFailure<Configuration> ReadConfiguration(const std::string& path) {
   return configuration;
 }
 
-Configuration LoadConfiguration() {
-  return ValueOrEndProcess(ReadConfiguration(ProgramDirectory() + text::kConfigurationFileName));
+OrStartFailure<Configuration> LoadConfiguration() {
+  return ReadConfiguration(ProgramDirectory() + text::kConfigurationFileName);
 }
 
 Tables BuildTables(const TiXmlDocument& document, const ListenerFactory& makeListener) {

@@ -8,7 +8,7 @@
 #define TILLWIRE_CONFIG_CONFIGURATION_H
 
 #include "config/terminal.h"
-#include "log/start_failure.h"
+#include "engine/start_failure.h"
 
 #include <tinyxml.h>
 
@@ -31,10 +31,6 @@ inline constexpr char kNvrPortInUsePrefix[] = "NVR Port ";
 inline constexpr char kNvrPortInUseSuffix[] = " is already in use. Ignoring.";
 }  // namespace text
 
-// Exit codes of a configuration that cannot be used.
-inline constexpr int kExitConfigurationNotLoaded = -1;
-inline constexpr int kExitNoRootElement = -2;
-
 // A loaded Tillwire.xml: the document, kept for BuildTables, and the
 // SniffAdapterAddress of its last Network element, if that one has it.
 struct Configuration {
@@ -55,13 +51,13 @@ struct Tables {
 };
 
 // Loads the given file: the configuration, or (logging nothing) the failure:
-// -1 for a file that cannot be loaded or parsed (its fixed line, then the
-// reason in a line of its own), -2 for a document without a root element.
+// kExitConfigurationNotLoaded for a file that cannot be loaded or parsed (its
+// fixed line, then the reason in a line of its own), kExitNoRootElement for a
+// document without a root element.
 OrStartFailure<Configuration> ReadConfiguration(const std::string& path);
 
-// Loads Tillwire.xml from the program directory; a failure is logged and ends
-// the process with its exit code.
-Configuration LoadConfiguration();
+// ReadConfiguration of Tillwire.xml in the program directory.
+OrStartFailure<Configuration> LoadConfiguration();
 
 // Builds the NVR and terminal tables from a loaded document. Calls
 // makeListener (when it is set) for each accepted terminal, in file order, and

@@ -1,6 +1,6 @@
 #include "log/log_file.h"
 
-#include "log/program_directory.h"
+#include "platform/program_directory.h"
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/filesystem/operations.hpp>

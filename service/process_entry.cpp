@@ -1,9 +1,10 @@
 #include "service/process_entry.h"
 
-#include "capture/engine.h"
+#include "engine/engine.h"
 #include "log/log_file.h"
 #include "platform/windows_api.h"
 #include "service/foreground_run.h"
+#include "service/process_exit.h"
 #include "service/service_host.h"
 #include "service/service_installer.h"
 
@@ -13,6 +14,11 @@
 namespace tillwire {
 
 namespace {
+
+// Live capture until a stop request; a run that cannot start ends the
+// process from the calling thread (under a service manager, the engine
+// thread), as the service manager and the console expect.
+int LiveRun() { return ResultOrEndProcess(RunEngine(std::string())); }
 
 int Install() {
   const int result = InstallService(serviceName.c_str(), text::kServiceDisplayName,
@@ -31,16 +37,16 @@ int Playback(int argc, char** argv) {
   std::fflush(stdout);
   // A run that ended by itself (no usable terminal, an error) is a failure.
   const std::string captureFile = argv[2];
-  if (!captureFile.empty()) return RunEngine(captureFile);
+  if (!captureFile.empty()) return ResultOrEndProcess(RunEngine(captureFile));
   // An empty name is live capture in the foreground, stopped as the service is.
-  return RunInForeground([] { return RunEngine(std::string()); });
+  return RunInForeground(&LiveRun);
 }
 
 int Service() {
   std::printf("%s\n\n", text::kMustBeRunWithOptions);
   PrintUsage();
   std::fflush(stdout);
-  return RunServiceDispatcher([] { return RunEngine(std::string()); });
+  return RunServiceDispatcher(&LiveRun);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "capture/engine.h"
+#include "engine/engine.h"
 #include "capture/flow_tracker.h"
 #include "capture/frame_decoder.h"
 #include "support/frame_builder.h"

@@ -1,4 +1,4 @@
-#include "capture/engine.h"
+#include "engine/engine.h"
 #include "capture/frame_decoder.h"
 #include "capture/terminal_matcher.h"
 #include "support/frame_builder.h"

@@ -1,4 +1,4 @@
-#include "capture/engine.h"
+#include "engine/engine.h"
 #include "config/configuration.h"
 #include "support/log_watch.h"
 #include "support/nvr_client.h"

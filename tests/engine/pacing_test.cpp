@@ -1,6 +1,6 @@
 // A playback keeps pace with NVRs that read slowly, and does not wait long
 // for one that has stopped reading.
-#include "capture/engine.h"
+#include "engine/engine.h"
 #include "support/capture_writer.h"
 #include "support/frame_builder.h"
 #include "support/log_watch.h"
@@ -59,13 +59,13 @@ class PlaybackPacing : public testing::Test {
     if (handle == nullptr) return std::chrono::seconds(0);
     const auto begin = std::chrono::steady_clock::now();
     {
+      CaptureSession session(handle, eventQueue, std::nullopt);
       const TerminalMatcher matcher(table);
       PlaybackPacer pacer(eventQueue, table);
-      RunCaptureLoop(handle, eventQueue, matcher, &pacer, std::nullopt);
+      RunCaptureLoop(session, eventQueue, matcher, &pacer);
       pacer.Drain();
     }
     const auto took = std::chrono::steady_clock::now() - begin;
-    pcap_close(handle);
     table.clear();  // closes the connections: the NVRs' reads end
     return std::chrono::duration_cast<std::chrono::seconds>(took);
   }

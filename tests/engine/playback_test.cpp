@@ -1,7 +1,7 @@
 // Playback end to end: the program run from its own directory as
 // "tillwire -f capture.pcap", with NVRs connecting on loopback during its
 // wait; what a user sees is checked: exit status, console and log.
-#include "capture/engine.h"
+#include "engine/engine.h"
 #include "capture/link_layer.h"
 #include "config/configuration.h"
 #include "support/capture_writer.h"

@@ -1,5 +1,5 @@
 #include "log/log_file.h"
-#include "log/program_directory.h"
+#include "platform/program_directory.h"
 #include "support/log_watch.h"
 #include "support/temp_directory.h"
 

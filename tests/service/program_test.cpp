@@ -248,8 +248,8 @@ TEST(Program, AServiceWhoseEngineEndsByItselfFails) {
   const pid_t child = StartNotifyService(program, notify);
   EXPECT_EQ(notify.Next(std::chrono::seconds(10)), "STATUS=Starting\nEXTEND_TIMEOUT_USEC=5000000");
   EXPECT_EQ(notify.Next(std::chrono::seconds(10)), "READY=1\nSTATUS=Running");
-  EXPECT_EQ(notify.Next(std::chrono::seconds(10)), "STATUS=Stopped, service-specific error 2");
-  EXPECT_EQ(WaitForExit(child, std::chrono::seconds(10)), 2);
+  EXPECT_EQ(notify.Next(std::chrono::seconds(10)), "STATUS=Stopped, service-specific error 7");
+  EXPECT_EQ(WaitForExit(child, std::chrono::seconds(10)), 7);
   EXPECT_EQ(program.LogTexts().back(), "No terminals were configured correctly. Exiting.");
 }
 

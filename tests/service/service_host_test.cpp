@@ -4,7 +4,7 @@
 #include "service/service_host.h"
 #include "service/foreground_run.h"
 
-#include "capture/engine.h"
+#include "engine/exit_codes.h"
 #include "log/log_file.h"
 #include "support/console_texts.h"
 #include "support/fake_windows.h"
@@ -137,12 +137,12 @@ TEST(ServiceLifecycle, RunsTheWorkAndStopsItOnRequest) {
 // manager sees a failure; the dispatcher's caller fails too. A stop that
 // comes meanwhile changes nothing.
 TEST(ServiceLifecycle, WorkThatFailsStopsTheServiceWithItsCode) {
-  const Report stoppedWithCode{SERVICE_STOPPED, 5, ERROR_SERVICE_SPECIFIC_ERROR, 2, 0, 0};
+  const Report stoppedWithCode{SERVICE_STOPPED, 5, ERROR_SERVICE_SPECIFIC_ERROR, 7, 0, 0};
   for (const std::vector<DWORD>& controls : {std::vector<DWORD>{}, {SERVICE_CONTROL_STOP}}) {
     SCOPED_TRACE(controls.size());
     FakeWindows windows;
     windows.DeliverControls(controls);
-    EXPECT_EQ(RunServiceDispatcher([] { return kNoTerminalsResult; }), 2);
+    EXPECT_EQ(RunServiceDispatcher([] { return kNoTerminalsResult; }), 7);
 
     const std::vector<Report> reports = Reports(windows);
     ASSERT_GE(reports.size(), 3u);
@@ -152,7 +152,7 @@ TEST(ServiceLifecycle, WorkThatFailsStopsTheServiceWithItsCode) {
     const std::vector<std::string> events = Events(windows);
     EXPECT_NE(std::find(events.begin(), events.end(),
                         "error: Tillwire | The service stopped: the capture engine ended by "
-                        "itself. See Tillwire.log.  Error code=0x00000002"),
+                        "itself. See Tillwire.log.  Error code=0x00000007"),
               events.end());
     EXPECT_FALSE(engineThread.joinable());
   }

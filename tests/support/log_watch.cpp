@@ -1,6 +1,6 @@
 #include "support/log_watch.h"
 
-#include "log/program_directory.h"
+#include "platform/program_directory.h"
 #include "support/temp_directory.h"
 
 #include <regex>

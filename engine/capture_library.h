@@ -6,8 +6,8 @@
 // WinPcap in System32). The executable imports it late, so that it starts,
 // installs and removes the service without any driver; the DLL is needed
 // only once the engine opens its capture source.
-#ifndef TILLWIRE_CAPTURE_CAPTURE_LIBRARY_H
-#define TILLWIRE_CAPTURE_CAPTURE_LIBRARY_H
+#ifndef TILLWIRE_ENGINE_CAPTURE_LIBRARY_H
+#define TILLWIRE_ENGINE_CAPTURE_LIBRARY_H
 
 #include <optional>
 #include <string>

@@ -1,14 +1,9 @@
-#include "capture/engine.h"
+#include "engine/engine.h"
 
-#include "capture/adapter_recovery.h"
-#include "capture/capture_filter.h"
-#include "capture/capture_source.h"
-#include "capture/drop_report.h"
 #include "capture/frame_decoder.h"
-#include "capture/frame_reader.h"
-#include "capture/link_layer.h"
-#include "capture/playback_pacer.h"
 #include "config/configuration.h"
+#include "engine/capture_source.h"
+#include "engine/event_queue_wait.h"
 #include "log/log_file.h"
 
 #include <boost/thread/exceptions.hpp>
@@ -17,26 +12,27 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <thread>
 
 namespace tillwire {
 
 namespace {
 
-const int kNvrWaitRounds = 1000;
-const std::chrono::milliseconds kNvrWaitStep(10);
+const std::chrono::seconds kNvrWait(10);
 const std::chrono::milliseconds kServiceInterval(1);
 // Captured bytes read between two services at most; no NVR can fall further
 // behind than this between two looks.
 const std::uint64_t kServiceBytes = 256 * 1024;
 
-// The run from the event queue on. Every object it makes is gone when it
-// returns: terminals, tables, then the event queue.
-int RunTerminals(pcap_t*& captureHandle, const Configuration& configuration, bool playback) {
+// The run from the event queue on, with the opened capture handle. Every
+// object it makes is gone when it returns: terminals, tables, the capture
+// session (which closes the handle), then the event queue.
+int RunTerminals(pcap_t* captureHandle, const Configuration& configuration, bool playback) {
   try {
     boost::asio::io_service eventQueue;
     // Polls must keep working while no operation is pending (an idle NVR).
     const boost::asio::io_service::work keepServing(eventQueue);
+    CaptureSession session(captureHandle, eventQueue,
+                           playback ? std::nullopt : configuration.adapterAddress);
     // Outlives the terminals, whose counts it follows at the end of the run.
     RejectionQuota rejectionLinesInAll(eventQueue);
     const Tables tables =
@@ -51,12 +47,11 @@ int RunTerminals(pcap_t*& captureHandle, const Configuration& configuration, boo
       WaitForNvrs(eventQueue);
       pacer.reset(new PlaybackPacer(eventQueue, tables.terminalTable));
     } else {
-      SetCaptureFilter(captureHandle, matcher);
+      session.SetFilter(matcher);
     }
-    const CaptureEnd end = RunCaptureLoop(captureHandle, eventQueue, matcher, pacer.get(),
-                                          playback ? std::nullopt : configuration.adapterAddress);
+    const CaptureEnd end = RunCaptureLoop(session, eventQueue, matcher, pacer.get());
     if (end == CaptureEnd::kEndOfFile) {
-      LogFile::Instance().StartLine() << text::kEndOfFilePrefix << pcap_geterr(captureHandle)
+      LogFile::Instance().StartLine() << text::kEndOfFilePrefix << session.ErrorText()
                                       << std::endl;
     }
     // What came before a damaged part of a file is delivered as at its end.
@@ -73,17 +68,20 @@ int RunTerminals(pcap_t*& captureHandle, const Configuration& configuration, boo
 
 }  // namespace
 
-int RunEngine(const std::string& captureFile) {
+OrStartFailure<int> RunEngine(const std::string& captureFile) {
   LogFile::Instance().StartLine() << text::kStartBannerPrefix << text::kVersion << std::endl;
-  const Configuration configuration = LoadConfiguration();
-  pcap_t* captureHandle = OpenCaptureSource(captureFile, configuration.adapterAddress);
+  OrStartFailure<Configuration> loaded = LoadConfiguration();
+  if (const StartFailure* failure = std::get_if<StartFailure>(&loaded)) return *failure;
+  const Configuration& configuration = std::get<Configuration>(loaded);
+  const OrStartFailure<pcap_t*> opened =
+      OpenCaptureSource(captureFile, configuration.adapterAddress);
+  if (const StartFailure* failure = std::get_if<StartFailure>(&opened)) return *failure;
+  pcap_t* captureHandle = std::get<pcap_t*>(opened);
   if (!CaptureLinkLayer(captureHandle)) {
     pcap_close(captureHandle);
     return kUnsupportedLinkTypeResult;
   }
   const int result = RunTerminals(captureHandle, configuration, !captureFile.empty());
-  // Null when a stop came while a lost adapter was being looked for.
-  if (captureHandle != nullptr) pcap_close(captureHandle);
   if (result != kNoTerminalsResult) LogFile::Instance().StartLine() << text::kExiting << std::endl;
   return result;
 }
@@ -97,26 +95,15 @@ ListenerFactory ListenersOn(boost::asio::io_service& eventQueue,
 }
 
 void WaitForNvrs(boost::asio::io_service& eventQueue) {
-  for (int round = 0; round < kNvrWaitRounds; ++round) {
-    eventQueue.poll();
-    std::this_thread::sleep_for(kNvrWaitStep);
-  }
+  ServeUntil(eventQueue, std::chrono::steady_clock::now() + kNvrWait);
 }
 
-CaptureEnd RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
-                    const TerminalMatcher& matcher, PlaybackPacer* pacer,
-                    const std::optional<std::string>& adapterAddress) {
+CaptureEnd RunCaptureLoop(CaptureSession& session, boost::asio::io_service& eventQueue,
+                          const TerminalMatcher& matcher, PlaybackPacer* pacer) {
   auto nextService = std::chrono::steady_clock::time_point();
   std::uint64_t bytesSinceService = 0;
   FlowTracker flows;
-  // Only live capture drops frames.
-  std::optional<DropReport> drops;
-  if (adapterAddress) drops.emplace(captureHandle);
   bool readFailing = false;
-  // Checked when the handle was opened. An adapter found again whose link
-  // type has become one that the decoder does not know is read as before.
-  LinkLayer link = LinkLayerOf(pcap_datalink(captureHandle)).value_or(LinkLayer::kEthernet);
-  FrameReader reader(eventQueue, captureHandle);
   for (;;) {
     // The event queue (accepts, finished writes) and stop requests are served
     // every millisecond, every 256 KiB and after every read that found no
@@ -129,17 +116,17 @@ CaptureEnd RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& event
       eventQueue.poll();
       boost::this_thread::interruption_point();
       if (pacer != nullptr) pacer->CatchUp();
-      if (drops) drops->Check(now);
+      session.Check(now);
       nextService = now + kServiceInterval;
       bytesSinceService = 0;
     }
     pcap_pkthdr* header = nullptr;
     const unsigned char* frame = nullptr;
-    const int result = reader.Next(&header, &frame);
+    const int result = session.Next(&header, &frame);
     if (result == 1) {
       readFailing = false;
       ProcessFrame(frame, header->caplen, static_cast<std::uint32_t>(header->ts.tv_sec), matcher,
-                   flows, link);
+                   flows, session.Link());
       bytesSinceService += header->caplen;
       continue;
     }
@@ -148,19 +135,12 @@ CaptureEnd RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& event
       // Errors repeat as fast as reads do once the adapter is gone: one line
       // for the whole episode, which lasts until a read works again.
       if (!readFailing) {
-        LogFile::Instance().StartLine() << text::kReadErrorPrefix << pcap_geterr(captureHandle)
+        LogFile::Instance().StartLine() << text::kReadErrorPrefix << session.ErrorText()
                                         << std::endl;
       }
       readFailing = true;
-      if (!adapterAddress) return CaptureEnd::kReadError;
-      reader.Release();
-      pcap_close(captureHandle);
-      captureHandle = nullptr;
-      captureHandle = FindAdapterAgain(*adapterAddress, eventQueue);
-      SetCaptureFilter(captureHandle, matcher);
-      drops->Follow(captureHandle);
-      reader.Follow(captureHandle);
-      link = LinkLayerOf(pcap_datalink(captureHandle)).value_or(link);
+      if (!session.Live()) return CaptureEnd::kReadError;
+      session.Reopen();
     } else {
       readFailing = false;
     }

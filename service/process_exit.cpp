@@ -1,4 +1,4 @@
-#include "log/start_failure.h"
+#include "service/process_exit.h"
 
 #include "log/log_file.h"
 
@@ -13,6 +13,11 @@ void EndProcess(const StartFailure& failure) {
     if (failure.onConsoleToo) std::cout << line << std::endl;
   }
   std::exit(failure.exitCode);
+}
+
+int ResultOrEndProcess(const OrStartFailure<int>& outcome) {
+  if (const StartFailure* failure = std::get_if<StartFailure>(&outcome)) EndProcess(*failure);
+  return std::get<int>(outcome);
 }
 
 }  // namespace tillwire

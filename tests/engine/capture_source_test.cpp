@@ -1,4 +1,5 @@
-#include "capture/capture_source.h"
+#include "engine/capture_source.h"
+#include "engine/exit_codes.h"
 #include "support/log_watch.h"
 #include "support/temp_directory.h"
 
@@ -25,7 +26,7 @@ TEST(CaptureSource, UnopenableFileIsReturnedNotLogged) {
   TempDirectory directory;
   const std::string missing = directory.Path() + "missing.pcap";
   LogWatch watch;
-  const OrStartFailure<pcap_t*> result = TryOpenCaptureSource(missing, std::nullopt);
+  const OrStartFailure<pcap_t*> result = OpenCaptureSource(missing, std::nullopt);
   const StartFailure* failure = std::get_if<StartFailure>(&result);
   ASSERT_NE(failure, nullptr);
   EXPECT_EQ(failure->exitCode, kExitCaptureNotOpened);

@@ -1,6 +1,7 @@
-#include "capture/capture_source.h"
+#include "engine/capture_source.h"
 
-#include "capture/capture_library.h"
+#include "engine/capture_library.h"
+#include "engine/exit_codes.h"
 #include "log/log_file.h"
 
 #include <cstdint>
@@ -128,8 +129,8 @@ const char* FormatIpv4(const unsigned char* address) {
   return slots[slot];
 }
 
-OrStartFailure<pcap_t*> TryOpenCaptureSource(const std::string& captureFile,
-                                             const std::optional<std::string>& adapterAddress) {
+OrStartFailure<pcap_t*> OpenCaptureSource(const std::string& captureFile,
+                                          const std::optional<std::string>& adapterAddress) {
   if (const std::optional<std::string> missing = LoadCaptureLibrary()) {
     return StartFailure{kExitNoCaptureDevice, {*missing}, true};
   }
@@ -142,11 +143,6 @@ OrStartFailure<pcap_t*> TryOpenCaptureSource(const std::string& captureFile,
   const DeviceList devices(found, &pcap_freealldevs);
   if (!captureFile.empty()) return OpenPlayback(captureFile, errorText);
   return OpenLive(devices.get(), adapterAddress, errorText);
-}
-
-pcap_t* OpenCaptureSource(const std::string& captureFile,
-                          const std::optional<std::string>& adapterAddress) {
-  return ValueOrEndProcess(TryOpenCaptureSource(captureFile, adapterAddress));
 }
 
 }  // namespace tillwire

@@ -1,4 +1,4 @@
-#include "log/program_directory.h"
+#include "platform/program_directory.h"
 
 #include "platform/windows_api.h"
 

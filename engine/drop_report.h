@@ -2,8 +2,8 @@
 // before the engine could read them (a burst larger than the capture buffer,
 // a machine too busy to keep up). Installers need to know that a gap in a
 // receipt stream came from the capture, not from the terminal.
-#ifndef TILLWIRE_CAPTURE_DROP_REPORT_H
-#define TILLWIRE_CAPTURE_DROP_REPORT_H
+#ifndef TILLWIRE_ENGINE_DROP_REPORT_H
+#define TILLWIRE_ENGINE_DROP_REPORT_H
 
 #include <pcap.h>
 

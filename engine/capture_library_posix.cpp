@@ -1,4 +1,4 @@
-#include "capture/capture_library.h"
+#include "engine/capture_library.h"
 
 namespace tillwire {
 

@@ -9,8 +9,8 @@
 // that takes nothing for kPatience is not waited for again in the run: a
 // stuck NVR stalls the playback once, for kPatience, and never costs the
 // other NVRs their bytes.
-#ifndef TILLWIRE_CAPTURE_PLAYBACK_PACER_H
-#define TILLWIRE_CAPTURE_PLAYBACK_PACER_H
+#ifndef TILLWIRE_ENGINE_PLAYBACK_PACER_H
+#define TILLWIRE_ENGINE_PLAYBACK_PACER_H
 
 #include "config/terminal.h"
 
@@ -38,11 +38,11 @@ class PlaybackPacer {
 
   PlaybackPacer(boost::asio::io_service& eventQueue, const TerminalTable& terminalTable);
 
-  // Serves the event queue until no NVR that is still waited for is far behind.
+  // Serve the event queue in steps of a millisecond (ServeUntil) until no NVR
+  // that is still waited for is far behind (CatchUp), or has a write under
+  // way or waiting (Drain). Both raise boost::thread_interrupted when the
+  // thread is interrupted meanwhile.
   void CatchUp();
-  // Serves the event queue until no NVR that is still waited for has a write
-  // under way or waiting. Raises boost::thread_interrupted when the thread is
-  // interrupted meanwhile.
   void Drain();
 
  private:

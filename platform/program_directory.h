@@ -1,6 +1,6 @@
 // Where Tillwire keeps its files: the directory of its own executable.
-#ifndef TILLWIRE_LOG_PROGRAM_DIRECTORY_H
-#define TILLWIRE_LOG_PROGRAM_DIRECTORY_H
+#ifndef TILLWIRE_PLATFORM_PROGRAM_DIRECTORY_H
+#define TILLWIRE_PLATFORM_PROGRAM_DIRECTORY_H
 
 #include <string>
 

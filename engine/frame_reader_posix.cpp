@@ -1,4 +1,6 @@
-#include "capture/frame_reader.h"
+#include "engine/frame_reader.h"
+
+#include "engine/event_queue_wait.h"
 
 #include <boost/asio/posix/stream_descriptor.hpp>
 
@@ -29,7 +31,7 @@ int FrameReader::Next(pcap_pkthdr** header, const unsigned char** frame) {
   current.readable = false;
   if (!current.waiting) {
     current.waiting = true;
-    // A wait cancelled by Release may complete after its watch is gone, so
+    // A wait cancelled by Follow may complete after its watch is gone, so
     // only a wait that was not cancelled touches it.
     current.handle.async_wait(boost::asio::posix::descriptor_base::wait_read,
                               [&current](const boost::system::error_code& error) {
@@ -39,13 +41,9 @@ int FrameReader::Next(pcap_pkthdr** header, const unsigned char** frame) {
                               });
   }
   // The handlers that become ready meanwhile run as they come.
-  const auto deadline = std::chrono::steady_clock::now() + kQuietWait;
-  while (!current.readable && eventQueue.run_one_until(deadline) > 0) {
-  }
+  ServeUntil(eventQueue, std::chrono::steady_clock::now() + kQuietWait, &current.readable);
   return 0;
 }
-
-void FrameReader::Release() { watch.reset(); }
 
 void FrameReader::Follow(pcap_t* reopenedHandle) {
   watch.reset();

@@ -1,9 +1,8 @@
-#include "capture/playback_pacer.h"
+#include "engine/playback_pacer.h"
 
-#include <boost/thread/thread.hpp>
+#include "engine/event_queue_wait.h"
 
 #include <algorithm>
-#include <thread>
 
 namespace tillwire {
 
@@ -47,10 +46,9 @@ void PlaybackPacer::WaitWhile(Behind behind) {
     follower.lastTaken = follower.connection->BytesTaken();
     follower.lastProgress = start;
   }
-  while (AnyBehind(behind, std::chrono::steady_clock::now())) {
-    boost::this_thread::interruption_point();
-    std::this_thread::sleep_for(kStep);
-    eventQueue.poll();
+  // The NVRs are looked at again after each step of serving the queue.
+  for (auto now = start; AnyBehind(behind, now); now = std::chrono::steady_clock::now()) {
+    ServeUntil(eventQueue, now + kStep);
   }
 }
 

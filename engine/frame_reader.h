@@ -9,8 +9,8 @@
 // Windows, whose capture library gives no descriptor, a read waits in the
 // library up to the read time-out, and the engine serves its NVRs between
 // reads.
-#ifndef TILLWIRE_CAPTURE_FRAME_READER_H
-#define TILLWIRE_CAPTURE_FRAME_READER_H
+#ifndef TILLWIRE_ENGINE_FRAME_READER_H
+#define TILLWIRE_ENGINE_FRAME_READER_H
 
 #include <boost/asio/io_service.hpp>
 #include <pcap.h>
@@ -35,12 +35,12 @@ class FrameReader {
   // error, -2 the end of the file. A live read that finds no frame returns 0
   // once frames may have arrived (Linux, running the event queue's handlers
   // meanwhile) or the read time-out has passed (Windows), and at the latest
-  // after kQuietWait, also on a network without any traffic.
+  // after kQuietWait, also on a network without any traffic. Raises
+  // boost::thread_interrupted on a stop request while it waits (Linux).
   int Next(pcap_pkthdr** header, const unsigned char** frame);
 
-  // Stops watching the handle; called before the handle is closed.
-  void Release();
-  // Goes on with the handle of an adapter opened again.
+  // Stops watching the handle and goes on with the handle of an adapter
+  // opened again; called before the old handle is closed.
   void Follow(pcap_t* reopenedHandle);
 
  private:

@@ -1,16 +1,16 @@
 // One run of the capture engine, from the start banner to the end of capture.
-#ifndef TILLWIRE_CAPTURE_ENGINE_H
-#define TILLWIRE_CAPTURE_ENGINE_H
+#ifndef TILLWIRE_ENGINE_ENGINE_H
+#define TILLWIRE_ENGINE_ENGINE_H
 
-#include "capture/playback_pacer.h"
 #include "capture/terminal_matcher.h"
+#include "engine/capture_session.h"
+#include "engine/exit_codes.h"
+#include "engine/playback_pacer.h"
+#include "engine/start_failure.h"
 #include "output/rejection_quota.h"
 
 #include <boost/asio/io_service.hpp>
-#include <pcap.h>
 
-#include <chrono>
-#include <optional>
 #include <string>
 
 namespace tillwire {
@@ -27,15 +27,6 @@ inline constexpr char kExceptionPrefix[] = "Exception: ";
 inline constexpr char kExiting[] = "Exiting.";
 }  // namespace text
 
-// RunEngine's results when the run ended by itself, before the end of a
-// capture file or a stop request: no terminal could be created, or an error
-// (an exception) ended it.
-inline constexpr int kNoTerminalsResult = -2;
-inline constexpr int kEngineErrorResult = -5;
-// RunEngine's result of a playback whose capture file could not be read to its
-// end (a record with an impossible length, a file cut in a record).
-inline constexpr int kDamagedCaptureResult = -6;
-
 // How the capture loop ended, when it was not stopped.
 enum class CaptureEnd { kEndOfFile, kReadError };
 
@@ -43,18 +34,18 @@ enum class CaptureEnd { kEndOfFile, kReadError };
 // capture file, or live capture when captureFile is empty), listens for every
 // terminal's NVR and forwards the matched payloads until the end of the file
 // or until the calling thread is interrupted (boost::thread::interrupt), which
-// it notices within a tenth of a second. In playback it first gives
-// the NVRs about ten seconds to connect, keeps the replay from outrunning the
+// it notices within kStopCheck (a tenth of a second), in its waits too. In
+// playback it first gives the NVRs ten seconds to connect, keeps the replay from outrunning the
 // NVRs that read, and at the end lets the writes under way finish, as long
 // as their NVRs make progress, before closing. In live capture a lost adapter
 // is looked for again until it is back. Returns 0 after the end of the file or
 // a stop request, kNoTerminalsResult or kEngineErrorResult, kDamagedCaptureResult
 // for a capture file that could not be read to its end (what came before the
 // damage is delivered, as at the end of a file), or kUnsupportedLinkTypeResult
-// for a capture of a link type that cannot be decoded; a configuration or
-// capture source that cannot be opened is logged and ends the process with
-// its exit code.
-int RunEngine(const std::string& captureFile);
+// for a capture of a link type that cannot be decoded (engine/exit_codes.h).
+// A configuration or capture source that cannot be opened is returned as a
+// StartFailure, its lines not yet logged: the caller ends the process.
+OrStartFailure<int> RunEngine(const std::string& captureFile);
 
 // The run's listener factory: a TerminalConnection on the event queue, which
 // logs its creation and listens on the terminal's NvrPort at once; the
@@ -65,24 +56,21 @@ ListenerFactory ListenersOn(boost::asio::io_service& eventQueue,
 
 // The parts of a run, for measuring them apart.
 
-// The playback start: about ten seconds in which NVRs can connect.
+// The playback start: ten seconds in which NVRs can connect (ServeUntil).
 void WaitForNvrs(boost::asio::io_service& eventQueue);
 
-// Reads and forwards frames until the end of the capture file, serving the
-// event queue and checking for a stop request at least every millisecond
-// while frames come and after every read that found no frame (which waits at
-// most FrameReader::kQuietWait, serving the event queue meanwhile on Linux);
-// in playback (with a pacer) it lets
-// NVRs that are behind catch up. Read errors are logged once per episode;
-// with an adapterAddress (live capture) the handle is then closed and the
-// adapter opened again once it is back (FindAdapterAgain), so captureHandle
-// may change, and is null when a stop came before the adapter was back.
-// Without one (playback) a read error ends the loop: the bytes after it
-// cannot be trusted to be frames. Returns how the file ended; raises
-// boost::thread_interrupted when the thread is interrupted.
-CaptureEnd RunCaptureLoop(pcap_t*& captureHandle, boost::asio::io_service& eventQueue,
-                    const TerminalMatcher& matcher, PlaybackPacer* pacer,
-                    const std::optional<std::string>& adapterAddress);
+// Reads the session's frames and hands them to the matcher's terminals until
+// the end of the capture file, serving the event queue and checking for a
+// stop request at least every millisecond while frames come and after every
+// read that found no frame (which waits at most FrameReader::kQuietWait,
+// serving the event queue meanwhile on Linux); in playback (with a pacer) it
+// lets NVRs that are behind catch up. Read errors are logged once per
+// episode; a live session is then reopened once its adapter is back. In
+// playback a read error ends the loop: the bytes after it cannot be trusted
+// to be frames. Returns how the file ended; raises boost::thread_interrupted
+// when the thread is interrupted.
+CaptureEnd RunCaptureLoop(CaptureSession& session, boost::asio::io_service& eventQueue,
+                          const TerminalMatcher& matcher, PlaybackPacer* pacer);
 
 }  // namespace tillwire
 

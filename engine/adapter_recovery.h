@@ -5,9 +5,9 @@
 // handle and looks for the adapter again by its SniffAdapterAddress, every
 // kAdapterRetryInterval, until it is back; meanwhile it keeps serving the
 // event queue, so NVR connections stay up and accepts go on, and a stop
-// request is noticed within a tenth of a second.
-#ifndef TILLWIRE_CAPTURE_ADAPTER_RECOVERY_H
-#define TILLWIRE_CAPTURE_ADAPTER_RECOVERY_H
+// request is noticed within kStopCheck (a tenth of a second).
+#ifndef TILLWIRE_ENGINE_ADAPTER_RECOVERY_H
+#define TILLWIRE_ENGINE_ADAPTER_RECOVERY_H
 
 #include <boost/asio/io_service.hpp>
 #include <pcap.h>
@@ -23,8 +23,8 @@ inline constexpr std::chrono::seconds kAdapterRetryInterval(3);
 // Waits kAdapterRetryInterval and tries to open the adapter that carries
 // adapterAddress, until that succeeds, then logs "Listening on ..." and
 // returns the handle. Failed attempts are not logged. Serves the event queue
-// while it waits and checks for a stop request at least every tenth of a
-// second; raises boost::thread_interrupted on a stop.
+// while it waits (ServeUntil) and checks for a stop request at least every
+// kStopCheck; raises boost::thread_interrupted on a stop.
 pcap_t* FindAdapterAgain(const std::string& adapterAddress, boost::asio::io_service& eventQueue);
 
 }  // namespace tillwire

@@ -1,4 +1,4 @@
-#include "capture/capture_library.h"
+#include "engine/capture_library.h"
 
 #include <windows.h>
 
@@ -6,9 +6,9 @@ namespace tillwire {
 
 namespace {
 
-// Every function of capture/wpcap.def, generated from it by the build.
+// Every function of engine/wpcap.def, generated from it by the build.
 const char* const kFunctions[] = {
-#include "capture/wpcap_functions.inc"
+#include "engine/wpcap_functions.inc"
 };
 
 // Loads wpcap.dll as Npcap advises: its own directory, System32\Npcap, joins

@@ -1,9 +1,9 @@
 // Where the frames come from: a capture file (playback) or the live adapter
 // that carries the configured IPv4 address.
-#ifndef TILLWIRE_CAPTURE_CAPTURE_SOURCE_H
-#define TILLWIRE_CAPTURE_CAPTURE_SOURCE_H
+#ifndef TILLWIRE_ENGINE_CAPTURE_SOURCE_H
+#define TILLWIRE_ENGINE_CAPTURE_SOURCE_H
 
-#include "log/start_failure.h"
+#include "engine/start_failure.h"
 
 #include <pcap.h>
 
@@ -29,10 +29,6 @@ inline constexpr char kUnableToOpenAdapterSuffix[] = " is not supported by pcap 
 inline constexpr char kListeningOnPrefix[] = "Listening on ";
 }  // namespace text
 
-// Exit codes of a capture source that cannot be opened.
-inline constexpr int kExitCaptureNotOpened = -1;
-inline constexpr int kExitNoCaptureDevice = -3;
-
 // Live capture: whole frames, promiscuous, frames handed over at the latest
 // 10 ms (the read time-out) after they arrive, and a kernel buffer that holds
 // a busy mirror port's bursts. The snap length is libpcap's largest: frames
@@ -52,16 +48,12 @@ const char* FormatIpv4(const unsigned char* address);
 // Opens the run's capture handle: the capture file when captureFile is not
 // empty, otherwise the first adapter, in the library's order, that carries an
 // IPv4 address whose text equals adapterAddress byte for byte, promiscuous.
-// Logs the source in use. Returns the failure otherwise, logging nothing: -3
-// when the capture library is missing or no adapter can be chosen, -1 when
-// the file or adapter cannot be opened (its fixed line, then the library's
-// reason in a line of its own).
-OrStartFailure<pcap_t*> TryOpenCaptureSource(const std::string& captureFile,
-                                             const std::optional<std::string>& adapterAddress);
-
-// TryOpenCaptureSource, with a failure logged and ending the process.
-pcap_t* OpenCaptureSource(const std::string& captureFile,
-                          const std::optional<std::string>& adapterAddress);
+// Logs the source in use. Returns the failure otherwise, logging nothing:
+// kExitNoCaptureDevice when the capture library is missing or no adapter can
+// be chosen, kExitCaptureNotOpened when the file or adapter cannot be opened
+// (its fixed line, then the library's reason in a line of its own).
+OrStartFailure<pcap_t*> OpenCaptureSource(const std::string& captureFile,
+                                          const std::optional<std::string>& adapterAddress);
 
 }  // namespace tillwire
 

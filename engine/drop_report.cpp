@@ -1,4 +1,4 @@
-#include "capture/drop_report.h"
+#include "engine/drop_report.h"
 
 #include "log/log_file.h"
 

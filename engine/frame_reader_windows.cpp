@@ -1,4 +1,4 @@
-#include "capture/frame_reader.h"
+#include "engine/frame_reader.h"
 
 namespace tillwire {
 
@@ -14,8 +14,6 @@ FrameReader::~FrameReader() = default;
 int FrameReader::Next(pcap_pkthdr** header, const unsigned char** frame) {
   return pcap_next_ex(captureHandle, header, frame);
 }
-
-void FrameReader::Release() {}
 
 void FrameReader::Follow(pcap_t* reopenedHandle) { captureHandle = reopenedHandle; }
 

@@ -1,0 +1,50 @@
+#include "engine/capture_session.h"
+
+#include "capture/capture_filter.h"
+#include "engine/adapter_recovery.h"
+
+#include <utility>
+
+namespace tillwire {
+
+CaptureSession::CaptureSession(pcap_t* handle, boost::asio::io_service& eventQueue,
+                               std::optional<std::string> adapterAddress)
+    : handle(handle),
+      eventQueue(eventQueue),
+      adapterAddress(std::move(adapterAddress)),
+      link(LinkLayerOf(pcap_datalink(handle)).value_or(LinkLayer::kEthernet)),
+      reader(eventQueue, handle) {
+  // Only live capture drops frames.
+  if (Live()) drops.emplace(handle);
+}
+
+CaptureSession::~CaptureSession() { Close(); }
+
+void CaptureSession::SetFilter(const TerminalMatcher& matcher) {
+  filterMatcher = &matcher;
+  SetCaptureFilter(handle, matcher);
+}
+
+void CaptureSession::Check(std::chrono::steady_clock::time_point now) {
+  if (drops) drops->Check(now);
+}
+
+const char* CaptureSession::ErrorText() const { return pcap_geterr(handle); }
+
+void CaptureSession::Reopen() {
+  Close();
+  handle = FindAdapterAgain(*adapterAddress, eventQueue);
+  reader.Follow(handle);
+  if (filterMatcher != nullptr) SetCaptureFilter(handle, *filterMatcher);
+  if (drops) drops->Follow(handle);
+  link = LinkLayerOf(pcap_datalink(handle)).value_or(link);
+}
+
+void CaptureSession::Close() {
+  // The reader lets go of the handle's descriptor before the handle closes it.
+  reader.Follow(nullptr);
+  if (handle != nullptr) pcap_close(handle);
+  handle = nullptr;
+}
+
+}  // namespace tillwire

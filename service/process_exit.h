@@ -1,0 +1,21 @@
+// The program's one way out of a run that could not start: its lines in the
+// log (and on the console when the failure asks for that), then the end of
+// the process with its exit code.
+#ifndef TILLWIRE_SERVICE_PROCESS_EXIT_H
+#define TILLWIRE_SERVICE_PROCESS_EXIT_H
+
+#include "engine/start_failure.h"
+
+namespace tillwire {
+
+// Logs the failure's lines (and prints them when it asks for that) and ends
+// the process with its exit code.
+[[noreturn]] void EndProcess(const StartFailure& failure);
+
+// The result of a run that started; a run that could not start ends the
+// process (EndProcess) from the calling thread.
+int ResultOrEndProcess(const OrStartFailure<int>& outcome);
+
+}  // namespace tillwire
+
+#endif
