@@ -375,10 +375,10 @@ TEST_F(PlaybackTest, ADamagedCaptureDeliversWhatCameBeforeAndFails) {
         <Terminal SrcAddress="192.168.10.31" NvrPort=")" + playback.port + R"("/></Network></T>)");
     playback.expected = WriteDamagedCapture(playback.capture, c.damage);
     playback.program->Start({"-f", playback.capture});
-    playbacks.push_back(std::move(playback));
-  }
-  for (Playback& playback : playbacks) {
+    // Connected before the next program starts: under Wine, a program that
+    // binds its port while another one starts up was seen to be refused it.
     playback.nvr = ConnectNvr(static_cast<unsigned short>(std::stoi(playback.port)));
+    playbacks.push_back(std::move(playback));
   }
   ASSERT_TRUE(PollUntil(
       eventQueue,
