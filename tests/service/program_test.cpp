@@ -3,6 +3,7 @@
 #include "support/console_texts.h"
 #include "support/log_watch.h"
 #include "support/program_run.h"
+#include "support/wait_until.h"
 
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
@@ -219,15 +220,10 @@ pid_t StartNotifyService(const ProgramDirectoryFixture& program, const NotifySoc
 
 // Waits until the program has logged text; false when it did not within 10 s.
 bool WaitForLogText(const ProgramDirectoryFixture& program, const std::string& text) {
-  const auto logged = [&program, &text] {
+  return WaitUntil([&program, &text] {
     const std::vector<std::string> texts = program.LogTexts();
     return std::find(texts.begin(), texts.end(), text) != texts.end();
-  };
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!logged() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return logged();
+  });
 }
 
 // A live capture on lo whose terminal's NVR may connect from loopback.

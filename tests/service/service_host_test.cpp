@@ -9,6 +9,7 @@
 #include "support/console_texts.h"
 #include "support/fake_windows.h"
 #include "support/log_watch.h"
+#include "support/wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -226,16 +227,6 @@ TEST(ServiceHost, EventsWithoutASourceAreDropped) {
   LogErrorEvent("Tillwire", "anything", 5);
   EXPECT_TRUE(windows.Events().empty());
   EXPECT_TRUE(windows.OpenHandles().empty());
-}
-
-// Waits until done() holds, or ten seconds; returns done().
-template <typename Done>
-bool WaitUntil(Done done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return done();
 }
 
 // A live run in the foreground (tillwire -f "") stops on the console's Ctrl-C
