@@ -93,16 +93,19 @@ int main(int argc, char** argv) {
     records.push_back(
         RecordOf({"10.0.1." + std::to_string(t), "", "", ""}, "0x" + std::to_string(t)));
   }
-  TerminalTable table = TableOf(records, ListenersOn(eventQueue, rejectionLines));
-  const TerminalMatcher matcher(table);
+  const Tables tables = TablesOf(records);
+  std::unique_ptr<TerminalConnections> connections(
+      new TerminalConnections(tables, eventQueue, rejectionLines));
+  const TerminalMatcher matcher(tables.terminalTable);
 
   // Each NVR reads on a thread of its own until the engine closes it.
   std::vector<std::unique_ptr<ReadingNvr>> nvrs;
   for (int t = 0; t < kTerminals; ++t) {
-    const std::string key = TerminalKey({"10.0.1." + std::to_string(t), "", "", ""});
-    nvrs.emplace_back(new ReadingNvr(table.at(key)->nvrConnection->ListeningEndpoint().port()));
+    const std::size_t index =
+        IndexOf(tables.terminalTable, {"10.0.1." + std::to_string(t), "", "", ""});
+    nvrs.emplace_back(new ReadingNvr((*connections)[index].ListeningEndpoint().port()));
   }
-  PollUntil(eventQueue, [&] { return AllNvrsConnected(table); });
+  PollUntil(eventQueue, [&] { return connections->AllNvrsConnected(); });
 
   char errorText[PCAP_ERRBUF_SIZE];
   pcap_t* handle = pcap_open_offline(path.c_str(), errorText);
@@ -111,12 +114,14 @@ int main(int argc, char** argv) {
   double engineSeconds = 0;
   {
     CaptureSession session(handle, eventQueue, std::nullopt);
-    PlaybackPacer pacer(eventQueue, table);
-    RunCaptureLoop(session, eventQueue, matcher, &pacer);
+    FlowTracker flows;
+    FrameRouter<TerminalConnections> router(matcher, flows, *connections);
+    PlaybackPacer pacer(eventQueue, *connections);
+    RunCaptureLoop(session, eventQueue, router, &pacer);
     engineSeconds = Seconds(std::chrono::steady_clock::now() - begin);
     pacer.Drain();
   }
-  table.clear();
+  connections.reset();
 
   const double engineRate = frames / engineSeconds;
   const double bareRate = BareLoopRate(path);

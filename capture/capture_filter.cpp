@@ -1,6 +1,6 @@
 #include "capture/capture_filter.h"
 
-#include "log/log_file.h"
+#include <pcap/dlt.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -84,19 +84,6 @@ std::string CaptureFilterExpression(const TerminalMatcher& matcher, int dataLink
   if (dataLinkType != DLT_EN10MB) return ipv4;
   // "vlan" moves the offsets of what follows it, so the untagged test comes first.
   return "(" + ipv4 + ") or (vlan and " + ipv4 + ")";
-}
-
-void SetCaptureFilter(pcap_t* captureHandle, const TerminalMatcher& matcher) {
-  const std::string expression = CaptureFilterExpression(matcher, pcap_datalink(captureHandle));
-  if (expression.empty()) return;
-  bpf_program program{};
-  const bool compiled =
-      pcap_compile(captureHandle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) == 0;
-  if (!compiled || pcap_setfilter(captureHandle, &program) != 0) {
-    LogFile::Instance().StartLine() << text::kFilterNotSetPrefix << pcap_geterr(captureHandle)
-                                    << std::endl;
-  }
-  if (compiled) pcap_freecode(&program);
 }
 
 }  // namespace tillwire

@@ -12,16 +12,10 @@
 
 #include "capture/terminal_matcher.h"
 
-#include <pcap.h>
-
 #include <cstddef>
 #include <string>
 
 namespace tillwire {
-
-namespace text {
-inline constexpr char kFilterNotSetPrefix[] = "Capture filter not set, capturing every frame: ";
-}  // namespace text
 
 inline constexpr std::size_t kMaxFilterBlocks = 64;
 
@@ -30,11 +24,6 @@ inline constexpr std::size_t kMaxFilterBlocks = 64;
 // empty when no terminal can match anything (then there is nothing to filter
 // on).
 std::string CaptureFilterExpression(const TerminalMatcher& matcher, int dataLinkType);
-
-// Compiles the matcher's expression for the handle's link type and sets it.
-// When that fails, logs one line with the library's reason and leaves the
-// handle capturing every frame. Does nothing for an empty expression.
-void SetCaptureFilter(pcap_t* captureHandle, const TerminalMatcher& matcher);
 
 }  // namespace tillwire
 

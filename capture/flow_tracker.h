@@ -61,26 +61,14 @@
 #ifndef TILLWIRE_CAPTURE_FLOW_TRACKER_H
 #define TILLWIRE_CAPTURE_FLOW_TRACKER_H
 
-#include "capture/terminal_matcher.h"
+#include "capture/packet_key.h"
+#include "capture/tcp_header.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace tillwire {
-
-// TCP header flags that the tracker acts on.
-inline constexpr std::uint8_t kTcpFin = 0x01;
-inline constexpr std::uint8_t kTcpSyn = 0x02;
-inline constexpr std::uint8_t kTcpRst = 0x04;
-inline constexpr std::uint8_t kTcpAck = 0x10;
-
-// What the tracker reads of a TCP header.
-struct TcpHeader {
-  std::uint32_t sequence;
-  std::uint32_t acknowledgment;  // meaningful with kTcpAck
-  std::uint8_t flags;
-};
 
 // The parts of one segment's payload to forward, in payload order.
 struct NewBytes {

@@ -1,99 +1,122 @@
 #include "capture/link_layer.h"
 
 #include "capture/bounded_reader.h"
-#include "log/log_file.h"
+
+#include <pcap/dlt.h>
 
 namespace tillwire {
 
 namespace {
 
-// The protocol type of the Linux cooked headers (an Ethernet type), and the
-// address family of BSD loopback headers (AF_INET, 2 on every system that
-// writes them): DLT_NULL holds it in the byte order of the capturing machine,
-// DLT_LOOP in network order.
+// The Ethernet type of IPv4, which the Linux cooked headers carry as their
+// protocol type too, and of an 802.1Q tag.
 const std::uint16_t kIpv4Type = 0x0800;
+const std::uint16_t kVlanType = 0x8100;
+// The address family of IPv4 in BSD loopback headers (AF_INET, 2 on every
+// system that writes them): DLT_NULL holds it in the byte order of the
+// capturing machine, DLT_LOOP in network order.
 const std::uint32_t kIpv4Family = 2;
 const std::uint32_t kIpv4FamilyByteSwapped = 0x02000000;
 
 // DLT_LINUX_SLL2 and DLT_IPV4 are missing from older pcap headers.
 const int kDltLinuxSll2 = 276;
 const int kDltIpv4 = 228;
+const int kNoDataLinkType = -1;
 
-bool HasIpv4Type(const BoundedReader& header, std::uint32_t offset) {
+// Where a link header says its IPv4 packet starts: true, with *ip set, when
+// the header is captured and announces IPv4.
+using FindIpv4 = bool (*)(const BoundedReader& frame, std::uint32_t* ip);
+
+bool HasIpv4Type(const BoundedReader& frame, std::uint32_t offset) {
   std::uint16_t type = 0;
-  return header.Read16(offset, &type) && type == kIpv4Type;
+  return frame.Read16(offset, &type) && type == kIpv4Type;
 }
 
-bool HasIpv4Family(const BoundedReader& header, bool eitherOrder) {
+bool HasIpv4Family(const BoundedReader& frame, bool eitherOrder) {
   std::uint32_t family = 0;
-  return header.Read32(0, &family) &&
+  return frame.Read32(0, &family) &&
          (family == kIpv4Family || (eitherOrder && family == kIpv4FamilyByteSwapped));
 }
 
-// True when the link header (not Ethernet) announces IPv4; *ip is then
-// where it starts.
-bool FindIpv4(LinkLayer link, const BoundedReader& frame, std::uint32_t* ip) {
-  switch (link) {
-    case LinkLayer::kLinuxCooked:  // 16 bytes, the protocol type last
-      *ip = 16;
-      return HasIpv4Type(frame, 14);
-    case LinkLayer::kLinuxCooked2:  // 20 bytes, the protocol type first
-      *ip = 20;
-      return HasIpv4Type(frame, 0);
-    case LinkLayer::kRawIp:  // no header; the IPv4 decoder checks the version
-      *ip = 0;
-      return true;
-    case LinkLayer::kNullLoopback:
-      *ip = 4;
-      return HasIpv4Family(frame, true);
-    case LinkLayer::kLoopLoopback:
-      *ip = 4;
-      return HasIpv4Family(frame, false);
-    case LinkLayer::kEthernet:
-      break;
+// 14 bytes, the type last; an 802.1Q tag puts 4 bytes and the inner type
+// before the IPv4 packet.
+bool EthernetIpv4(const BoundedReader& frame, std::uint32_t* ip) {
+  std::uint16_t type = 0;
+  if (!frame.Read16(12, &type)) return false;
+  if (type != kVlanType) {
+    *ip = 14;
+    return type == kIpv4Type;
   }
-  return false;
+  *ip = 18;
+  return HasIpv4Type(frame, 16);
 }
+
+// 16 bytes, the protocol type last.
+bool LinuxCookedIpv4(const BoundedReader& frame, std::uint32_t* ip) {
+  *ip = 16;
+  return HasIpv4Type(frame, 14);
+}
+
+// 20 bytes, the protocol type first.
+bool LinuxCooked2Ipv4(const BoundedReader& frame, std::uint32_t* ip) {
+  *ip = 20;
+  return HasIpv4Type(frame, 0);
+}
+
+// No header; the IPv4 decoder checks the version.
+bool RawIpv4(const BoundedReader&, std::uint32_t* ip) {
+  *ip = 0;
+  return true;
+}
+
+bool NullLoopbackIpv4(const BoundedReader& frame, std::uint32_t* ip) {
+  *ip = 4;
+  return HasIpv4Family(frame, true);
+}
+
+bool LoopLoopbackIpv4(const BoundedReader& frame, std::uint32_t* ip) {
+  *ip = 4;
+  return HasIpv4Family(frame, false);
+}
+
+struct LinkDecoder {
+  int dataLinkType;       // the pcap link type
+  int otherDataLinkType;  // another pcap link type of the same header, or kNoDataLinkType
+  FindIpv4 findIpv4;
+};
+
+// The one table of link layers, in LinkLayer order.
+const LinkDecoder kLinkDecoders[] = {
+    {DLT_EN10MB, kNoDataLinkType, EthernetIpv4},
+    {DLT_LINUX_SLL, kNoDataLinkType, LinuxCookedIpv4},
+    {kDltLinuxSll2, kNoDataLinkType, LinuxCooked2Ipv4},
+    {DLT_RAW, kDltIpv4, RawIpv4},
+    {DLT_NULL, kNoDataLinkType, NullLoopbackIpv4},
+    {DLT_LOOP, kNoDataLinkType, LoopLoopbackIpv4},
+};
+static_assert(sizeof kLinkDecoders / sizeof kLinkDecoders[0] ==
+                  static_cast<std::size_t>(LinkLayer::kLoopLoopback) + 1,
+              "one decoder for each link layer");
 
 }  // namespace
 
 std::optional<LinkLayer> LinkLayerOf(int dataLinkType) {
-  switch (dataLinkType) {
-    case DLT_EN10MB:
-      return LinkLayer::kEthernet;
-    case DLT_LINUX_SLL:
-      return LinkLayer::kLinuxCooked;
-    case kDltLinuxSll2:
-      return LinkLayer::kLinuxCooked2;
-    case DLT_RAW:
-    case kDltIpv4:
-      return LinkLayer::kRawIp;
-    case DLT_NULL:
-      return LinkLayer::kNullLoopback;
-    case DLT_LOOP:
-      return LinkLayer::kLoopLoopback;
-    default:
-      return std::nullopt;
+  for (std::size_t i = 0; i < sizeof kLinkDecoders / sizeof kLinkDecoders[0]; ++i) {
+    const LinkDecoder& decoder = kLinkDecoders[i];
+    if (dataLinkType == decoder.dataLinkType || dataLinkType == decoder.otherDataLinkType) {
+      return static_cast<LinkLayer>(i);
+    }
   }
+  return std::nullopt;
 }
 
-std::optional<LinkLayer> CaptureLinkLayer(pcap_t* captureHandle) {
-  const int dataLinkType = pcap_datalink(captureHandle);
-  const std::optional<LinkLayer> link = LinkLayerOf(dataLinkType);
-  if (!link) {
-    const char* name = pcap_datalink_val_to_name(dataLinkType);
-    LogFile::Instance().StartLine() << text::kUnsupportedLinkType << dataLinkType << " ("
-                                    << (name ? name : "unknown") << text::kUnsupportedLinkTypeEnd
-                                    << std::endl;
-  }
-  return link;
-}
-
-DecodedFrame DecodeLinkFrame(LinkLayer link, const unsigned char* frame,
-                             std::uint32_t capturedLength) {
-  if (link == LinkLayer::kEthernet) return DecodeFrame(frame, capturedLength);
+DecodedFrame DecodeFrame(const unsigned char* frame, std::uint32_t capturedLength,
+                         LinkLayer link) {
   std::uint32_t ip = 0;
-  if (!FindIpv4(link, BoundedReader(frame, capturedLength), &ip)) return kOtherFrame;
+  if (!kLinkDecoders[static_cast<std::size_t>(link)].findIpv4(BoundedReader(frame, capturedLength),
+                                                                &ip)) {
+    return kOtherFrame;
+  }
   return DecodeIpv4(frame, ip, capturedLength);
 }
 

@@ -1,40 +1,39 @@
-// The link layers a capture may carry, and where their IPv4 packets start.
+// A captured frame, from its link header on: the first room of the frame
+// path.
 //
-// Ethernet is what adapters deliver; captures made with other tools carry
-// other link headers: Linux cooked capture (tcpdump -i any, v1 and v2), raw
-// IP (tun adapters), BSD loopback. Each is read by its own header: only a
-// header that announces IPv4 leads to the IPv4 decoder; every field is read
-// within the captured bytes.
+// Ethernet is what adapters deliver (with at most one 802.1Q tag); captures
+// made with other tools carry other link headers: Linux cooked capture
+// (tcpdump -i any, v1 and v2), raw IP (tun adapters), BSD loopback. Each is
+// read by its own header, within the captured bytes; only a header that
+// announces IPv4 hands the bytes after it on to the IPv4 decoder.
 #ifndef TILLWIRE_CAPTURE_LINK_LAYER_H
 #define TILLWIRE_CAPTURE_LINK_LAYER_H
 
-#include "capture/frame_decoder.h"
-
-#include <pcap.h>
+#include "capture/ipv4_decoder.h"
 
 #include <cstdint>
 #include <optional>
 
 namespace tillwire {
 
-namespace text {
-inline constexpr char kUnsupportedLinkType[] = "Unsupported link type ";
-inline constexpr char kUnsupportedLinkTypeEnd[] =
-    "): Tillwire reads Ethernet, Linux cooked (v1 and v2), raw IPv4 and BSD loopback captures. "
-    "Exiting.";
-}  // namespace text
+// The link layers whose frames are decoded.
+enum class LinkLayer {
+  kEthernet,      // with at most one 802.1Q tag (DLT_EN10MB)
+  kLinuxCooked,   // Linux cooked capture v1 (DLT_LINUX_SLL)
+  kLinuxCooked2,  // Linux cooked capture v2 (DLT_LINUX_SLL2)
+  kRawIp,         // the IP packet without link header (DLT_RAW, DLT_IPV4)
+  kNullLoopback,  // BSD loopback, family in the writer's byte order (DLT_NULL)
+  kLoopLoopback,  // BSD loopback, family in network order (DLT_LOOP)
+};
 
-// The pcap link type (pcap_datalink) as one the decoder reads, if it is one.
+// The pcap link type (pcap_datalink) as one that is decoded, if it is one.
 std::optional<LinkLayer> LinkLayerOf(int dataLinkType);
 
-// The link layer of the handle's frames; when it is none that the decoder
-// reads, logs "Unsupported link type <number> (<name>): ..." and returns none.
-std::optional<LinkLayer> CaptureLinkLayer(pcap_t* captureHandle);
-
-// Decodes a frame of the link layer: Ethernet as DecodeFrame does, the others
-// alike after their link header, kOther unless that header announces IPv4.
-DecodedFrame DecodeLinkFrame(LinkLayer link, const unsigned char* frame,
-                             std::uint32_t capturedLength);
+// Decodes a frame of capturedLength bytes of the link layer: kOther unless
+// its link header is captured whole and announces IPv4, and then what
+// DecodeIpv4 makes of the bytes after it.
+DecodedFrame DecodeFrame(const unsigned char* frame, std::uint32_t capturedLength,
+                         LinkLayer link = LinkLayer::kEthernet);
 
 }  // namespace tillwire
 

@@ -46,21 +46,20 @@ std::optional<std::uint16_t> ParsePortText(const std::string& text) {
 }
 
 TerminalMatcher::TerminalMatcher(const TerminalTable& terminalTable) {
-  std::size_t rank = 0;
+  std::size_t index = 0;
   for (const auto& entry : terminalTable) {
-    const Terminal& terminal = *entry.second;
-    const TerminalFilter& filter = terminal.record.filter;
+    const TerminalFilter& filter = entry.second.filter;
     const std::optional<std::uint32_t> src = ParseIpv4Text(filter.srcAddress);
     const std::optional<std::uint32_t> dst = ParseIpv4Text(filter.dstAddress);
     const std::optional<std::uint16_t> srcPort = ParsePortText(filter.srcPort);
     const std::optional<std::uint16_t> dstPort = ParsePortText(filter.dstPort);
-    ++rank;
+    const std::size_t terminal = index++;
     // A filter that is set but is no printed value never accepts a packet.
     if ((!filter.srcAddress.empty() && !src) || (!filter.dstAddress.empty() && !dst) ||
         (!filter.srcPort.empty() && !srcPort) || (!filter.dstPort.empty() && !dstPort)) {
       continue;
     }
-    const Candidate candidate{rank, dst, srcPort, dstPort, &terminal};
+    const Candidate candidate{terminal, dst, srcPort, dstPort};
     if (src) {
       bySource[*src].push_back(candidate);
     } else if (dst) {
@@ -84,7 +83,7 @@ bool TerminalMatcher::Accepts(const Candidate& candidate, const PacketKey& packe
 // Walks the two candidate lists together in table order: the terminals with
 // the packet's source address (their destination still to test) and those
 // with only the packet's destination address.
-const Terminal* TerminalMatcher::FindTerminal(const PacketKey& packet) const {
+std::optional<std::size_t> TerminalMatcher::FindTerminal(const PacketKey& packet) const {
   static const Candidates kNone;
   const Candidates* sourceList = Lookup(bySource, packet.srcAddress);
   const Candidates* destinationList = Lookup(byDestination, packet.dstAddress);
@@ -93,11 +92,11 @@ const Terminal* TerminalMatcher::FindTerminal(const PacketKey& packet) const {
   auto s = bySrc.begin();
   auto d = byDst.begin();
   while (s != bySrc.end() || d != byDst.end()) {
-    const bool takeSource = d == byDst.end() || (s != bySrc.end() && s->rank < d->rank);
+    const bool takeSource = d == byDst.end() || (s != bySrc.end() && s->index < d->index);
     const Candidate& candidate = takeSource ? *s++ : *d++;
-    if (Accepts(candidate, packet)) return candidate.terminal;
+    if (Accepts(candidate, packet)) return candidate.index;
   }
-  return nullptr;
+  return std::nullopt;
 }
 
 std::vector<std::uint32_t> TerminalMatcher::Addresses() const {

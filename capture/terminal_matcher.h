@@ -11,6 +11,7 @@
 #ifndef TILLWIRE_CAPTURE_TERMINAL_MATCHER_H
 #define TILLWIRE_CAPTURE_TERMINAL_MATCHER_H
 
+#include "capture/packet_key.h"
 #include "config/terminal.h"
 
 #include <cstdint>
@@ -21,15 +22,6 @@
 
 namespace tillwire {
 
-// What a packet is matched on. Addresses hold the four bytes first byte
-// first (192.168.10.2 is 0xC0A80A02); ports are in host order.
-struct PacketKey {
-  std::uint32_t srcAddress;
-  std::uint32_t dstAddress;
-  std::uint16_t srcPort;
-  std::uint16_t dstPort;
-};
-
 // The number whose "%d.%d.%d.%d" text is exactly the given text, if any.
 std::optional<std::uint32_t> ParseIpv4Text(const std::string& text);
 // The port whose "%d" text is exactly the given text, if any.
@@ -37,13 +29,12 @@ std::optional<std::uint16_t> ParsePortText(const std::string& text);
 
 class TerminalMatcher {
  public:
-  // Reads the table's filters; the table must outlive the matcher and stay
-  // unchanged.
+  // Reads the table's filters; the matcher keeps nothing of the table.
   explicit TerminalMatcher(const TerminalTable& terminalTable);
 
-  // The first terminal in table order that accepts the packet, or null.
-  // Allocates nothing.
-  const Terminal* FindTerminal(const PacketKey& packet) const;
+  // The index in the table (TerminalTable) of the first terminal in table
+  // order that accepts the packet, or none. Allocates nothing.
+  std::optional<std::size_t> FindTerminal(const PacketKey& packet) const;
 
   // The addresses by which terminals are found (a terminal's source address,
   // or its destination address when it has no source): every packet that
@@ -53,11 +44,10 @@ class TerminalMatcher {
  private:
   // One terminal's filters as numbers; an absent value accepts anything.
   struct Candidate {
-    std::size_t rank;  // position in table order
+    std::size_t index;  // position in table order
     std::optional<std::uint32_t> dstAddress;
     std::optional<std::uint16_t> srcPort;
     std::optional<std::uint16_t> dstPort;
-    const Terminal* terminal;
   };
   using Candidates = std::vector<Candidate>;
 

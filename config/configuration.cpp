@@ -1,8 +1,6 @@
 #include "config/configuration.h"
 
 #include "config/xml_file.h"
-#include "engine/exit_codes.h"
-#include "log/log_file.h"
 #include "platform/program_directory.h"
 
 #include <set>
@@ -17,30 +15,32 @@ std::string AttributeText(const TiXmlElement& element, const char* name) {
   return value ? std::string(value) : std::string();
 }
 
+void Note(Tables& tables, std::string line) {
+  tables.walk.push_back(TableStep{TableStep::Kind::kNote, std::move(line)});
+}
+
 // The NVR address of a Network element: the Address of its first NVR child.
-// Entered in the NVR table, or reported when another element named it first.
-std::string ReadNvr(const TiXmlElement& network, NvrTable& nvrTable) {
+// Entered in the NVR table, or noted when another element named it first.
+std::string ReadNvr(const TiXmlElement& network, Tables& tables) {
   const TiXmlElement* nvr = network.FirstChildElement("NVR");
   if (nvr == nullptr) return std::string();
   const std::string address = AttributeText(*nvr, "Address");
   if (address.empty()) return address;
-  if (nvrTable.count(address) != 0) {
-    LogFile::Instance().StartLine() << text::kNvrAlreadyDefinedPrefix << address
-                                    << text::kNvrAlreadyDefinedSuffix << std::endl;
+  if (tables.nvrTable.count(address) != 0) {
+    Note(tables, text::kNvrAlreadyDefinedPrefix + address + text::kNvrAlreadyDefinedSuffix);
   } else {
-    nvrTable.emplace(address, std::unique_ptr<NVRData>(new NVRData{address}));
+    tables.nvrTable.emplace(address, std::unique_ptr<NVRData>(new NVRData{address}));
   }
   return address;
 }
 
 void ReadTerminal(const TiXmlElement& element, const std::string& nvrAddress,
-                  const ListenerFactory& makeListener, std::set<std::string>& usedNvrPorts,
-                  TerminalTable& terminalTable) {
+                  std::set<std::string>& usedNvrPorts, Tables& tables) {
   TerminalRecord record;
   record.filter.srcAddress = AttributeText(element, "SrcAddress");
   record.filter.dstAddress = AttributeText(element, "DstAddress");
   if (record.filter.srcAddress.empty() && record.filter.dstAddress.empty()) {
-    LogFile::Instance().StartLine() << text::kInvalidTerminal << std::endl;
+    Note(tables, text::kInvalidTerminal);
     return;
   }
   record.filter.srcPort = AttributeText(element, "SrcPort");
@@ -50,27 +50,28 @@ void ReadTerminal(const TiXmlElement& element, const std::string& nvrAddress,
   if (record.nvrPort.empty()) return;
   // The port is taken even when the terminal turns out to be a duplicate below.
   if (!usedNvrPorts.insert(record.nvrPort).second) {
-    LogFile::Instance().StartLine() << text::kNvrPortInUsePrefix << record.nvrPort
-                                    << text::kNvrPortInUseSuffix << std::endl;
+    Note(tables, text::kNvrPortInUsePrefix + record.nvrPort + text::kNvrPortInUseSuffix);
     return;
   }
   const std::string key = TerminalKey(record.filter);
-  if (terminalTable.count(key) != 0) return;
-  std::unique_ptr<TerminalConnection> listener = makeListener ? makeListener(record) : nullptr;
-  terminalTable.emplace(key, std::unique_ptr<Terminal>(
-                                 new Terminal{std::move(record), std::move(listener)}));
+  if (!tables.terminalTable.emplace(key, std::move(record)).second) return;
+  tables.walk.push_back(TableStep{TableStep::Kind::kAccepted, key});
 }
 
 }  // namespace
 
-OrStartFailure<Configuration> ReadConfiguration(const std::string& path) {
+std::variant<Configuration, ConfigurationFailure> ReadConfiguration(const std::string& path) {
   Configuration configuration;
   configuration.document.reset(new TiXmlDocument());
   if (const std::optional<std::string> reason = LoadXmlFile(*configuration.document, path)) {
-    return StartFailure{kExitConfigurationNotLoaded, {text::kFailedToLoadConfiguration, *reason}};
+    return ConfigurationFailure{ConfigurationFailure::Problem::kNotLoaded,
+                                {text::kFailedToLoadConfiguration, *reason}};
   }
   const TiXmlElement* root = configuration.document->RootElement();
-  if (root == nullptr) return StartFailure{kExitNoRootElement, {text::kNoRootElement}};
+  if (root == nullptr) {
+    return ConfigurationFailure{ConfigurationFailure::Problem::kNoRootElement,
+                                {text::kNoRootElement}};
+  }
   // The last Network element decides, even when it has no adapter address.
   for (const TiXmlElement* network = root->FirstChildElement("Network"); network != nullptr;
        network = network->NextSiblingElement("Network")) {
@@ -81,11 +82,11 @@ OrStartFailure<Configuration> ReadConfiguration(const std::string& path) {
   return configuration;
 }
 
-OrStartFailure<Configuration> LoadConfiguration() {
+std::variant<Configuration, ConfigurationFailure> LoadConfiguration() {
   return ReadConfiguration(ProgramDirectory() + text::kConfigurationFileName);
 }
 
-Tables BuildTables(const TiXmlDocument& document, const ListenerFactory& makeListener) {
+Tables BuildTables(const TiXmlDocument& document) {
   Tables tables;
   std::set<std::string> usedNvrPorts;
   const TiXmlElement* root = document.RootElement();
@@ -93,10 +94,10 @@ Tables BuildTables(const TiXmlDocument& document, const ListenerFactory& makeLis
   for (const TiXmlElement* network = root->FirstChildElement("Network"); network != nullptr;
        network = network->NextSiblingElement("Network")) {
     // Terminals admit only the NVR of their own Network element.
-    const std::string nvrAddress = ReadNvr(*network, tables.nvrTable);
+    const std::string nvrAddress = ReadNvr(*network, tables);
     for (const TiXmlElement* terminal = network->FirstChildElement("Terminal");
          terminal != nullptr; terminal = terminal->NextSiblingElement("Terminal")) {
-      ReadTerminal(*terminal, nvrAddress, makeListener, usedNvrPorts, tables.terminalTable);
+      ReadTerminal(*terminal, nvrAddress, usedNvrPorts, tables);
     }
   }
   return tables;

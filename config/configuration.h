@@ -2,13 +2,13 @@
 //
 // Read in two steps of an engine run: the document is loaded before the
 // capture source is opened (that needs the adapter address), and the tables
-// are built once the run can make listeners (each accepted terminal's
-// listener is made as the walk reaches it, so the log shows the file's order).
+// are built once the run can make listeners. Both steps yield values and log
+// nothing: what the user reads about the file (why it failed, which entries
+// were skipped) comes back as lines, in the file's order, for the run to log.
 #ifndef TILLWIRE_CONFIG_CONFIGURATION_H
 #define TILLWIRE_CONFIG_CONFIGURATION_H
 
 #include "config/terminal.h"
-#include "engine/start_failure.h"
 
 #include <tinyxml.h>
 
@@ -16,6 +16,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
+#include <vector>
 
 namespace tillwire {
 
@@ -44,26 +46,43 @@ struct NVRData {
 };
 using NvrTable = std::map<std::string, std::unique_ptr<NVRData>>;
 
-// What BuildTables makes. The terminals are destroyed first, with their listeners.
+// One step of the walk over the file's terminals, in file order: a line for
+// the user, where an entry is skipped or named twice, or an accepted terminal.
+struct TableStep {
+  enum class Kind { kNote, kAccepted };
+  Kind kind;
+  std::string text;  // kNote: the line; kAccepted: the terminal's key in the table
+};
+
+// What BuildTables makes.
 struct Tables {
   NvrTable nvrTable;
   TerminalTable terminalTable;
+  // Every accepted terminal and every note, in the order the walk met them,
+  // so that the run can log the notes and open each terminal's listener
+  // (which logs too) in the file's order.
+  std::vector<TableStep> walk;
 };
 
-// Loads the given file: the configuration, or (logging nothing) the failure:
-// kExitConfigurationNotLoaded for a file that cannot be loaded or parsed (its
-// fixed line, then the reason in a line of its own), kExitNoRootElement for a
-// document without a root element.
-OrStartFailure<Configuration> ReadConfiguration(const std::string& path);
+// Why Tillwire.xml could not be read: the problem, and the lines that say it.
+struct ConfigurationFailure {
+  enum class Problem {
+    kNotLoaded,      // cannot be loaded or parsed: the fixed line, then the reason
+    kNoRootElement,  // a document without a root element: the fixed line
+  };
+  Problem problem;
+  std::vector<std::string> lines;
+};
+
+// Loads the given file: the configuration, or the failure.
+std::variant<Configuration, ConfigurationFailure> ReadConfiguration(const std::string& path);
 
 // ReadConfiguration of Tillwire.xml in the program directory.
-OrStartFailure<Configuration> LoadConfiguration();
+std::variant<Configuration, ConfigurationFailure> LoadConfiguration();
 
-// Builds the NVR and terminal tables from a loaded document. Calls
-// makeListener (when it is set) for each accepted terminal, in file order, and
-// keeps what it makes with the terminal. Skipped entries are logged where the user has
-// something to mend; an empty terminal table is the caller's to handle.
-Tables BuildTables(const TiXmlDocument& document, const ListenerFactory& makeListener);
+// Builds the NVR and terminal tables from a loaded document, with the walk
+// that led to them. An empty terminal table is the caller's to handle.
+Tables BuildTables(const TiXmlDocument& document);
 
 }  // namespace tillwire
 

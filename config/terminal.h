@@ -1,12 +1,9 @@
-// A configured terminal: which packets it takes and where its NVR connects.
+// A configured terminal, as values: which packets it takes and where its NVR
+// connects.
 #ifndef TILLWIRE_CONFIG_TERMINAL_H
 #define TILLWIRE_CONFIG_TERMINAL_H
 
-#include "output/terminal_connection.h"
-
-#include <functional>
 #include <map>
-#include <memory>
 #include <string>
 
 namespace tillwire {
@@ -28,25 +25,14 @@ struct TerminalRecord {
   std::string nvrPort;     // the NvrPort text, never empty
 };
 
-// The runtime record of one terminal, never changed after creation.
-struct Terminal {
-  const TerminalRecord record;
-  // The listener for the terminal's NVR and its connection; null for a
-  // terminal made without one (tests of matching need no sockets).
-  const std::unique_ptr<TerminalConnection> nvrConnection;
-};
-
 // The table key: srcAddress ":" srcPort ":" dstAddress ":" dstPort.
 std::string TerminalKey(const TerminalFilter& filter);
 
 // The terminals by key. std::string compares as unsigned bytes, a prefix
-// first; this order is the order in which packets are matched.
-using TerminalTable = std::map<std::string, std::unique_ptr<Terminal>>;
-
-// Makes the listener of an accepted terminal (the engine's opens its port at
-// once), or null for none.
-using ListenerFactory =
-    std::function<std::unique_ptr<TerminalConnection>(const TerminalRecord& record)>;
+// first; this order is the order in which packets are matched, and a
+// terminal's position in it (from 0) is its index: the matcher answers with
+// it, and the run keeps each terminal's NVR connection in the same order.
+using TerminalTable = std::map<std::string, TerminalRecord>;
 
 }  // namespace tillwire
 

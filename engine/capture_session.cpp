@@ -2,6 +2,7 @@
 
 #include "capture/capture_filter.h"
 #include "engine/adapter_recovery.h"
+#include "log/log_file.h"
 
 #include <utility>
 
@@ -22,7 +23,7 @@ CaptureSession::~CaptureSession() { Close(); }
 
 void CaptureSession::SetFilter(const TerminalMatcher& matcher) {
   filterMatcher = &matcher;
-  SetCaptureFilter(handle, matcher);
+  ApplyFilter();
 }
 
 void CaptureSession::Check(std::chrono::steady_clock::time_point now) {
@@ -35,9 +36,23 @@ void CaptureSession::Reopen() {
   Close();
   handle = FindAdapterAgain(*adapterAddress, eventQueue);
   reader.Follow(handle);
-  if (filterMatcher != nullptr) SetCaptureFilter(handle, *filterMatcher);
+  ApplyFilter();
   if (drops) drops->Follow(handle);
   link = LinkLayerOf(pcap_datalink(handle)).value_or(link);
+}
+
+void CaptureSession::ApplyFilter() {
+  if (filterMatcher == nullptr) return;
+  const std::string expression = CaptureFilterExpression(*filterMatcher, pcap_datalink(handle));
+  if (expression.empty()) return;
+  bpf_program program{};
+  const bool compiled =
+      pcap_compile(handle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) == 0;
+  if (!compiled || pcap_setfilter(handle, &program) != 0) {
+    LogFile::Instance().StartLine() << text::kFilterNotSetPrefix << pcap_geterr(handle)
+                                    << std::endl;
+  }
+  if (compiled) pcap_freecode(&program);
 }
 
 void CaptureSession::Close() {

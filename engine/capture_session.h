@@ -18,6 +18,10 @@
 
 namespace tillwire {
 
+namespace text {
+inline constexpr char kFilterNotSetPrefix[] = "Capture filter not set, capturing every frame: ";
+}  // namespace text
+
 class CaptureSession {
  public:
   // Takes over an opened handle, whose frames are read on eventQueue (which
@@ -36,8 +40,10 @@ class CaptureSession {
   // become one that the decoder does not know is read as before.
   LinkLayer Link() const { return link; }
 
-  // Sets the matcher's capture filter on the handle, and again on every
-  // handle of an adapter found again. The matcher must outlive the session.
+  // Sets the matcher's capture filter (CaptureFilterExpression) on the
+  // handle, and again on every handle of an adapter found again. When that
+  // fails, logs one line with the library's reason and leaves the handle
+  // capturing every frame. The matcher must outlive the session.
   void SetFilter(const TerminalMatcher& matcher);
   // The next frame, as FrameReader::Next reads it.
   int Next(pcap_pkthdr** header, const unsigned char** frame) {
@@ -56,6 +62,7 @@ class CaptureSession {
 
  private:
   void Close();
+  void ApplyFilter();
 
   pcap_t* handle;
   boost::asio::io_service& eventQueue;

@@ -145,4 +145,16 @@ OrStartFailure<pcap_t*> OpenCaptureSource(const std::string& captureFile,
   return OpenLive(devices.get(), adapterAddress, errorText);
 }
 
+std::optional<LinkLayer> CaptureLinkLayer(pcap_t* captureHandle) {
+  const int dataLinkType = pcap_datalink(captureHandle);
+  const std::optional<LinkLayer> link = LinkLayerOf(dataLinkType);
+  if (!link) {
+    const char* name = pcap_datalink_val_to_name(dataLinkType);
+    LogFile::Instance().StartLine() << text::kUnsupportedLinkType << dataLinkType << " ("
+                                    << (name ? name : "unknown") << text::kUnsupportedLinkTypeEnd
+                                    << std::endl;
+  }
+  return link;
+}
+
 }  // namespace tillwire

@@ -3,6 +3,7 @@
 #ifndef TILLWIRE_ENGINE_CAPTURE_SOURCE_H
 #define TILLWIRE_ENGINE_CAPTURE_SOURCE_H
 
+#include "capture/link_layer.h"
 #include "engine/start_failure.h"
 
 #include <pcap.h>
@@ -27,6 +28,10 @@ inline constexpr char kMatchingInterfaceNotFound[] = "Matching interface not fou
 inline constexpr char kUnableToOpenAdapterPrefix[] = "Unable to open the adapter. ";
 inline constexpr char kUnableToOpenAdapterSuffix[] = " is not supported by pcap library.";
 inline constexpr char kListeningOnPrefix[] = "Listening on ";
+inline constexpr char kUnsupportedLinkType[] = "Unsupported link type ";
+inline constexpr char kUnsupportedLinkTypeEnd[] =
+    "): Tillwire reads Ethernet, Linux cooked (v1 and v2), raw IPv4 and BSD loopback captures. "
+    "Exiting.";
 }  // namespace text
 
 // Live capture: whole frames, promiscuous, frames handed over at the latest
@@ -54,6 +59,10 @@ const char* FormatIpv4(const unsigned char* address);
 // (its fixed line, then the library's reason in a line of its own).
 OrStartFailure<pcap_t*> OpenCaptureSource(const std::string& captureFile,
                                           const std::optional<std::string>& adapterAddress);
+
+// The link layer of the handle's frames; when it is none that is decoded,
+// logs "Unsupported link type <number> (<name>): ..." and returns none.
+std::optional<LinkLayer> CaptureLinkLayer(pcap_t* captureHandle);
 
 }  // namespace tillwire
 

@@ -1,6 +1,5 @@
 #include "engine/engine.h"
 
-#include "capture/frame_decoder.h"
 #include "config/configuration.h"
 #include "engine/capture_source.h"
 #include "engine/event_queue_wait.h"
@@ -23,9 +22,18 @@ const std::chrono::milliseconds kServiceInterval(1);
 // behind than this between two looks.
 const std::uint64_t kServiceBytes = 256 * 1024;
 
+// Tillwire.xml's failure as the run's start failure.
+StartFailure StartFailureOf(const ConfigurationFailure& failure) {
+  const int code = failure.problem == ConfigurationFailure::Problem::kNoRootElement
+                       ? kExitNoRootElement
+                       : kExitConfigurationNotLoaded;
+  return StartFailure{code, failure.lines};
+}
+
 // The run from the event queue on, with the opened capture handle. Every
-// object it makes is gone when it returns: terminals, tables, the capture
-// session (which closes the handle), then the event queue.
+// object it makes is gone when it returns: the terminals' connections,
+// tables, the capture session (which closes the handle), then the event
+// queue.
 int RunTerminals(pcap_t* captureHandle, const Configuration& configuration, bool playback) {
   try {
     boost::asio::io_service eventQueue;
@@ -35,21 +43,23 @@ int RunTerminals(pcap_t* captureHandle, const Configuration& configuration, bool
                            playback ? std::nullopt : configuration.adapterAddress);
     // Outlives the terminals, whose counts it follows at the end of the run.
     RejectionQuota rejectionLinesInAll(eventQueue);
-    const Tables tables =
-        BuildTables(*configuration.document, ListenersOn(eventQueue, rejectionLinesInAll));
+    const Tables tables = BuildTables(*configuration.document);
+    TerminalConnections connections(tables, eventQueue, rejectionLinesInAll);
     if (tables.terminalTable.empty()) {
       LogFile::Instance().StartLine() << text::kNoTerminals << std::endl;
       return kNoTerminalsResult;
     }
     const TerminalMatcher matcher(tables.terminalTable);
+    FlowTracker flows;
+    FrameRouter<TerminalConnections> router(matcher, flows, connections);
     std::unique_ptr<PlaybackPacer> pacer;
     if (playback) {
       WaitForNvrs(eventQueue);
-      pacer.reset(new PlaybackPacer(eventQueue, tables.terminalTable));
+      pacer.reset(new PlaybackPacer(eventQueue, connections));
     } else {
       session.SetFilter(matcher);
     }
-    const CaptureEnd end = RunCaptureLoop(session, eventQueue, matcher, pacer.get());
+    const CaptureEnd end = RunCaptureLoop(session, eventQueue, router, pacer.get());
     if (end == CaptureEnd::kEndOfFile) {
       LogFile::Instance().StartLine() << text::kEndOfFilePrefix << session.ErrorText()
                                       << std::endl;
@@ -70,8 +80,10 @@ int RunTerminals(pcap_t* captureHandle, const Configuration& configuration, bool
 
 OrStartFailure<int> RunEngine(const std::string& captureFile) {
   LogFile::Instance().StartLine() << text::kStartBannerPrefix << text::kVersion << std::endl;
-  OrStartFailure<Configuration> loaded = LoadConfiguration();
-  if (const StartFailure* failure = std::get_if<StartFailure>(&loaded)) return *failure;
+  const std::variant<Configuration, ConfigurationFailure> loaded = LoadConfiguration();
+  if (const auto* failure = std::get_if<ConfigurationFailure>(&loaded)) {
+    return StartFailureOf(*failure);
+  }
   const Configuration& configuration = std::get<Configuration>(loaded);
   const OrStartFailure<pcap_t*> opened =
       OpenCaptureSource(captureFile, configuration.adapterAddress);
@@ -86,23 +98,14 @@ OrStartFailure<int> RunEngine(const std::string& captureFile) {
   return result;
 }
 
-ListenerFactory ListenersOn(boost::asio::io_service& eventQueue,
-                            RejectionQuota& rejectionLinesInAll) {
-  return [&eventQueue, &rejectionLinesInAll](const TerminalRecord& record) {
-    return std::unique_ptr<TerminalConnection>(new TerminalConnection(
-        eventQueue, record.nvrAddress, record.nvrPort, rejectionLinesInAll));
-  };
-}
-
 void WaitForNvrs(boost::asio::io_service& eventQueue) {
   ServeUntil(eventQueue, std::chrono::steady_clock::now() + kNvrWait);
 }
 
 CaptureEnd RunCaptureLoop(CaptureSession& session, boost::asio::io_service& eventQueue,
-                          const TerminalMatcher& matcher, PlaybackPacer* pacer) {
+                          FrameRouter<TerminalConnections>& router, PlaybackPacer* pacer) {
   auto nextService = std::chrono::steady_clock::time_point();
   std::uint64_t bytesSinceService = 0;
-  FlowTracker flows;
   bool readFailing = false;
   for (;;) {
     // The event queue (accepts, finished writes) and stop requests are served
@@ -125,8 +128,8 @@ CaptureEnd RunCaptureLoop(CaptureSession& session, boost::asio::io_service& even
     const int result = session.Next(&header, &frame);
     if (result == 1) {
       readFailing = false;
-      ProcessFrame(frame, header->caplen, static_cast<std::uint32_t>(header->ts.tv_sec), matcher,
-                   flows, session.Link());
+      router.Route(frame, header->caplen, static_cast<std::uint32_t>(header->ts.tv_sec),
+                   session.Link());
       bytesSinceService += header->caplen;
       continue;
     }

@@ -2,12 +2,12 @@
 #ifndef TILLWIRE_ENGINE_ENGINE_H
 #define TILLWIRE_ENGINE_ENGINE_H
 
-#include "capture/terminal_matcher.h"
 #include "engine/capture_session.h"
 #include "engine/exit_codes.h"
+#include "engine/frame_router.h"
 #include "engine/playback_pacer.h"
 #include "engine/start_failure.h"
-#include "output/rejection_quota.h"
+#include "engine/terminal_connections.h"
 
 #include <boost/asio/io_service.hpp>
 
@@ -47,19 +47,12 @@ enum class CaptureEnd { kEndOfFile, kReadError };
 // StartFailure, its lines not yet logged: the caller ends the process.
 OrStartFailure<int> RunEngine(const std::string& captureFile);
 
-// The run's listener factory: a TerminalConnection on the event queue, which
-// logs its creation and listens on the terminal's NvrPort at once; the
-// rejection lines of all its terminals count against rejectionLinesInAll,
-// which must outlive them.
-ListenerFactory ListenersOn(boost::asio::io_service& eventQueue,
-                            RejectionQuota& rejectionLinesInAll);
-
 // The parts of a run, for measuring them apart.
 
 // The playback start: ten seconds in which NVRs can connect (ServeUntil).
 void WaitForNvrs(boost::asio::io_service& eventQueue);
 
-// Reads the session's frames and hands them to the matcher's terminals until
+// Reads the session's frames and hands them to the router until
 // the end of the capture file, serving the event queue and checking for a
 // stop request at least every millisecond while frames come and after every
 // read that found no frame (which waits at most FrameReader::kQuietWait,
@@ -70,7 +63,7 @@ void WaitForNvrs(boost::asio::io_service& eventQueue);
 // to be frames. Returns how the file ended; raises boost::thread_interrupted
 // when the thread is interrupted.
 CaptureEnd RunCaptureLoop(CaptureSession& session, boost::asio::io_service& eventQueue,
-                          const TerminalMatcher& matcher, PlaybackPacer* pacer);
+                          FrameRouter<TerminalConnections>& router, PlaybackPacer* pacer);
 
 }  // namespace tillwire
 

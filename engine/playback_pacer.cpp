@@ -14,12 +14,10 @@ const std::chrono::milliseconds kStep(1);
 }  // namespace
 
 PlaybackPacer::PlaybackPacer(boost::asio::io_service& eventQueue,
-                             const TerminalTable& terminalTable)
+                             const TerminalConnections& connections)
     : eventQueue(eventQueue) {
-  for (const auto& entry : terminalTable) {
-    if (const TerminalConnection* connection = entry.second->nvrConnection.get()) {
-      followers.push_back(Follower{connection, 0, {}, false});
-    }
+  for (std::size_t terminal = 0; terminal < connections.Size(); ++terminal) {
+    followers.push_back(Follower{&connections[terminal], 0, {}, false});
   }
 }
 

@@ -12,7 +12,7 @@
 #ifndef TILLWIRE_ENGINE_PLAYBACK_PACER_H
 #define TILLWIRE_ENGINE_PLAYBACK_PACER_H
 
-#include "config/terminal.h"
+#include "engine/terminal_connections.h"
 
 #include <boost/asio/io_service.hpp>
 
@@ -36,7 +36,8 @@ class PlaybackPacer {
   // stalls the playback once, for this long.
   static constexpr std::chrono::seconds kPatience{30};
 
-  PlaybackPacer(boost::asio::io_service& eventQueue, const TerminalTable& terminalTable);
+  // Follows every terminal's connection; they must outlive the pacer.
+  PlaybackPacer(boost::asio::io_service& eventQueue, const TerminalConnections& connections);
 
   // Serve the event queue in steps of a millisecond (ServeUntil) until no NVR
   // that is still waited for is far behind (CatchUp), or has a write under

@@ -50,6 +50,12 @@ class TerminalConnection {
     return session != nullptr && session->Send(data, length);
   }
 
+  // True while an NVR is connected: Send then hands it payloads.
+  bool NvrConnected() const {
+    const NvrSession* session = listener.Session();
+    return session != nullptr && session->Open();
+  }
+
   // True while a write to the NVR is under way or payloads wait for one.
   bool Sending() const {
     const NvrSession* session = listener.Session();
@@ -77,9 +83,8 @@ class TerminalConnection {
   // The NVR connection's socket, for inspecting its options; none while no
   // NVR is connected.
   std::optional<boost::asio::ip::tcp::socket::native_handle_type> ConnectionHandle() {
-    NvrSession* session = listener.Session();
-    if (session == nullptr || !session->Open()) return std::nullopt;
-    return session->Handle();
+    if (!NvrConnected()) return std::nullopt;
+    return listener.Session()->Handle();
   }
 
  private:

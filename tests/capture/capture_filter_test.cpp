@@ -1,11 +1,12 @@
 #include "capture/capture_filter.h"
-#include "capture/frame_decoder.h"
+#include "capture/link_layer.h"
 #include "support/capture_writer.h"
 #include "support/frame_builder.h"
 #include "support/temp_directory.h"
 #include "support/terminal_tables.h"
 
 #include <gtest/gtest.h>
+#include <pcap/dlt.h>
 
 #include <memory>
 #include <random>
@@ -78,7 +79,7 @@ TEST(CaptureFilter, PassesEveryFrameTheMatcherAssigns) {
     while (pcap_next_ex(recorded, &header, &data) == 1) {
       const DecodedFrame decoded = DecodeFrame(data, header->caplen);
       const bool passes = pcap_offline_filter(&program, header, data) != 0;
-      if (decoded.kind == FrameKind::kPayload && matcher.FindTerminal(decoded.key) != nullptr) {
+      if (decoded.kind == FrameKind::kPayload && matcher.FindTerminal(decoded.key).has_value()) {
         ++assigned;
         EXPECT_TRUE(passes) << Ipv4Text(decoded.key.srcAddress) << " > "
                             << Ipv4Text(decoded.key.dstAddress) << "\n" << expression;

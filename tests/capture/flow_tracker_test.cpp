@@ -1,8 +1,7 @@
-#include "engine/engine.h"
 #include "capture/flow_tracker.h"
-#include "capture/frame_decoder.h"
+#include "engine/frame_router.h"
 #include "support/frame_builder.h"
-#include "support/nvr_client.h"
+#include "support/recording_sink.h"
 #include "support/terminal_tables.h"
 
 #include <gtest/gtest.h>
@@ -56,44 +55,27 @@ std::vector<unsigned char> Frame(const Segment& segment) {
   return BuildFrame(fields);
 }
 
-// The data path with one terminal (the till's traffic, both ways) and its
-// NVR connected: what the NVR receives for the frames handed in.
+// The frame path with one terminal (the till's traffic, both ways): what it
+// hands on to the terminal's NVR for the frames routed.
 class FlowPathTest : public testing::Test {
  protected:
-  void SetUp() override {
-    table = TableOf({RecordOf({"192.168.10.31", "", "", ""}, "0")}, ListenersOn(eventQueue, rejectionLines));
-    matcher.reset(new TerminalMatcher(table));
-    nvr.reset(new NvrClient(eventQueue,
-                            table.begin()->second->nvrConnection->ListeningEndpoint().port()));
-    ASSERT_TRUE(PollUntil(eventQueue, [&] { return AllNvrsConnected(table); }));
-  }
-
   void Process(const Segment& segment, std::uint32_t seconds = 0) {
     const std::vector<unsigned char> frame = Frame(segment);
-    ProcessFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), seconds, *matcher,
-                 flows);
+    router.Route(frame.data(), static_cast<std::uint32_t>(frame.size()), seconds);
   }
 
-  // Everything the NVR received since the last call: a marker datagram of
-  // the terminal, sent behind the frames, shows where that ends.
+  // Everything handed on since the last call.
   std::string ReceivedNow() {
-    Segment marker{0, "|"};
-    marker.udp = true;
-    Process(marker);
-    PollUntil(eventQueue, [&] { return nvr->Received().find('|', seen) != std::string::npos; });
-    const std::size_t end = nvr->Received().find('|', seen);
-    std::string part = nvr->Received().substr(seen, end - seen);
-    seen = end + 1;
+    std::string part = sink.received[0].substr(seen);
+    seen = sink.received[0].size();
     return part;
   }
 
-  boost::asio::io_service eventQueue;
-  RejectionQuota rejectionLines{eventQueue};
-  TerminalTable table;
-  std::unique_ptr<TerminalMatcher> matcher;
-  std::unique_ptr<NvrClient> nvr;
+  const TerminalMatcher matcher{TableOf({RecordOf({"192.168.10.31", "", "", ""}, "0")})};
   // Small, so that a test can fill it.
   FlowTracker flows{64};
+  RecordingSink sink;
+  FrameRouter<RecordingSink> router{matcher, flows, sink};
   std::size_t seen = 0;
 };
 

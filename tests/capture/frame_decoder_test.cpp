@@ -1,4 +1,4 @@
-#include "capture/frame_decoder.h"
+#include "capture/link_layer.h"
 #include "support/decoding.h"
 
 #include <gtest/gtest.h>

@@ -4,6 +4,7 @@
 #include "support/decoding.h"
 
 #include <gtest/gtest.h>
+#include <pcap/dlt.h>
 
 #include <memory>
 
@@ -29,7 +30,7 @@ const LinkCase kLinks[] = {
 DecodedFrame Decode(LinkLayer link, const std::vector<unsigned char>& frame, std::size_t cut) {
   std::unique_ptr<unsigned char[]> captured(new unsigned char[cut ? cut : 1]);
   std::copy(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(cut), captured.get());
-  DecodedFrame decoded = DecodeLinkFrame(link, captured.get(), static_cast<std::uint32_t>(cut));
+  DecodedFrame decoded = DecodeFrame(captured.get(), static_cast<std::uint32_t>(cut), link);
   if (decoded.kind == FrameKind::kPayload) {
     // Point into the caller's frame, which outlives the copy.
     decoded.payload = frame.data() + (decoded.payload - captured.get());

@@ -1,13 +1,14 @@
-#include "engine/engine.h"
-#include "capture/frame_decoder.h"
 #include "capture/terminal_matcher.h"
+#include "engine/frame_router.h"
 #include "support/frame_builder.h"
-#include "support/nvr_client.h"
+#include "support/recording_sink.h"
 #include "support/reference_matcher.h"
 #include "support/terminal_tables.h"
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <map>
 #include <random>
 
 using namespace tillwire;
@@ -47,9 +48,9 @@ class MatcherTest : public testing::Test {
   }
   std::string Match(const char* src, const char* dst, std::uint16_t srcPort,
                     std::uint16_t dstPort) {
-    const Terminal* terminal = matcher->FindTerminal(
+    const std::optional<std::size_t> terminal = matcher->FindTerminal(
         PacketKey{*ParseIpv4Text(src), *ParseIpv4Text(dst), srcPort, dstPort});
-    return terminal ? TerminalKey(terminal->record.filter) : "none";
+    return terminal ? std::next(table.begin(), static_cast<long>(*terminal))->first : "none";
   }
 
   TerminalTable table;
@@ -96,36 +97,28 @@ TEST_F(MatcherTest, AgreesWithTheTextWalkOnRandomTables) {
 
 // A packet goes to one NVR at most: the winning terminal takes it even when
 // its NVR is not connected.
-TEST(ProcessFrame, SendsToTheWinnerOnly) {
-  boost::asio::io_service eventQueue;
-  RejectionQuota rejectionLines(eventQueue);
-  const TerminalTable table =
-      TableOf({RecordOf({"192.168.10.31", "", "", ""}, "0"),
-               RecordOf({"", "192.168.10.40", "", ""}, "00")},
-              ListenersOn(eventQueue, rejectionLines));
-  const TerminalMatcher matcher(table);
-  const TerminalConnection& second = *table.at("::192.168.10.40:")->nvrConnection;
-  NvrClient nvr(eventQueue, second.ListeningEndpoint().port());
-  ASSERT_TRUE(PollUntil(eventQueue, [&] { return nvr.Connected(); }));
+TEST(FrameRouter, SendsToTheWinnerOnly) {
+  const TerminalMatcher matcher(TableOf({RecordOf({"192.168.10.31", "", "", ""}, "0"),
+                                         RecordOf({"", "192.168.10.40", "", ""}, "00")}));
   FlowTracker flows;
-  for (const unsigned short port : {80, 81}) {  // both to the first terminal, never connected
+  RecordingSink sink;
+  FrameRouter<RecordingSink> router(matcher, flows, sink);
+  const auto route = [&router](const std::vector<unsigned char>& frame) {
+    return router.Route(frame.data(), static_cast<std::uint32_t>(frame.size()), 0);
+  };
+  for (const unsigned short port : {80, 81}) {  // both to the first terminal, whose key is smaller
     FrameFields fields;
     fields.payload = "swallowed";
     fields.dstPort = port;
-    const std::vector<unsigned char> frame = BuildFrame(fields);
-    EXPECT_TRUE(
-        ProcessFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), 0, matcher, flows));
+    EXPECT_TRUE(route(BuildFrame(fields)));
   }
   FrameFields fields;
   fields.srcAddress = 0xC0A80A63;  // 192.168.10.99
   fields.payload = "delivered";
-  const std::vector<unsigned char> frame = BuildFrame(fields);
-  EXPECT_TRUE(
-      ProcessFrame(frame.data(), static_cast<std::uint32_t>(frame.size()), 0, matcher, flows));
-  const std::vector<unsigned char> arp = ArpFrame();
-  EXPECT_FALSE(ProcessFrame(arp.data(), static_cast<std::uint32_t>(arp.size()), 0, matcher, flows));
-  ASSERT_TRUE(PollUntil(eventQueue, [&] { return nvr.Received().size() >= 9; }));
-  EXPECT_EQ(nvr.Received(), "delivered");
+  EXPECT_TRUE(route(BuildFrame(fields)));
+  EXPECT_FALSE(route(ArpFrame()));
+  const std::map<std::size_t, std::string> expected{{0, "swallowedswallowed"}, {1, "delivered"}};
+  EXPECT_EQ(sink.received, expected);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-#include "engine/engine.h"
 #include "config/configuration.h"
+#include "engine/terminal_connections.h"
 #include "support/log_watch.h"
 #include "support/nvr_client.h"
 #include "support/temp_directory.h"
@@ -23,31 +23,28 @@ std::string WriteConfiguration(const TempDirectory& directory, const std::string
 // What a test compares of a built terminal table: key and admitted NVR, in order.
 std::vector<std::pair<std::string, std::string>> Summary(const TerminalTable& table) {
   std::vector<std::pair<std::string, std::string>> summary;
-  for (const auto& entry : table) summary.emplace_back(entry.first, entry.second->record.nvrAddress);
+  for (const auto& entry : table) summary.emplace_back(entry.first, entry.second.nvrAddress);
   return summary;
 }
 
 // The configuration of a file that loads.
 Configuration Read(const std::string& path) {
-  OrStartFailure<Configuration> result = ReadConfiguration(path);
-  if (const StartFailure* failure = std::get_if<StartFailure>(&result)) {
+  std::variant<Configuration, ConfigurationFailure> result = ReadConfiguration(path);
+  if (const auto* failure = std::get_if<ConfigurationFailure>(&result)) {
     ADD_FAILURE() << "did not load: " << failure->lines.front();
     return Configuration{std::unique_ptr<TiXmlDocument>(new TiXmlDocument()), std::nullopt};
   }
   return std::move(std::get<Configuration>(result));
 }
 
-// Records what the walk hands to the listener factory, in order, and makes
-// no listener.
-struct RecordingFactory {
-  ListenerFactory Factory() {
-    return [this](const TerminalRecord& record) {
-      made.push_back(TerminalKey(record.filter));
-      return std::unique_ptr<TerminalConnection>();
-    };
+// The texts of the walk's steps of one kind, in the walk's order.
+std::vector<std::string> Steps(const Tables& tables, TableStep::Kind kind) {
+  std::vector<std::string> texts;
+  for (const TableStep& step : tables.walk) {
+    if (step.kind == kind) texts.push_back(step.text);
   }
-  std::vector<std::string> made;
-};
+  return texts;
+}
 
 TEST(Configuration, WorkedExample) {
   const std::string first = std::to_string(FreePort());
@@ -65,20 +62,22 @@ TEST(Configuration, WorkedExample) {
   const Configuration configuration = Read(path);
   EXPECT_EQ(configuration.adapterAddress, std::optional<std::string>("192.168.10.2"));
 
+  const Tables tables = BuildTables(*configuration.document);
   boost::asio::io_service eventQueue;
   RejectionQuota rejectionLines(eventQueue);
-  const Tables tables =
-      BuildTables(*configuration.document, ListenersOn(eventQueue, rejectionLines));
+  TerminalConnections connections(tables, eventQueue, rejectionLines);
   using Entry = std::pair<std::string, std::string>;
   EXPECT_EQ(Summary(tables.terminalTable),
             (std::vector<Entry>{{"192.168.10.31:::", "1.2.3.4"},
                                 {"::192.168.10.40:9100", "1.2.3.4"}}));
   ASSERT_EQ(tables.nvrTable.size(), 1u);
   EXPECT_EQ(tables.nvrTable.at("1.2.3.4")->address, "1.2.3.4");
-  const Terminal& terminal = *tables.terminalTable.at("192.168.10.31:::");
-  EXPECT_EQ(terminal.record.filter.srcAddress, "192.168.10.31");
-  EXPECT_EQ(terminal.record.nvrPort, first);
-  EXPECT_EQ(std::to_string(terminal.nvrConnection->ListeningEndpoint().port()), first);
+  const TerminalRecord& terminal = tables.terminalTable.at("192.168.10.31:::");
+  EXPECT_EQ(terminal.filter.srcAddress, "192.168.10.31");
+  EXPECT_EQ(terminal.nvrPort, first);
+  ASSERT_EQ(connections.Size(), 2u);
+  EXPECT_EQ(std::to_string(connections[0].ListeningEndpoint().port()), first);
+  EXPECT_EQ(std::to_string(connections[1].ListeningEndpoint().port()), second);
   EXPECT_EQ(watch.Texts(), (std::vector<std::string>{
                                "Creating terminal connection: 1.2.3.4:" + first,
                                "Creating terminal connection: 1.2.3.4:" + second,
@@ -91,8 +90,7 @@ TEST(Configuration, WorkedExample) {
 TEST(Configuration, PackagedSampleReadsAsDocumented) {
   const Configuration configuration = Read(TILLWIRE_SAMPLE_CONFIGURATION);
   EXPECT_EQ(configuration.adapterAddress, std::optional<std::string>("192.168.10.2"));
-  RecordingFactory listeners;
-  const Tables tables = BuildTables(*configuration.document, listeners.Factory());
+  const Tables tables = BuildTables(*configuration.document);
   using Entry = std::pair<std::string, std::string>;
   EXPECT_EQ(Summary(tables.terminalTable),
             (std::vector<Entry>{{"192.168.10.31:::", "192.168.10.50"},
@@ -177,14 +175,15 @@ TEST(Configuration, TablesFollowTheFileRules) {
     const Configuration configuration =
         Read(WriteConfiguration(directory, std::string("<Root>") + c.body + "</Root>"));
     LogWatch watch;
-    RecordingFactory factory;
-    const Tables tables = BuildTables(*configuration.document, factory.Factory());
+    const Tables tables = BuildTables(*configuration.document);
     EXPECT_EQ(Summary(tables.terminalTable), c.terminals);
-    EXPECT_EQ(watch.Texts(), c.messages);
+    EXPECT_EQ(Steps(tables, TableStep::Kind::kNote), c.messages);
+    EXPECT_TRUE(watch.Texts().empty()) << "the run logs the notes";
     std::vector<std::string> keys;
     for (const auto& terminal : c.terminals) keys.push_back(terminal.first);
-    std::sort(factory.made.begin(), factory.made.end());
-    EXPECT_EQ(factory.made, keys) << "one listener for each terminal in the table";
+    std::vector<std::string> accepted = Steps(tables, TableStep::Kind::kAccepted);
+    std::sort(accepted.begin(), accepted.end());
+    EXPECT_EQ(accepted, keys) << "each terminal of the table accepted once";
   }
 }
 
@@ -198,10 +197,10 @@ TEST(Configuration, SamePortWrittenTwoWaysGivesTwoTerminals) {
                      R"("/><Terminal SrcAddress="10.0.0.2" NvrPort="0)" + port +
                      R"("/></Network></Root>)"));
   LogWatch watch;
+  const Tables tables = BuildTables(*configuration.document);
   boost::asio::io_service eventQueue;
   RejectionQuota rejectionLines(eventQueue);
-  const Tables tables =
-      BuildTables(*configuration.document, ListenersOn(eventQueue, rejectionLines));
+  const TerminalConnections connections(tables, eventQueue, rejectionLines);
   EXPECT_EQ(tables.terminalTable.size(), 2u);
   const std::vector<std::string> messages = watch.Texts();
   ASSERT_EQ(messages.size(), 3u);
@@ -209,22 +208,23 @@ TEST(Configuration, SamePortWrittenTwoWaysGivesTwoTerminals) {
       << messages[2];
 }
 
-TEST(Configuration, UnusableFileGivesItsExitCodeAndMessage) {
+TEST(Configuration, UnusableFileGivesItsProblemAndMessage) {
   struct Case {
     const char* name;
     const char* content;  // null: no file at all
-    int exitCode;
+    ConfigurationFailure::Problem problem;
     std::vector<std::string> lines;  // the fixed line, and the reason it would drop
   };
   const std::string failed = text::kFailedToLoadConfiguration;
+  const auto notLoaded = ConfigurationFailure::Problem::kNotLoaded;
   const Case cases[] = {
-      {"missing", nullptr, -1, {failed, std::strerror(ENOENT)}},
-      {"empty", "", -1, {failed, "Error document empty."}},
-      {"unclosed tags", "<Tillwire><Network><Terminal SrcAddress=\"1", -1,
+      {"missing", nullptr, notLoaded, {failed, std::strerror(ENOENT)}},
+      {"empty", "", notLoaded, {failed, "Error document empty."}},
+      {"unclosed tags", "<Tillwire><Network><Terminal SrcAddress=\"1", notLoaded,
        {failed, "Error parsing Element."}},
-      {"not XML", "\x01\x02\xff\xfe garbage", -1, {failed, "Error document empty."}},
-      {"no root element", "<?xml version=\"1.0\"?><!-- nothing here -->", -2,
-       {text::kNoRootElement}},
+      {"not XML", "\x01\x02\xff\xfe garbage", notLoaded, {failed, "Error document empty."}},
+      {"no root element", "<?xml version=\"1.0\"?><!-- nothing here -->",
+       ConfigurationFailure::Problem::kNoRootElement, {text::kNoRootElement}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -232,10 +232,10 @@ TEST(Configuration, UnusableFileGivesItsExitCodeAndMessage) {
     const std::string path = directory.Path() + "Tillwire.xml";
     if (c.content != nullptr) WriteFile(path, c.content);
     LogWatch watch;
-    const OrStartFailure<Configuration> result = ReadConfiguration(path);
-    const StartFailure* failure = std::get_if<StartFailure>(&result);
+    const std::variant<Configuration, ConfigurationFailure> result = ReadConfiguration(path);
+    const ConfigurationFailure* failure = std::get_if<ConfigurationFailure>(&result);
     ASSERT_NE(failure, nullptr);
-    EXPECT_EQ(failure->exitCode, c.exitCode);
+    EXPECT_EQ(failure->problem, c.problem);
     EXPECT_EQ(failure->lines, c.lines);
     EXPECT_TRUE(watch.Texts().empty()) << "the caller logs it";
   }
@@ -254,10 +254,10 @@ TEST(Configuration, HostileFileGivesACleanTable) {
   body += "</Network></Root>";
   TempDirectory directory;
   const Configuration configuration = Read(WriteConfiguration(directory, body));
-  const Tables tables = BuildTables(*configuration.document, nullptr);
+  const Tables tables = BuildTables(*configuration.document);
   EXPECT_EQ(tables.terminalTable.size(), static_cast<std::size_t>(many + 2));
   EXPECT_EQ(tables.terminalTable.count(hugeAddress + ":::"), 1u);
-  EXPECT_EQ(tables.terminalTable.at("\xe5\x9c\xb0\xe5\x9d\x80:::")->record.nvrAddress, "\xc3\xa9\xff");
+  EXPECT_EQ(tables.terminalTable.at("\xe5\x9c\xb0\xe5\x9d\x80:::").nvrAddress, "\xc3\xa9\xff");
 }
 
 }  // namespace

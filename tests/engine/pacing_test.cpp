@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 using namespace tillwire;
 
 namespace {
@@ -26,11 +28,13 @@ class PlaybackPacing : public testing::Test {
       // "0" and any suffix: a port the system picks, with a name of its own.
       records.push_back(RecordOf(Filter(t), "0terminal" + std::to_string(t)));
     }
-    table = TableOf(records, ListenersOn(eventQueue, rejectionLines));
+    const Tables tables = TablesOf(records);
+    table = tables.terminalTable;
+    connections.reset(new TerminalConnections(tables, eventQueue, rejectionLines));
     expected.resize(static_cast<std::size_t>(count));
   }
   unsigned short Port(int terminal) const {
-    return table.at(TerminalKey(Filter(terminal)))->nvrConnection->ListeningEndpoint().port();
+    return (*connections)[IndexOf(table, Filter(terminal))].ListeningEndpoint().port();
   }
   // Frames of payloadSize bytes, to each terminal in turn.
   void WriteCapture(int frames, std::size_t payloadSize) {
@@ -52,7 +56,7 @@ class PlaybackPacing : public testing::Test {
   // Waits for every NVR to be connected, then replays the capture and drains
   // the writes; returns how long that took.
   std::chrono::seconds Replay() {
-    EXPECT_TRUE(PollUntil(eventQueue, [&] { return AllNvrsConnected(table); }));
+    EXPECT_TRUE(PollUntil(eventQueue, [&] { return connections->AllNvrsConnected(); }));
     char errorText[PCAP_ERRBUF_SIZE];
     pcap_t* handle = pcap_open_offline(CapturePath().c_str(), errorText);
     EXPECT_NE(handle, nullptr) << errorText;
@@ -61,12 +65,14 @@ class PlaybackPacing : public testing::Test {
     {
       CaptureSession session(handle, eventQueue, std::nullopt);
       const TerminalMatcher matcher(table);
-      PlaybackPacer pacer(eventQueue, table);
-      RunCaptureLoop(session, eventQueue, matcher, &pacer);
+      FlowTracker flows;
+      FrameRouter<TerminalConnections> router(matcher, flows, *connections);
+      PlaybackPacer pacer(eventQueue, *connections);
+      RunCaptureLoop(session, eventQueue, router, &pacer);
       pacer.Drain();
     }
     const auto took = std::chrono::steady_clock::now() - begin;
-    table.clear();  // closes the connections: the NVRs' reads end
+    connections.reset();  // closes the connections: the NVRs' reads end
     return std::chrono::duration_cast<std::chrono::seconds>(took);
   }
   std::vector<std::string> Overflows() const {
@@ -88,6 +94,7 @@ class PlaybackPacing : public testing::Test {
   RejectionQuota rejectionLines{eventQueue};
   const boost::asio::io_service::work keepServing{eventQueue};
   TerminalTable table;
+  std::unique_ptr<TerminalConnections> connections;
   std::vector<std::string> expected;
 };
 

@@ -41,7 +41,7 @@ const std::string& InputPath() {
 void CheckTable(const TerminalTable& table) {
   std::set<std::string> nvrPorts;
   for (const auto& entry : table) {
-    const TerminalRecord& t = entry.second->record;
+    const TerminalRecord& t = entry.second;
     FUZZ_CHECK(entry.first == TerminalKey(t.filter));
     FUZZ_CHECK(!t.filter.srcAddress.empty() || !t.filter.dstAddress.empty());
     FUZZ_CHECK(!t.nvrPort.empty() && nvrPorts.insert(t.nvrPort).second);
@@ -53,7 +53,7 @@ void CheckTable(const TerminalTable& table) {
 void CheckMatcher(const TerminalTable& table) {
   const TerminalMatcher matcher(table);
   for (const auto& entry : table) {
-    const TerminalFilter& f = entry.second->record.filter;
+    const TerminalFilter& f = entry.second.filter;
     const PacketKey packet{ParseIpv4Text(f.srcAddress).value_or(0x0A000001),
                            ParseIpv4Text(f.dstAddress).value_or(0x0A000002),
                            ParsePortText(f.srcPort).value_or(49152),
@@ -73,11 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // A file that cannot be used is the program's to report (a log line and
   // an exit code), not a finding.
-  const OrStartFailure<Configuration> result = ReadConfiguration(path);
+  const std::variant<Configuration, ConfigurationFailure> result = ReadConfiguration(path);
   const Configuration* configuration = std::get_if<Configuration>(&result);
   if (configuration == nullptr) return 0;
-  // No listeners: the table's contents are what is checked.
-  const Tables tables = BuildTables(*configuration->document, nullptr);
+  const Tables tables = BuildTables(*configuration->document);
   CheckTable(tables.terminalTable);
   CheckMatcher(tables.terminalTable);
   return 0;

@@ -1,17 +1,18 @@
 // Fuzz target: one captured frame, any bytes of any captured length, through
 // decoding (as Ethernet and as every other link layer read), matching
-// (DecodeFrame, FindTerminal and ProcessFrame as the engine calls it) and TCP
-// flow tracking, against a table of terminals without listeners whose
-// filters overlap so that the key order decides. Besides the sanitizers'
+// (DecodeFrame, FindTerminal and the frame router as the engine uses it) and
+// TCP flow tracking, against a table of terminals whose filters overlap so
+// that the key order decides. Besides the sanitizers'
 // checks (the input lies in a buffer of exactly its length, so any read past
 // the captured bytes is reported), it checks that a payload lies within the
 // frame, that the matcher picks the terminal a plain walk of the table in key
-// order picks, and that the new bytes of a TCP payload are parts of it, in
+// order picks, that the router hands on only bytes of the frame, and that the
+// new bytes of a TCP payload are parts of it, in
 // order and without overlap. The flow table is small and lives across
 // inputs, so that eviction and old flows are exercised too.
 #include "capture/flow_tracker.h"
-#include "capture/frame_decoder.h"
 #include "capture/link_layer.h"
+#include "engine/frame_router.h"
 #include "fuzz/fuzz_check.h"
 #include "support/reference_matcher.h"
 #include "support/terminal_tables.h"
@@ -46,7 +47,20 @@ const TerminalFilter kTerminals[] = {
     {"172.16.0.1", "", "", "+17"},
 };
 
-// The terminals, without listeners: matching needs no sockets.
+// What the router hands on lies inside the frame at hand, and goes to a
+// terminal of the table.
+struct FrameBoundsSink {
+  void Deliver(std::size_t terminal, const unsigned char* data, int length) {
+    FUZZ_CHECK(terminal < terminals);
+    FUZZ_CHECK(length >= 1 && data > frame);
+    FUZZ_CHECK(static_cast<std::size_t>(data - frame) + static_cast<std::size_t>(length) <= size);
+  }
+  std::size_t terminals = 0;
+  const std::uint8_t* frame = nullptr;
+  std::size_t size = 0;
+};
+
+// The terminals: matching needs no sockets.
 struct Fixture {
   TerminalTable table;
   std::unique_ptr<TerminalMatcher> matcher;
@@ -100,6 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static Fixture fixture;
   // Small, so that a run fills it and makes room again and again.
   static FlowTracker flows(64, 600);
+  static FrameBoundsSink sink;
+  static FrameRouter<FrameBoundsSink> router(*fixture.matcher, flows, sink);
   static std::uint32_t now = 0;
   if (size > UINT32_MAX) return 0;
   const auto capturedLength = static_cast<std::uint32_t>(size);
@@ -108,12 +124,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const DecodedFrame decoded = DecodeFrame(data, capturedLength);
   CheckDecoded(decoded, data, size, fixture);
   CheckNewBytes(decoded, now, flows);
-  FUZZ_CHECK(ProcessFrame(data, capturedLength, now, *fixture.matcher, flows) ==
-             (decoded.kind != FrameKind::kOther));
+  sink = FrameBoundsSink{fixture.table.size(), data, size};
+  FUZZ_CHECK(router.Route(data, capturedLength, now) == (decoded.kind != FrameKind::kOther));
   for (const LinkLayer link : {LinkLayer::kLinuxCooked, LinkLayer::kLinuxCooked2,
                                LinkLayer::kRawIp, LinkLayer::kNullLoopback,
                                LinkLayer::kLoopLoopback}) {
-    CheckDecoded(DecodeLinkFrame(link, data, capturedLength), data, size, fixture);
+    CheckDecoded(DecodeFrame(data, capturedLength, link), data, size, fixture);
   }
   return 0;
 }

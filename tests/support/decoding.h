@@ -3,7 +3,7 @@
 #ifndef TILLWIRE_TESTS_SUPPORT_DECODING_H
 #define TILLWIRE_TESTS_SUPPORT_DECODING_H
 
-#include "capture/frame_decoder.h"
+#include "capture/link_layer.h"
 #include "support/frame_builder.h"
 
 #include <string>

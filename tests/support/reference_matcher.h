@@ -8,9 +8,13 @@
 #include "capture/terminal_matcher.h"
 #include "config/terminal.h"
 
+#include <cstddef>
+#include <optional>
+
 namespace tillwire {
 
-const Terminal* ReferenceFind(const TerminalTable& table, const PacketKey& packet);
+// The index of the terminal in the table, or none.
+std::optional<std::size_t> ReferenceFind(const TerminalTable& table, const PacketKey& packet);
 
 }  // namespace tillwire
 

@@ -1,6 +1,7 @@
 #include "support/terminal_tables.h"
 
 #include <cstdio>
+#include <iterator>
 
 namespace tillwire {
 
@@ -8,26 +9,23 @@ TerminalRecord RecordOf(const TerminalFilter& filter, const std::string& nvrPort
   return TerminalRecord{filter, "127.0.0.1", nvrPort};
 }
 
-TerminalTable TableOf(const std::vector<TerminalRecord>& records,
-                      const ListenerFactory& makeListener) {
-  TerminalTable table;
-  for (const TerminalRecord& record : records) {
-    table.emplace(TerminalKey(record.filter),
-                  std::unique_ptr<Terminal>(new Terminal{
-                      record, makeListener ? makeListener(record) : nullptr}));
-  }
-  return table;
+TerminalTable TableOf(const std::vector<TerminalRecord>& records) {
+  return TablesOf(records).terminalTable;
 }
 
-bool AllNvrsConnected(const TerminalTable& table) {
-  for (const auto& entry : table) {
-    // Sends nothing, and says whether an NVR is connected.
-    TerminalConnection* connection = entry.second->nvrConnection.get();
-    if (connection == nullptr || !connection->Send(reinterpret_cast<const unsigned char*>(""), 0)) {
-      return false;
+Tables TablesOf(const std::vector<TerminalRecord>& records) {
+  Tables tables;
+  for (const TerminalRecord& record : records) {
+    const std::string key = TerminalKey(record.filter);
+    if (tables.terminalTable.emplace(key, record).second) {
+      tables.walk.push_back(TableStep{TableStep::Kind::kAccepted, key});
     }
   }
-  return true;
+  return tables;
+}
+
+std::size_t IndexOf(const TerminalTable& table, const TerminalFilter& filter) {
+  return static_cast<std::size_t>(std::distance(table.begin(), table.find(TerminalKey(filter))));
 }
 
 std::string Ipv4Text(std::uint32_t address) {

@@ -1,10 +1,11 @@
-// Terminal tables made straight from records, for tests and benchmarks: with
-// no listeners (matching needs no sockets) or with the engine's own.
+// Terminal tables made straight from records, for tests and benchmarks.
 #ifndef TILLWIRE_TESTS_SUPPORT_TERMINAL_TABLES_H
 #define TILLWIRE_TESTS_SUPPORT_TERMINAL_TABLES_H
 
+#include "config/configuration.h"
 #include "config/terminal.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,13 +15,15 @@ namespace tillwire {
 // A terminal with these filters whose NVR, 127.0.0.1, connects on nvrPort.
 TerminalRecord RecordOf(const TerminalFilter& filter, const std::string& nvrPort);
 
-// The table of the records, by key; each terminal gets what makeListener
-// makes for it, or no listener at all.
-TerminalTable TableOf(const std::vector<TerminalRecord>& records,
-                      const ListenerFactory& makeListener = nullptr);
+// The table of the records, by key.
+TerminalTable TableOf(const std::vector<TerminalRecord>& records);
 
-// True once every terminal of the table has its NVR connected.
-bool AllNvrsConnected(const TerminalTable& table);
+// The tables that a file listing the records in this order yields, each one
+// accepted (records with a key listed before are left out).
+Tables TablesOf(const std::vector<TerminalRecord>& records);
+
+// The index of the terminal with this filter in the table (which holds it).
+std::size_t IndexOf(const TerminalTable& table, const TerminalFilter& filter);
 
 // The "%d.%d.%d.%d" text of an address held first byte first (0xC0A80A02).
 std::string Ipv4Text(std::uint32_t address);

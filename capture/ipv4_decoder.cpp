@@ -1,7 +1,6 @@
-#include "capture/frame_decoder.h"
+#include "capture/ipv4_decoder.h"
 
 #include "capture/bounded_reader.h"
-#include "capture/link_layer.h"
 
 #include <algorithm>
 
@@ -9,12 +8,6 @@ namespace tillwire {
 
 namespace {
 
-const std::uint16_t kEtherTypeIpv4 = 0x0800;
-const std::uint16_t kEtherTypeVlan = 0x8100;
-const std::uint32_t kEtherTypeOffset = 12;
-const std::uint32_t kTaggedEtherTypeOffset = 16;
-const std::uint32_t kEthernetHeader = 14;
-const std::uint32_t kVlanTag = 4;
 const std::uint32_t kIpv4MinimumHeader = 20;
 const std::uint16_t kFragmentOffsetMask = 0x1FFF;
 const std::uint8_t kProtocolTcp = 6;
@@ -23,16 +16,6 @@ const std::uint32_t kTcpMinimumHeader = 20;
 const std::uint32_t kTcpBytesRead = 13;  // up to the data offset
 const std::uint32_t kUdpBytesRead = 4;   // the two ports
 const std::uint32_t kUdpHeader = 8;
-
-// Where the IPv4 header begins: after the Ethernet header and at most one
-// 802.1Q tag; 0 when the frame does not carry IPv4.
-std::uint32_t Ipv4Offset(const BoundedReader& frame) {
-  std::uint16_t etherType = 0;
-  if (!frame.Read16(kEtherTypeOffset, &etherType)) return 0;
-  if (etherType != kEtherTypeVlan) return etherType == kEtherTypeIpv4 ? kEthernetHeader : 0;
-  if (!frame.Read16(kTaggedEtherTypeOffset, &etherType)) return 0;
-  return etherType == kEtherTypeIpv4 ? kEthernetHeader + kVlanTag : 0;
-}
 
 // The numbers and flags of a TCP header, or all 0 when its first 14 bytes
 // were not captured (a header cut short, which carries no payload either).
@@ -45,25 +28,7 @@ TcpHeader ReadTcpHeader(const BoundedReader& tcp) {
   return header;
 }
 
-// Hands the parts of a matched TCP payload that the flow has not forwarded.
-void SendNewBytes(const DecodedFrame& decoded, std::uint32_t seconds, FlowTracker& flows,
-                  TerminalConnection& connection) {
-  NewBytes fresh;
-  flows.Admit(decoded.key, decoded.tcpHeader, static_cast<std::uint32_t>(decoded.payloadLength),
-              seconds, &fresh);
-  for (int i = 0; i < fresh.count; ++i) {
-    connection.Send(decoded.payload + fresh.pieces[i].offset,
-                    static_cast<int>(fresh.pieces[i].length));
-  }
-}
-
 }  // namespace
-
-DecodedFrame DecodeFrame(const unsigned char* bytes, std::uint32_t capturedLength) {
-  const std::uint32_t ipOffset = Ipv4Offset(BoundedReader(bytes, capturedLength));
-  if (ipOffset == 0) return kOtherFrame;
-  return DecodeIpv4(bytes, ipOffset, capturedLength);
-}
 
 DecodedFrame DecodeIpv4(const unsigned char* bytes, std::uint32_t ipOffset,
                         std::uint32_t capturedLength) {
@@ -117,25 +82,6 @@ DecodedFrame DecodeIpv4(const unsigned char* bytes, std::uint32_t ipOffset,
   decoded.payloadLength =
       static_cast<int>(std::min<std::uint32_t>(payloadLength, payload.Size()));
   return decoded;
-}
-
-bool ProcessFrame(const unsigned char* frame, std::uint32_t capturedLength, std::uint32_t seconds,
-                  const TerminalMatcher& matcher, FlowTracker& flows, LinkLayer link) {
-  const DecodedFrame decoded = DecodeLinkFrame(link, frame, capturedLength);
-  if (decoded.kind == FrameKind::kOther) return false;
-  if (decoded.kind == FrameKind::kNoPayload) {
-    if (decoded.tcp) flows.Observe(decoded.key, decoded.tcpHeader, seconds);
-    return true;
-  }
-  const Terminal* terminal = matcher.FindTerminal(decoded.key);
-  if (terminal != nullptr && terminal->nvrConnection) {
-    if (decoded.tcp) {
-      SendNewBytes(decoded, seconds, flows, *terminal->nvrConnection);
-    } else {
-      terminal->nvrConnection->Send(decoded.payload, decoded.payloadLength);
-    }
-  }
-  return true;
 }
 
 }  // namespace tillwire
