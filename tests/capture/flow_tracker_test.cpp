@@ -41,18 +41,53 @@ Segment Flags(std::uint32_t sequence, std::uint8_t flags, bool fromPrinter = fal
   return segment;
 }
 
+PacketKey KeyOf(const Segment& segment) {
+  return segment.fromPrinter ? PacketKey{kPrinter, kTill, 9100, segment.tillPort}
+                             : PacketKey{kTill, kPrinter, segment.tillPort, 9100};
+}
+
 std::vector<unsigned char> Frame(const Segment& segment) {
+  const PacketKey key = KeyOf(segment);
   FrameFields fields;
-  fields.srcAddress = segment.fromPrinter ? kPrinter : kTill;
-  fields.dstAddress = segment.fromPrinter ? kTill : kPrinter;
-  fields.srcPort = segment.fromPrinter ? 9100 : segment.tillPort;
-  fields.dstPort = segment.fromPrinter ? segment.tillPort : 9100;
+  fields.srcAddress = key.srcAddress;
+  fields.dstAddress = key.dstAddress;
+  fields.srcPort = key.srcPort;
+  fields.dstPort = key.dstPort;
   fields.protocol = segment.udp ? 17 : 6;
   fields.tcpSequence = segment.sequence;
   fields.tcpAcknowledgment = segment.ack;
   fields.tcpFlags = segment.flags;
   fields.payload = segment.payload;
   return BuildFrame(fields);
+}
+
+// A TCP segment handed to the tracker as the data path hands it: a payload
+// to Admit, which answers with the bytes to forward (pieces that lie in the
+// payload, in order, none overlapping); a segment without payload to Observe.
+std::string Deliver(FlowTracker& flows, const Segment& segment, std::uint32_t now) {
+  const TcpHeader header{segment.sequence, segment.ack, segment.flags};
+  if (segment.payload.empty()) {
+    flows.Observe(KeyOf(segment), header, now);
+    return "";
+  }
+  NewBytes fresh;
+  const auto length = static_cast<std::uint32_t>(segment.payload.size());
+  flows.Admit(KeyOf(segment), header, length, now, &fresh);
+  EXPECT_LE(fresh.count, NewBytes::kMaxPieces);
+  std::string taken;
+  std::uint32_t next = 0;  // where the next piece may begin
+  for (int i = 0; i < std::min(fresh.count, NewBytes::kMaxPieces); ++i) {
+    const NewBytes::Piece piece = fresh.pieces[i];
+    if (piece.length == 0 || piece.offset < next || piece.offset > length ||
+        piece.length > length - piece.offset) {
+      ADD_FAILURE() << "piece " << i << " (offset " << piece.offset << ", length " << piece.length
+                    << ") of a " << length << "-byte payload";
+      return taken + "<bad piece>";
+    }
+    taken += segment.payload.substr(piece.offset, piece.length);
+    next = piece.offset + piece.length;
+  }
+  return taken;
 }
 
 // The frame path with one terminal (the till's traffic, both ways): what it
@@ -254,7 +289,12 @@ class RandomConnection {
                    std::uint32_t printerAck, bool synMayBeLate)
       : random(random), isn(initialSequence), ack(printerAck) {
     stream.assign(200 + random() % 3000, ' ');
-    for (char& byte : stream) byte = static_cast<char>('a' + random() % 26);
+    std::uint32_t letters = 0;
+    for (std::size_t i = 0; i < stream.size(); ++i) {
+      if (i % 5 == 0) letters = static_cast<std::uint32_t>(random());  // five letters a number
+      stream[i] = static_cast<char>('a' + letters % 26);
+      letters /= 26;
+    }
     CutAndScramble();
     if (withSyn) AddSyn(synMayBeLate);
     AddStrayResets();
@@ -371,87 +411,102 @@ class RandomConnection {
   std::size_t segments = 0;
 };
 
+// Hands a connection's frames, on the till's given port, to the tracker:
+// each frame must hand on exactly the bytes that no frame before carried.
+void Play(FlowTracker& flows, const RandomConnection& shown, std::uint16_t port,
+          std::uint32_t now) {
+  std::vector<char> carried(shown.stream.size(), false);  // by a frame before
+  for (std::size_t k = 0; k < shown.frames.size(); ++k) {
+    Segment segment = shown.frames[k].segment;
+    segment.tillPort = port;
+    std::string expected;
+    const std::size_t offset = shown.frames[k].offset;
+    for (std::size_t i = offset; i < offset + segment.payload.size(); ++i) {
+      if (!carried[i]) expected.push_back(shown.stream[i]);
+      carried[i] = true;
+    }
+    ASSERT_EQ(Deliver(flows, segment, now), expected) << "frame " << k;
+  }
+}
+
 // Connections come one after another on the ports of a till: each new one
 // with an initial sequence number of its own, the same as the connection
 // before (and now and then the printer's the same as before too), or (its
-// SYN missed) inside the stream of the connection before. Meanwhile more
-// connections come and go than the flow table holds, while the printer
-// connections of other tills stay open and idle. The NVR receives, in
-// the order the frames came, every byte of each connection that some frame
-// carried the first time a frame carried it, and none twice; the idle
-// connections' keep-alive probes and retransmissions at the end are copies.
-TEST_F(FlowPathTest, RandomConnectionsDeliverEachCarriedByteOnce) {
-  std::mt19937 random(12);
-  const std::uint16_t kLivePorts = 10000;
+// SYN missed) inside the stream of the connection before. Meanwhile many
+// times more connections come and go than the flow table holds, while the
+// printer connections of other tills stay open and idle. Each frame hands on
+// exactly the bytes of its connection that no frame before carried, so the
+// NVR receives every byte that some frame carried once, in the order the
+// frames came; after each round of trials the idle connections' keep-alive
+// probes and retransmissions are copies. The trials follow one another from
+// one seed: a failure names the seed and the trial, and running the test
+// again repeats it.
+TEST(FlowTracker, RandomConnectionsDeliverEachCarriedByteOnce) {
+  const std::uint32_t kSeed = 12;
+  const int kRounds = 20;
+  const int kTrialsPerRound = 150;  // far less than the idle time of the live connections
+  std::mt19937 random(kSeed);
+  FlowTracker flows(64);  // small, so that the trials' connections overflow it
   const int live = 8;
-  const std::string hello = "live and idle\n";
+  auto liveSegment = [](int i, std::uint32_t sequence, const std::string& payload) {
+    Segment segment{sequence, payload};
+    segment.tillPort = static_cast<std::uint16_t>(10000 + i);
+    return segment;
+  };
+  std::string liveStream = "live and idle\n";  // what each live connection sent so far
   for (int i = 0; i < live; ++i) {
-    Segment segment{1001, hello};
-    segment.tillPort = static_cast<std::uint16_t>(kLivePorts + i);
-    Process(segment, 0);
+    ASSERT_EQ(Deliver(flows, liveSegment(i, 1001, liveStream), 0), liveStream);
   }
-  ASSERT_EQ(ReceivedNow().size(), live * hello.size());
 
   std::uint32_t now = 0;
   std::uint16_t port = 20000;
-  for (int trial = 0; trial < 150; ++trial) {
-    SCOPED_TRACE(trial);
-    ++port;
-    std::string expected;
-    std::uint32_t isn = static_cast<std::uint32_t>(random());  // wraps now and then
-    std::uint32_t printerAck = 0;
-    std::size_t before = 0;  // the length of the connection before
-    for (int connection = 0; connection < 3; ++connection) {
-      now += random() % 30;
-      bool withSyn = random() % 4 != 0;
-      const int reuse = connection == 0 ? 0 : static_cast<int>(random() % 3);
-      if (reuse == 0) isn = static_cast<std::uint32_t>(random());
-      if (reuse == 2) {
-        isn += static_cast<std::uint32_t>(random() % before);
-        withSyn = false;
-      }
-      const bool printerReuses = reuse == 1 && withSyn && random() % 2 == 0;
-      if (!printerReuses) printerAck = static_cast<std::uint32_t>(random());
-      const RandomConnection shown(random, isn, withSyn, printerAck, !printerReuses);
-      before = shown.Length();
-      std::vector<bool> delivered(shown.stream.size(), false);
-      for (const Shown& frame : shown.frames) {
-        Segment segment = frame.segment;
-        segment.tillPort = port;
-        Process(segment, now);
-        for (std::size_t i = frame.offset; i < frame.offset + segment.payload.size(); ++i) {
-          if (!delivered[i]) expected += shown.stream[i];
-          delivered[i] = true;
+  int trial = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    const std::uint32_t idleSince = now;
+    for (const int roundEnd = trial + kTrialsPerRound; trial < roundEnd; ++trial) {
+      SCOPED_TRACE(testing::Message() << "seed " << kSeed << ", trial " << trial
+                                      << " (the test repeats every trial up to it)");
+      ++port;
+      std::uint32_t isn = static_cast<std::uint32_t>(random());  // wraps now and then
+      std::uint32_t printerAck = 0;
+      std::size_t before = 0;  // the length of the connection before
+      for (int connection = 0; connection < 3; ++connection) {
+        now += random() % 30;
+        bool withSyn = random() % 4 != 0;
+        const int reuse = connection == 0 ? 0 : static_cast<int>(random() % 3);
+        if (reuse == 0) isn = static_cast<std::uint32_t>(random());
+        if (reuse == 2) {
+          isn += static_cast<std::uint32_t>(random() % before);
+          withSyn = false;
         }
+        const bool printerReuses = reuse == 1 && withSyn && random() % 2 == 0;
+        if (!printerReuses) printerAck = static_cast<std::uint32_t>(random());
+        const RandomConnection shown(random, isn, withSyn, printerAck, !printerReuses);
+        before = shown.Length();
+        ASSERT_NO_FATAL_FAILURE(Play(flows, shown, port, now)) << "connection " << connection;
       }
     }
-    ASSERT_EQ(ReceivedNow(), expected);
-  }
 
-  std::string expected;
-  for (int i = 0; i < live; ++i) {
-    for (Segment segment : {Segment{1000 + static_cast<std::uint32_t>(hello.size()), "\n"},
-                            Segment{1001, hello + "bye\n"}}) {
-      segment.tillPort = static_cast<std::uint16_t>(kLivePorts + i);
-      Process(segment, now);
+    ASSERT_LT(now - idleSince, FlowTracker::kDefaultIdleSeconds)
+        << "the live connections were not idle too long";
+    const std::string more = "bye\n";
+    const auto last = static_cast<std::uint32_t>(liveStream.size());
+    for (int i = 0; i < live; ++i) {
+      SCOPED_TRACE(testing::Message() << "seed " << kSeed << ", after trial " << trial - 1
+                                      << ", live connection " << i);
+      EXPECT_EQ(Deliver(flows, liveSegment(i, 1000 + last, liveStream.substr(last - 1)), now), "");
+      EXPECT_EQ(Deliver(flows, liveSegment(i, 1001, liveStream + more), now), more);
     }
-    expected += "bye\n";
+    liveStream += more;
   }
-  EXPECT_EQ(ReceivedNow(), expected);
-  EXPECT_LT(now, FlowTracker::kDefaultIdleSeconds) << "the live connections were not idle too long";
 }
 
 // The bounds, on the tracker itself: pieces are offsets into the payload.
 std::string Fresh(FlowTracker& flows, std::uint16_t port, std::uint32_t sequence,
                   const std::string& payload, std::uint32_t now = 0) {
-  NewBytes fresh;
-  flows.Admit(PacketKey{kTill, kPrinter, port, 9100}, TcpHeader{sequence, kPrinterAck, 0x18},
-              static_cast<std::uint32_t>(payload.size()), now, &fresh);
-  std::string taken;
-  for (int i = 0; i < fresh.count; ++i) {
-    taken += payload.substr(fresh.pieces[i].offset, fresh.pieces[i].length);
-  }
-  return taken;
+  Segment segment{sequence, payload};
+  segment.tillPort = port;
+  return Deliver(flows, segment, now);
 }
 
 TEST(FlowTracker, AFullTableForgetsTheFlowSeenLeastRecently) {
