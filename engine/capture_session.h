@@ -13,6 +13,7 @@
 #include <pcap.h>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -51,6 +52,9 @@ class CaptureSession {
   }
   // The periodic work of a live capture: the drop report.
   void Check(std::chrono::steady_clock::time_point now);
+  // Frames that the capture dropped so far (live capture; 0 in playback), as
+  // of the drop report's last look.
+  std::uint64_t FramesDropped() const { return drops ? drops->TotalDropped() : 0; }
   // The capture library's text of the handle's last error or end of file.
   const char* ErrorText() const;
 

@@ -34,6 +34,9 @@ class DropReport {
   // line with that number and the number since the report was made.
   void Check(std::chrono::steady_clock::time_point now);
 
+  // Frames dropped since the report was made, as of the last look.
+  std::uint64_t TotalDropped() const { return totalDropped; }
+
   // Goes on with the handle of an adapter opened again: its counters start
   // afresh, the count since the start goes on.
   void Follow(pcap_t* reopenedHandle);

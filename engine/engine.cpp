@@ -3,6 +3,8 @@
 #include "config/configuration.h"
 #include "engine/capture_source.h"
 #include "engine/event_queue_wait.h"
+#include "engine/playback_report.h"
+#include "engine/service_status_text.h"
 #include "log/log_file.h"
 
 #include <boost/thread/exceptions.hpp>
@@ -34,7 +36,8 @@ StartFailure StartFailureOf(const ConfigurationFailure& failure) {
 // object it makes is gone when it returns: the terminals' connections,
 // tables, the capture session (which closes the handle), then the event
 // queue.
-int RunTerminals(pcap_t* captureHandle, const Configuration& configuration, bool playback) {
+int RunTerminals(pcap_t* captureHandle, const Configuration& configuration, bool playback,
+                 std::vector<std::string>* report) {
   try {
     boost::asio::io_service eventQueue;
     // Polls must keep working while no operation is pending (an idle NVR).
@@ -53,19 +56,25 @@ int RunTerminals(pcap_t* captureHandle, const Configuration& configuration, bool
     FlowTracker flows;
     FrameRouter<TerminalConnections> router(matcher, flows, connections);
     std::unique_ptr<PlaybackPacer> pacer;
+    std::unique_ptr<RunHealth> health;
     if (playback) {
       WaitForNvrs(eventQueue);
       pacer.reset(new PlaybackPacer(eventQueue, connections));
     } else {
       session.SetFilter(matcher);
+      health.reset(new RunHealth(tables.terminalTable, connections, *configuration.adapterAddress,
+                                 &SetServiceStatusText, std::chrono::steady_clock::now(),
+                                 RunHealth::Intervals()));
     }
-    const CaptureEnd end = RunCaptureLoop(session, eventQueue, router, pacer.get());
+    const CaptureEnd end =
+        RunCaptureLoop(session, eventQueue, router, pacer.get(), health.get());
     if (end == CaptureEnd::kEndOfFile) {
       LogFile::Instance().StartLine() << text::kEndOfFilePrefix << session.ErrorText()
                                       << std::endl;
     }
     // What came before a damaged part of a file is delivered as at its end.
     if (pacer) pacer->Drain();
+    if (report != nullptr) *report = PlaybackReport(tables.terminalTable, connections);
     if (end == CaptureEnd::kReadError) return kDamagedCaptureResult;
   } catch (const boost::thread_interrupted&) {
     LogFile::Instance().StartLine() << text::kStopSignal << std::endl;
@@ -78,7 +87,7 @@ int RunTerminals(pcap_t* captureHandle, const Configuration& configuration, bool
 
 }  // namespace
 
-OrStartFailure<int> RunEngine(const std::string& captureFile) {
+OrStartFailure<int> RunEngine(const std::string& captureFile, std::vector<std::string>* report) {
   LogFile::Instance().StartLine() << text::kStartBannerPrefix << text::kVersion << std::endl;
   const std::variant<Configuration, ConfigurationFailure> loaded = LoadConfiguration();
   if (const auto* failure = std::get_if<ConfigurationFailure>(&loaded)) {
@@ -93,7 +102,7 @@ OrStartFailure<int> RunEngine(const std::string& captureFile) {
     pcap_close(captureHandle);
     return kUnsupportedLinkTypeResult;
   }
-  const int result = RunTerminals(captureHandle, configuration, !captureFile.empty());
+  const int result = RunTerminals(captureHandle, configuration, !captureFile.empty(), report);
   if (result != kNoTerminalsResult) LogFile::Instance().StartLine() << text::kExiting << std::endl;
   return result;
 }
@@ -103,7 +112,8 @@ void WaitForNvrs(boost::asio::io_service& eventQueue) {
 }
 
 CaptureEnd RunCaptureLoop(CaptureSession& session, boost::asio::io_service& eventQueue,
-                          FrameRouter<TerminalConnections>& router, PlaybackPacer* pacer) {
+                          FrameRouter<TerminalConnections>& router, PlaybackPacer* pacer,
+                          RunHealth* health) {
   auto nextService = std::chrono::steady_clock::time_point();
   std::uint64_t bytesSinceService = 0;
   bool readFailing = false;
@@ -120,6 +130,7 @@ CaptureEnd RunCaptureLoop(CaptureSession& session, boost::asio::io_service& even
       boost::this_thread::interruption_point();
       if (pacer != nullptr) pacer->CatchUp();
       session.Check(now);
+      if (health != nullptr) health->Check(now, session.FramesDropped());
       nextService = now + kServiceInterval;
       bytesSinceService = 0;
     }

@@ -6,12 +6,14 @@
 #include "engine/exit_codes.h"
 #include "engine/frame_router.h"
 #include "engine/playback_pacer.h"
+#include "engine/run_health.h"
 #include "engine/start_failure.h"
 #include "engine/terminal_connections.h"
 
 #include <boost/asio/io_service.hpp>
 
 #include <string>
+#include <vector>
 
 namespace tillwire {
 
@@ -45,7 +47,12 @@ enum class CaptureEnd { kEndOfFile, kReadError };
 // for a capture of a link type that cannot be decoded (engine/exit_codes.h).
 // A configuration or capture source that cannot be opened is returned as a
 // StartFailure, its lines not yet logged: the caller ends the process.
-OrStartFailure<int> RunEngine(const std::string& captureFile);
+// A live run keeps the service's health (RunHealth: the status text, the
+// hourly summary, silent terminals). A playback that reached the capture's
+// end (or its damage) with terminals to serve fills report, when given,
+// with the PlaybackReport of its terminals.
+OrStartFailure<int> RunEngine(const std::string& captureFile,
+                              std::vector<std::string>* report = nullptr);
 
 // The parts of a run, for measuring them apart.
 
@@ -57,13 +64,15 @@ void WaitForNvrs(boost::asio::io_service& eventQueue);
 // stop request at least every millisecond while frames come and after every
 // read that found no frame (which waits at most FrameReader::kQuietWait,
 // serving the event queue meanwhile on Linux); in playback (with a pacer) it
-// lets NVRs that are behind catch up. Read errors are logged once per
+// lets NVRs that are behind catch up; in live capture (with health) it keeps
+// the health's reports due. Read errors are logged once per
 // episode; a live session is then reopened once its adapter is back. In
 // playback a read error ends the loop: the bytes after it cannot be trusted
 // to be frames. Returns how the file ended; raises boost::thread_interrupted
 // when the thread is interrupted.
 CaptureEnd RunCaptureLoop(CaptureSession& session, boost::asio::io_service& eventQueue,
-                          FrameRouter<TerminalConnections>& router, PlaybackPacer* pacer);
+                          FrameRouter<TerminalConnections>& router, PlaybackPacer* pacer,
+                          RunHealth* health = nullptr);
 
 }  // namespace tillwire
 

@@ -108,6 +108,12 @@ std::uint64_t NvrListener::BytesTaken() const {
   return bytesTakenBefore + (session ? session->BytesTaken() : 0);
 }
 
+SessionCounts NvrListener::Counts() const {
+  SessionCounts counts = countsBefore;
+  if (session) counts += session->Counts();
+  return counts;
+}
+
 void NvrListener::StartAccept() {
   incoming.emplace(eventQueue);
   acceptor.async_accept(*incoming, peerEndpoint,
@@ -162,6 +168,7 @@ void NvrListener::EndSession() {
   if (!session) return;
   session->Close();
   bytesTakenBefore += session->BytesTaken();
+  countsBefore += session->Counts();
   session.reset();
 }
 

@@ -66,6 +66,10 @@ class NvrListener {
   const NvrSession* Session() const { return session.get(); }
   // Bytes the NVR has taken in the run, over all its sessions.
   std::uint64_t BytesTaken() const;
+  // What the NVR's sessions did with the payloads, over all of them.
+  SessionCounts Counts() const;
+  // False when the port could not be opened.
+  bool Listening() const { return acceptor.is_open(); }
 
   // Where the listener is bound (port 0 when it is not listening).
   boost::asio::ip::tcp::endpoint ListeningEndpoint() const;
@@ -93,8 +97,10 @@ class NvrListener {
   RejectionLog rejectionLog;
   // The NVR's current session, shared with its pending completions.
   std::shared_ptr<NvrSession> session;
-  // Bytes the NVR took on its sessions before the current one.
+  // Bytes the NVR took on its sessions before the current one, and what
+  // those sessions did.
   std::uint64_t bytesTakenBefore = 0;
+  SessionCounts countsBefore;
 };
 
 }  // namespace tillwire

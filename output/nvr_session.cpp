@@ -22,9 +22,9 @@ NvrSession::NvrSession(boost::asio::io_service& eventQueue,
 }
 
 std::uint64_t NvrSession::BytesTaken() const {
-  if (ended) return bytesWritten;
+  if (ended) return counts.written;
   // SIOCOUTQ reads the socket without changing it; Asio's handle is not const.
-  return bytesWritten - UnacknowledgedBytes(const_cast<boost::asio::ip::tcp::socket&>(connection));
+  return counts.written - UnacknowledgedBytes(const_cast<boost::asio::ip::tcp::socket&>(connection));
 }
 
 void NvrSession::Close() {
@@ -56,6 +56,8 @@ bool NvrSession::Send(const unsigned char* data, int length) {
       LogFile::Instance().StartLine() << terminalPort << text::kSendQueueFull << std::endl;
       dropping = true;
     }
+    counts.droppedBytes += count;
+    ++counts.droppedPayloads;
     return true;
   }
   waiting.insert(waiting.end(), data, data + count);
@@ -90,7 +92,7 @@ void NvrSession::HandleWrite(const boost::system::error_code& error, std::size_t
     Close();
     return;
   }
-  bytesWritten += written;
+  counts.written += written;
   inFlightDone += written;
   if (inFlightDone < inFlight.size()) {
     StartWrite();

@@ -16,6 +16,8 @@
 #ifndef TILLWIRE_OUTPUT_NVR_SESSION_H
 #define TILLWIRE_OUTPUT_NVR_SESSION_H
 
+#include "output/delivery_counts.h"
+
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/system/error_code.hpp>
@@ -70,6 +72,8 @@ class NvrSession : public std::enable_shared_from_this<NvrSession> {
   // the system still holds unacknowledged where it tells. Once the session
   // has ended, all those written.
   std::uint64_t BytesTaken() const;
+  // What the session did with the payloads handed to it so far.
+  const SessionCounts& Counts() const { return counts; }
 
   // Closes the connection, dropping what is under way; the session has ended.
   void Close();
@@ -95,7 +99,7 @@ class NvrSession : public std::enable_shared_from_this<NvrSession> {
   std::vector<unsigned char> inFlight;
   std::size_t inFlightDone = 0;
   std::vector<unsigned char> waiting;
-  std::uint64_t bytesWritten = 0;
+  SessionCounts counts;
   bool writing = false;
   // Payloads were dropped (and that was logged) since the NVR last caught up.
   bool dropping = false;

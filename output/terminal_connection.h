@@ -8,6 +8,7 @@
 #ifndef TILLWIRE_OUTPUT_TERMINAL_CONNECTION_H
 #define TILLWIRE_OUTPUT_TERMINAL_CONNECTION_H
 
+#include "output/delivery_counts.h"
 #include "output/nvr_listener.h"
 #include "output/nvr_session.h"
 
@@ -41,14 +42,30 @@ class TerminalConnection {
   TerminalConnection(const TerminalConnection&) = delete;
   TerminalConnection& operator=(const TerminalConnection&) = delete;
 
-  // Hands a payload to the connected NVR (see NvrSession::Send). Returns
-  // false, silently, when no NVR is connected; true otherwise, also for a
-  // length below 1, which sends nothing, and for a payload dropped because
-  // the NVR is not keeping up.
+  // Hands a payload to the connected NVR (see NvrSession::Send) and counts
+  // its bytes as matched. Returns false, silently, when no NVR is connected
+  // (the bytes count as not sent, for want of an NVR or of a listening port);
+  // true otherwise, also for a length below 1, which sends nothing, and for a
+  // payload dropped because the NVR is not keeping up.
   bool Send(const unsigned char* data, int length) {
+    const std::uint64_t count = length > 0 ? static_cast<std::uint64_t>(length) : 0;
+    counts.matched += count;
     NvrSession* session = listener.Session();
-    return session != nullptr && session->Send(data, length);
+    if (session != nullptr && session->Send(data, length)) return true;
+    (listener.Listening() ? counts.noNvr : counts.portNotOpen) += count;
+    return false;
   }
+
+  // What became of the terminal's bytes so far in the run.
+  DeliveryCounts Counts() const {
+    DeliveryCounts all = counts;
+    all.sessions = listener.Counts();
+    return all;
+  }
+  // False when the NvrPort could not be opened.
+  bool Listening() const { return listener.Listening(); }
+  // True once an NVR has connected in the run.
+  bool NvrEverConnected() const { return listener.Session() != nullptr; }
 
   // True while an NVR is connected: Send then hands it payloads.
   bool NvrConnected() const {
@@ -89,6 +106,8 @@ class TerminalConnection {
 
  private:
   NvrListener listener;
+  // Matched and not sent; the sessions keep the rest of the account.
+  DeliveryCounts counts;
 };
 
 }  // namespace tillwire

@@ -4,7 +4,7 @@
 # the NVR that watches it. Installs what the build needs, builds tillwire and
 # make_demo_capture into build/ (or $TILLWIRE_BUILD_DIR), plays the capture in
 # a temporary program directory with one NVR client per watched terminal,
-# then shows what each NVR received and the program log.
+# then shows what each NVR received, the playback report and the program log.
 # Exits 0 only when every NVR received exactly its terminal's bytes.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -76,6 +76,9 @@ for port in "${all_ports[@]}"; do
     heading "Port $port (terminal $(filters "$port")): no NVR connected, bytes dropped"
   fi
 done
+
+heading "Tillwire's console: the playback report"
+cat "$program/stdout.txt"
 
 heading "Tillwire.log"
 cat "$program/Tillwire.log" 2>/dev/null || echo "(no log written)"

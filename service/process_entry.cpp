@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace tillwire {
 
@@ -37,7 +38,12 @@ int Playback(int argc, char** argv) {
   std::fflush(stdout);
   // A run that ended by itself (no usable terminal, an error) is a failure.
   const std::string captureFile = argv[2];
-  if (!captureFile.empty()) return ResultOrEndProcess(RunEngine(captureFile));
+  if (!captureFile.empty()) {
+    std::vector<std::string> report;
+    const int result = ResultOrEndProcess(RunEngine(captureFile, &report));
+    for (const std::string& line : report) std::printf("%s\n", line.c_str());
+    return result;
+  }
   // An empty name is live capture in the foreground, stopped as the service is.
   return RunInForeground(&LiveRun);
 }

@@ -3,8 +3,9 @@
 # minimal Debian 12 container (scripts/build-systemd-root.sh) with
 # systemd-nspawn, copies the build's tillwire into it and checks what the
 # README promises: -install writes a unit that systemd accepts and enables;
-# the service starts, reports "Running", captures on lo and hands an NVR in
-# the container exactly its terminal's bytes; its events are in the journal;
+# the service starts, says in its status text what it captures, captures on
+# lo and hands an NVR in the container exactly its terminal's bytes, which
+# its status text then counts; its events are in the journal;
 # it stops within 5 s; a run that ends by itself fails the unit, which
 # Restart=on-failure restarts; -uninstall removes the unit.
 #
@@ -135,8 +136,10 @@ fi
 
 check "systemctl start" in_container systemctl start Tillwire.service
 check "the unit is active" in_container systemctl -q is-active Tillwire.service
-check "its status text is Running" [ "$(unit_property StatusText)" = Running ]
 check "the log says it listens on lo" wait_until 10 log_has "Listening on lo 127.0.0.1"
+status_is() { [ "$(unit_property StatusText)" = "$1" ]; }
+check "its status text says it captures, no NVR yet" wait_until 10 status_is \
+  "Capturing on 127.0.0.1: 0 of 1 NVRs connected; 0 bytes forwarded in the last minute"
 
 # The NVR: connects from its own address and records what it receives.
 nsenter -t "$container_pid" -a \
@@ -156,6 +159,9 @@ nvr_has_all() { [ "$(in_container stat -c %s /tmp/nvr.bin 2>/dev/null)" = "${#ex
 nvr_received_expected() { in_container cat /tmp/nvr.bin | cmp -s - <(printf '%s' "$expected"); }
 wait_until 10 nvr_has_all || true
 check "the NVR receives exactly its terminal's bytes" nvr_received_expected
+# Refreshed every 10 seconds.
+check "its status text counts the NVR and the bytes forwarded" wait_until 15 status_is \
+  "Capturing on 127.0.0.1: 1 of 1 NVRs connected; ${#expected} bytes forwarded in the last minute"
 
 check "the journal holds the install event" journal_has -t Tillwire "Installed service."
 check "the journal holds the start event" journal_has -t Tillwire "Service started."

@@ -1,0 +1,7 @@
+#include "engine/service_status_text.h"
+
+namespace tillwire {
+
+void SetServiceStatusText(const std::string&) {}
+
+}  // namespace tillwire
