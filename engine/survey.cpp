@@ -42,7 +42,8 @@ const std::uint64_t kRecordHeaderBytes = 16;
 OrStartFailure<std::optional<Configuration>> SurveyConfiguration(bool fromFile) {
   const std::string path = ProgramDirectory() + text::kConfigurationFileName;
   boost::system::error_code error;
-  if (fromFile && !boost::filesystem::exists(path, error) && !error) {
+  if (fromFile &&
+      boost::filesystem::status(path, error).type() == boost::filesystem::file_not_found) {
     return std::optional<Configuration>();
   }
   std::variant<Configuration, ConfigurationFailure> loaded = ReadConfiguration(path);
@@ -171,10 +172,11 @@ class Surveyor {
 // The line before the rows: what was read, and for how long.
 std::string Summary(const ConversationTable& table, const SurveyRequest& request,
                     const Reading& reading) {
-  std::string summary = std::to_string(table.Frames()) + text::kSurveyFramesSuffix +
+  const std::uint64_t outside = table.FramesWithoutConversation();
+  std::string summary = std::to_string(table.Frames()) + text::kSurveyFramesIn +
+                        std::to_string(table.Frames() - outside) + text::kSurveyInPrefix +
                         std::to_string(table.Conversations().size()) +
-                        text::kSurveyConversationsSuffix + ", " +
-                        std::to_string(table.FramesWithoutConversation()) +
+                        text::kSurveyConversationsSuffix + ", " + std::to_string(outside) +
                         text::kSurveyOutsideSuffix;
   if (request.captureFile.empty() && !reading.stopped) {
     summary += " " + std::to_string(reading.elapsed.count()) + text::kSurveyCapturedSuffix;

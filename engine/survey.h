@@ -18,7 +18,9 @@ namespace text {
 inline constexpr char kSurveyingPrefix[] = "Surveying ";
 inline constexpr char kSurveyFramesSuffix[] = " frames, ";
 inline constexpr char kSurveyConversationsSuffix[] = " conversations";
-inline constexpr char kSurveyOutsideSuffix[] = " frames not TCP or UDP over IPv4.";
+inline constexpr char kSurveyFramesIn[] = " frames: ";
+inline constexpr char kSurveyInPrefix[] = " in ";
+inline constexpr char kSurveyOutsideSuffix[] = " not TCP or UDP over IPv4.";
 inline constexpr char kSurveyCapturedSuffix[] = " s captured.";
 inline constexpr char kSurveyStoppedPrefix[] = "Stopped after ";
 inline constexpr char kSurveyOfSuffix[] = " s of ";

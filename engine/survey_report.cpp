@@ -74,6 +74,28 @@ std::string Heading(bool withTerminals) {
   return heading + Line(second);
 }
 
+// The terminals that take no payload byte of any conversation, if any.
+std::string IdleTerminals(const std::vector<Conversation>& conversations,
+                          const std::vector<TerminalTable::const_iterator>& terminals) {
+  std::vector<bool> taking(terminals.size(), false);
+  for (const Conversation& conversation : conversations) {
+    if (conversation.terminalToServer && conversation.bytesToServer > 0) {
+      taking[*conversation.terminalToServer] = true;
+    }
+    if (conversation.terminalToClient && conversation.payloadBytes > conversation.bytesToServer) {
+      taking[*conversation.terminalToClient] = true;
+    }
+  }
+  std::string lines;
+  for (std::size_t i = 0; i < terminals.size(); ++i) {
+    if (!taking[i]) {
+      lines += Line(Printed("%-4s%7s %s", "", terminals[i]->second.nvrPort.c_str(),
+                            terminals[i]->first.c_str()));
+    }
+  }
+  return lines.empty() ? lines : "\n" + Line(text::kSurveyIdleTerminalsHeading) + lines;
+}
+
 std::string Suggestions(const std::vector<const Conversation*>& byPayload,
                         const TerminalTable* terminals) {
   const std::vector<SuggestedTerminal> suggestions = SuggestTerminals(byPayload, terminals);
@@ -107,15 +129,22 @@ std::string SurveyReport(const ConversationTable& table, const TerminalTable* te
   const auto* shownTerminals = terminals != nullptr ? &byIndex : nullptr;
 
   const ConversationTable::Overflow& others = table.Others();
-  if (byPayload.empty()) return Line(text::kSurveyNoConversations);
-  std::string report = Heading(terminals != nullptr);
-  const std::size_t shown = rows == 0 ? byPayload.size() : std::min(rows, byPayload.size());
-  for (std::size_t i = 0; i < shown; ++i) report += Row(*byPayload[i], shownTerminals);
-  if (others.frames > 0) {
-    report += Line(Printed("%-4s%-44s%7s%11s", "", text::kSurveyOthers, Number(others.frames).c_str(),
-                           Number(others.payloadBytes).c_str()));
+  std::string report;
+  if (byPayload.empty()) {
+    report = Line(text::kSurveyNoConversations);
+  } else {
+    report = Heading(terminals != nullptr);
+    const std::size_t shown = rows == 0 ? byPayload.size() : std::min(rows, byPayload.size());
+    for (std::size_t i = 0; i < shown; ++i) report += Row(*byPayload[i], shownTerminals);
+    if (others.frames > 0) {
+      report += Line(Printed("%-4s%-44s%7s%11s", "", text::kSurveyOthers,
+                             Number(others.frames).c_str(), Number(others.payloadBytes).c_str()));
+    }
+    if (shown < byPayload.size()) {
+      report += Line(Number(byPayload.size() - shown) + text::kSurveyMoreSuffix);
+    }
   }
-  if (shown < byPayload.size()) report += Line(Number(byPayload.size() - shown) + text::kSurveyMoreSuffix);
+  if (shownTerminals != nullptr) report += IdleTerminals(conversations, byIndex);
   return report + "\n" + Suggestions(byPayload, terminals);
 }
 

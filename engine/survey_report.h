@@ -8,7 +8,8 @@
 //
 // Without a terminal table (no Tillwire.xml) the second line ends after the
 // first printable line; a conversation that no terminal takes shows "-" as its
-// NvrPort.
+// NvrPort. With one, the terminals that take no payload byte of any
+// conversation follow the rows (NvrPort and key, in key order).
 #ifndef TILLWIRE_ENGINE_SURVEY_REPORT_H
 #define TILLWIRE_ENGINE_SURVEY_REPORT_H
 
@@ -34,6 +35,7 @@ inline constexpr char kSurveyNoTerminal[] = "-";
 inline constexpr char kSurveyOthers[] = "other conversations (table full)";
 inline constexpr char kSurveyMoreSuffix[] = " more conversations not shown; add -all to list every one.";
 inline constexpr char kSurveyNoConversations[] = "No TCP or UDP conversations over IPv4 seen.";
+inline constexpr char kSurveyIdleTerminalsHeading[] = "Terminals that take no payload here:";
 inline constexpr char kSurveySuggestionsHeading[] =
     "Receipts that no terminal takes; Terminal lines for Tillwire.xml:";
 inline constexpr char kSurveyNoSuggestions[] = "No receipts seen that no terminal takes.";
