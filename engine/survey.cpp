@@ -79,14 +79,6 @@ class ProgressLine {
   std::size_t width = 0;
 };
 
-// How the reading went.
-struct Reading {
-  std::chrono::seconds elapsed{0};
-  bool stopped = false;      // by a stop request, before the end
-  bool readFailed = false;   // by a read error
-  std::string errorText;
-};
-
 class Surveyor {
  public:
   Surveyor(CaptureSession& session, ConversationTable& table, const SurveyRequest& request)
@@ -100,8 +92,8 @@ class Surveyor {
 
   // Reads until the end of the file, the end of the live capture's duration,
   // a read error or a stop request.
-  Reading Read() {
-    Reading reading;
+  SurveyReading Read() {
+    SurveyReading reading;
     const Clock::time_point begin = Clock::now();
     const Clock::time_point end = begin + request.duration;
     Clock::time_point nextLook;
@@ -171,7 +163,7 @@ class Surveyor {
 
 // The line before the rows: what was read, and for how long.
 std::string Summary(const ConversationTable& table, const SurveyRequest& request,
-                    const Reading& reading) {
+                    const SurveyReading& reading) {
   const std::uint64_t outside = table.FramesWithoutConversation();
   std::string summary = std::to_string(table.Frames()) + text::kSurveyFramesIn +
                         std::to_string(table.Frames() - outside) + text::kSurveyInPrefix +
@@ -191,6 +183,11 @@ std::string Summary(const ConversationTable& table, const SurveyRequest& request
 }
 
 }  // namespace
+
+SurveyReading ReadSurveyFrames(CaptureSession& session, ConversationTable& table,
+                               const SurveyRequest& request) {
+  return Surveyor(session, table, request).Read();
+}
 
 OrStartFailure<int> RunSurvey(const SurveyRequest& request) {
   OrStartFailure<std::optional<Configuration>> loaded =
@@ -222,13 +219,13 @@ OrStartFailure<int> RunSurvey(const SurveyRequest& request) {
     matcher.reset(new TerminalMatcher(tables->terminalTable));
   }
   const std::unique_ptr<ConversationTable> table(new ConversationTable(matcher.get()));
-  Reading reading;
+  SurveyReading reading;
   {
     boost::asio::io_service eventQueue;
     // Without an adapter address the session neither reports drops nor
     // reopens the adapter, and so logs nothing: a read error ends the survey.
     CaptureSession session(handle, eventQueue, std::nullopt);
-    reading = Surveyor(session, *table, request).Read();
+    reading = ReadSurveyFrames(session, *table, request);
   }
   const std::string report =
       SurveyReport(*table, tables ? &tables->terminalTable : nullptr, request.rows);

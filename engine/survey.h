@@ -6,6 +6,8 @@
 #ifndef TILLWIRE_ENGINE_SURVEY_H
 #define TILLWIRE_ENGINE_SURVEY_H
 
+#include "capture/conversation_table.h"
+#include "engine/capture_session.h"
 #include "engine/start_failure.h"
 
 #include <chrono>
@@ -34,6 +36,21 @@ struct SurveyRequest {
   std::chrono::seconds duration{60};  // of a live capture
   std::size_t rows = 50;              // conversations listed at most; 0: all
 };
+
+// How a survey's reading ended.
+struct SurveyReading {
+  std::chrono::seconds elapsed{0};
+  bool stopped = false;     // by a stop request, before the end
+  bool readFailed = false;  // by a read error
+  std::string errorText;    // the capture library's text of that error
+};
+
+// The reading part of a survey, for measuring it apart: counts the session's
+// frames in table until the end of the file, the end of the live capture's
+// duration (request.captureFile empty), a read error or a stop request,
+// showing the progress line on a console.
+SurveyReading ReadSurveyFrames(CaptureSession& session, ConversationTable& table,
+                               const SurveyRequest& request);
 
 // Runs a survey on the calling thread and prints its report on standard
 // output; on a console, a progress line is rewritten about once a second
