@@ -71,7 +71,7 @@ int Conversation::TextPercent() const {
 }
 
 ConversationTable::ConversationTable(const TerminalMatcher* matcher, std::size_t capacity)
-    : matcher(matcher), capacity(capacity), flows(capacity) {
+    : matcher(matcher), capacity(capacity), flows(2 * capacity) {
   conversations.reserve(capacity);
   std::size_t slotCount = 1;
   while (slotCount < capacity * 2) slotCount *= 2;

@@ -75,7 +75,9 @@ struct Conversation {
 class ConversationTable {
  public:
   // A few minutes of a busy shop's mirror port: every connection of a
-  // thousand busy terminals (as the flow tracker holds), about 3 MiB.
+  // thousand busy terminals, as the run's flow tracker holds them. About 2 MiB
+  // of conversations and 6 MiB for the flow tracker, which has room for both
+  // directions of each.
   static constexpr std::size_t kDefaultCapacity = 16384;
 
   // Frames and payload bytes of the conversations that did not fit.
