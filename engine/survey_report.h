@@ -2,9 +2,9 @@
 // conversation, the most payload first, then the Terminal lines it suggests.
 //
 //     Client                Server                 Frames      Bytes Service
-//   Text  First printable line                      NvrPort Terminal
-// TCP 192.168.10.31:51412   192.168.10.40:9100         17        644 raw printing
-//    99%  HARBOUR STREET DELI                          47001 192.168.10.31:::
+//   Text  First printable line                     NvrPort Terminal
+// TCP 192.168.10.31:51412   192.168.10.40:9100         16        416 raw printing
+//    99%  HARBOUR STREET DELI                        47001 192.168.10.31:::
 //
 // Without a terminal table (no Tillwire.xml) the second line ends after the
 // first printable line; a conversation that no terminal takes shows "-" as its

@@ -173,10 +173,14 @@ TEST_F(SurveyTest, FailsToStartAsARunDoes) {
       {kShop, {missing}, kExitCaptureNotOpened, "Unable to open the file: file://" + missing},
       {nullptr, {}, kExitConfigurationNotLoaded, "Failed to load Tillwire.xml. Exiting."},
       {"<Tillwire>", {link}, kExitConfigurationNotLoaded, "Failed to load Tillwire.xml. Exiting."},
+#ifndef _WIN32
+      // (Under Wine the capture library lists no adapter at all, which ends
+      // the run before the adapter address is looked at.)
       {R"(<T><Network><Terminal SrcAddress="1.2.3.4" NvrPort="1"/></Network></T>)", {"5"},
        kExitNoCaptureDevice,
        "No SniffAdapterAddress in the last Network element of Tillwire.xml: cannot choose the "
        "adapter to listen on. Exiting."},
+#endif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.firstLine);
