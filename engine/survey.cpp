@@ -105,7 +105,10 @@ class Surveyor {
         if (now >= nextLook || bytesSinceLook >= kLookBytes) {
           boost::this_thread::interruption_point();
           reading.elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - begin);
-          if (request.captureFile.empty() && now >= end) break;
+          if (request.captureFile.empty() && now >= end) {
+            reading.elapsed = request.duration;
+            break;
+          }
           if (now >= nextProgress) {
             progress.Show(ProgressText(reading.elapsed));
             nextProgress = now + kProgressInterval;
@@ -134,7 +137,6 @@ class Surveyor {
     } catch (const boost::thread_interrupted&) {
       reading.stopped = true;
     }
-    if (!reading.stopped && request.captureFile.empty()) reading.elapsed = request.duration;
     progress.Clear();
     return reading;
   }
