@@ -1,7 +1,8 @@
 // Writes the capture of the bundled demo: a morning rush at the Harbour Street
-// Deli, as the mirror port named in demo/Tillwire.xml sees it. Three tills
-// print receipts over TCP, an order tablet sends tickets to the kitchen
-// printer over UDP, and around them runs the usual noise: bare TCP
+// Deli, as the mirror port named in demo/Tillwire.xml sees it. Four tills
+// (one of them new, not yet in Tillwire.xml) print receipts over TCP, an
+// order tablet sends tickets to the kitchen printer over UDP, and around them
+// runs the usual noise: bare TCP
 // acknowledgements, printer status replies, ARP, an IPv6 multicast, a
 // VLAN-tagged frame from the guest Wi-Fi, back-office web traffic, and short
 // frames padded to Ethernet's 60 bytes.
@@ -298,6 +299,13 @@ const Till kTill3{
     Ipv4(192, 168, 10, 42),
     49733,
     {{3015, "09:13", {{1, "Chocolate brownie", 310}, {1, "Oat latte", 360}}, "Card"}}};
+// New at the bar, and not in Tillwire.xml yet: the survey finds it.
+const Till kBarTill{
+    "Bar till",
+    Ipv4(192, 168, 10, 34),
+    Ipv4(192, 168, 10, 43),
+    55120,
+    {{4008, "09:15", {{2, "Fresh orange juice", 350}}, "Card"}}};
 const std::vector<KitchenTicket> kKitchenTickets = {
     {57, 4, {"1 x Full breakfast", "      no mushrooms", "2 x Porridge with honey"}},
     {58, 9, {"1 x Eggs Benedict", "1 x Smoked salmon bagel"}}};
@@ -405,12 +413,14 @@ int main(int argc, char** argv) {
   const Traffic till1 = PrintReceipts(kTill1);
   const Traffic till2 = PrintReceipts(kTill2);
   const Traffic till3 = PrintReceipts(kTill3);
+  const Traffic barTill = PrintReceipts(kBarTill);
   const Traffic kitchen = PrintTickets(kKitchenTickets);
 
   try {
     CaptureWriter capture(argv[1]);
     const std::vector<Lane> lanes = {till1.frames,   till2.frames,    till3.frames,
-                                     kitchen.frames, BackOfficeWeb(), Background()};
+                                     barTill.frames, kitchen.frames,  BackOfficeWeb(),
+                                     Background()};
     for (const Frame* frame : Interleave(lanes)) capture.Write(*frame);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "make_demo_capture: %s\n", error.what());

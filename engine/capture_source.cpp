@@ -28,13 +28,24 @@ pcap_t* OpenFile(const std::string& source, const std::string& captureFile, char
 #endif
 }
 
-OrStartFailure<pcap_t*> OpenPlayback(const std::string& captureFile, char* errorText) {
+// Logs the source's line (its prefix, then the source), or, with shownSource,
+// stores the source there instead.
+void ShowSource(const char* prefix, const std::string& source, std::string* shownSource) {
+  if (shownSource != nullptr) {
+    *shownSource = source;
+  } else {
+    LogFile::Instance().StartLine() << prefix << source << std::endl;
+  }
+}
+
+OrStartFailure<pcap_t*> OpenPlayback(const std::string& captureFile, char* errorText,
+                                     std::string* shownSource) {
   const std::string source = text::kFileSourcePrefix + captureFile;
   pcap_t* handle = OpenFile(source, captureFile, errorText);
   if (handle == nullptr) {
     return StartFailure{kExitCaptureNotOpened, {text::kUnableToOpenFilePrefix + source, errorText}};
   }
-  LogFile::Instance().StartLine() << text::kPlayingFromPrefix << source << std::endl;
+  ShowSource(text::kPlayingFromPrefix, source, shownSource);
   return handle;
 }
 
@@ -83,19 +94,19 @@ pcap_t* OpenAdapter(const pcap_if_t& adapter, char* errorText) {
 #endif
 }
 
-// Logs "Listening on " with the adapter's description (or its name) and the
+// "Listening on " with the adapter's description (or its name) and the
 // address it was chosen by.
-void LogListeningOn(const pcap_if_t& adapter, const std::string& adapterAddress) {
+void ShowListeningOn(const pcap_if_t& adapter, const std::string& adapterAddress,
+                     std::string* shownSource) {
   const char* shownName = adapter.description ? adapter.description : adapter.name;
   if (shownName != nullptr) {
-    LogFile::Instance().StartLine() << text::kListeningOnPrefix << shownName << " "
-                                    << adapterAddress << std::endl;
+    ShowSource(text::kListeningOnPrefix, shownName + (" " + adapterAddress), shownSource);
   }
 }
 
 OrStartFailure<pcap_t*> OpenLive(const pcap_if_t* devices,
                                  const std::optional<std::string>& adapterAddress,
-                                 char* errorText) {
+                                 char* errorText, std::string* shownSource) {
   if (devices == nullptr) {
     return StartFailure{kExitNoCaptureDevice, {text::kNoInterfaces}, true};
   }
@@ -114,7 +125,7 @@ OrStartFailure<pcap_t*> OpenLive(const pcap_if_t* devices,
                              text::kUnableToOpenAdapterSuffix,
                          errorText}};
   }
-  LogListeningOn(*adapter, *adapterAddress);
+  ShowListeningOn(*adapter, *adapterAddress, shownSource);
   return handle;
 }
 
@@ -130,7 +141,8 @@ const char* FormatIpv4(const unsigned char* address) {
 }
 
 OrStartFailure<pcap_t*> OpenCaptureSource(const std::string& captureFile,
-                                          const std::optional<std::string>& adapterAddress) {
+                                          const std::optional<std::string>& adapterAddress,
+                                          std::string* shownSource) {
   if (const std::optional<std::string> missing = LoadCaptureLibrary()) {
     return StartFailure{kExitNoCaptureDevice, {*missing}, true};
   }
@@ -141,20 +153,21 @@ OrStartFailure<pcap_t*> OpenCaptureSource(const std::string& captureFile,
                         {text::kFindAllDevsFailedPrefix + std::string(errorText)}};
   }
   const DeviceList devices(found, &pcap_freealldevs);
-  if (!captureFile.empty()) return OpenPlayback(captureFile, errorText);
-  return OpenLive(devices.get(), adapterAddress, errorText);
+  if (!captureFile.empty()) return OpenPlayback(captureFile, errorText, shownSource);
+  return OpenLive(devices.get(), adapterAddress, errorText, shownSource);
 }
 
 std::optional<LinkLayer> CaptureLinkLayer(pcap_t* captureHandle) {
-  const int dataLinkType = pcap_datalink(captureHandle);
-  const std::optional<LinkLayer> link = LinkLayerOf(dataLinkType);
-  if (!link) {
-    const char* name = pcap_datalink_val_to_name(dataLinkType);
-    LogFile::Instance().StartLine() << text::kUnsupportedLinkType << dataLinkType << " ("
-                                    << (name ? name : "unknown") << text::kUnsupportedLinkTypeEnd
-                                    << std::endl;
-  }
+  const std::optional<LinkLayer> link = LinkLayerOf(pcap_datalink(captureHandle));
+  if (!link) LogFile::Instance().StartLine() << UnsupportedLinkTypeLine(captureHandle) << std::endl;
   return link;
+}
+
+std::string UnsupportedLinkTypeLine(pcap_t* captureHandle) {
+  const int dataLinkType = pcap_datalink(captureHandle);
+  const char* name = pcap_datalink_val_to_name(dataLinkType);
+  return text::kUnsupportedLinkType + std::to_string(dataLinkType) + " (" +
+         (name ? name : "unknown") + text::kUnsupportedLinkTypeEnd;
 }
 
 }  // namespace tillwire

@@ -53,16 +53,23 @@ const char* FormatIpv4(const unsigned char* address);
 // Opens the run's capture handle: the capture file when captureFile is not
 // empty, otherwise the first adapter, in the library's order, that carries an
 // IPv4 address whose text equals adapterAddress byte for byte, promiscuous.
-// Logs the source in use. Returns the failure otherwise, logging nothing:
-// kExitNoCaptureDevice when the capture library is missing or no adapter can
-// be chosen, kExitCaptureNotOpened when the file or adapter cannot be opened
-// (its fixed line, then the library's reason in a line of its own).
+// Logs the source in use ("Playing from file://...", "Listening on <adapter>
+// <address>"), or, when shownSource is given, logs nothing and stores there
+// the source as those lines name it ("file://...", "<adapter> <address>").
+// Returns the failure otherwise, logging nothing: kExitNoCaptureDevice when
+// the capture library is missing or no adapter can be chosen,
+// kExitCaptureNotOpened when the file or adapter cannot be opened (its fixed
+// line, then the library's reason in a line of its own).
 OrStartFailure<pcap_t*> OpenCaptureSource(const std::string& captureFile,
-                                          const std::optional<std::string>& adapterAddress);
+                                          const std::optional<std::string>& adapterAddress,
+                                          std::string* shownSource = nullptr);
 
 // The link layer of the handle's frames; when it is none that is decoded,
-// logs "Unsupported link type <number> (<name>): ..." and returns none.
+// logs UnsupportedLinkTypeLine and returns none.
 std::optional<LinkLayer> CaptureLinkLayer(pcap_t* captureHandle);
+
+// "Unsupported link type <number> (<name>): ..." for the handle's link type.
+std::string UnsupportedLinkTypeLine(pcap_t* captureHandle);
 
 }  // namespace tillwire
 

@@ -5,6 +5,8 @@
 # make_demo_capture into build/ (or $TILLWIRE_BUILD_DIR), plays the capture in
 # a temporary program directory with one NVR client per watched terminal,
 # then shows what each NVR received, the playback report and the program log.
+# Before the playback it shows the survey of the capture, with the Terminal
+# line it suggests for the till that Tillwire.xml does not name yet.
 # Exits 0 only when every NVR received exactly its terminal's bytes.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -53,6 +55,10 @@ for file in "$work"/expected/expected-*.txt; do
   watched_ports+=("${port%.txt}")
 done
 
+heading "Survey of demo.pcap: what the mirror port carries, and which terminal takes it"
+(cd "$program" && ./tillwire -survey demo.pcap)
+
+echo
 echo "Starting Tillwire on demo.pcap. It gives the NVRs ten seconds to connect, then replays."
 (cd "$program" && exec timeout "$run_limit" ./tillwire -f demo.pcap >stdout.txt 2>&1) &
 tillwire_pid=$!

@@ -35,7 +35,7 @@ BOOL WINAPI ForegroundControlHandler(DWORD control) {
   return TRUE;
 }
 
-int RunInForeground(ServiceWork work) {
+int RunInForeground(ServiceWork work, ForegroundStop stopLine) {
   {
     const boost::mutex::scoped_lock lock(foreground.mutex);
     foreground.stopRequested = false;
@@ -58,7 +58,9 @@ int RunInForeground(ServiceWork work) {
     stop = !foreground.workEnded;
   }
   if (stop) {
-    LogFile::Instance().StartLine() << text::kStopRequest << std::endl;
+    if (stopLine == ForegroundStop::kLogged) {
+      LogFile::Instance().StartLine() << text::kStopRequest << std::endl;
+    }
     worker.interrupt();
   }
   worker.join();

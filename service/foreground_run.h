@@ -9,11 +9,14 @@
 
 namespace tillwire {
 
+// Whether a stop request is logged as the service's is.
+enum class ForegroundStop { kLogged, kNotLogged };
+
 // Runs work on a thread of its own until it ends by itself or a console
-// control event stops it; then logs the line of a service stop request,
-// interrupts the work (boost::thread::interrupt) and waits for its end.
-// Returns the work's result: 0 after a stop.
-int RunInForeground(ServiceWork work);
+// control event stops it; then logs the line of a service stop request
+// (unless asked not to), interrupts the work (boost::thread::interrupt) and
+// waits for its end. Returns the work's result: 0 after a stop.
+int RunInForeground(ServiceWork work, ForegroundStop stopLine = ForegroundStop::kLogged);
 
 // The console control handler while RunInForeground runs: takes
 // CTRL_C_EVENT and CTRL_BREAK_EVENT (TRUE) as a stop request, and leaves

@@ -7,6 +7,7 @@
 #include "service/process_exit.h"
 #include "service/service_host.h"
 #include "service/service_installer.h"
+#include "service/survey_command.h"
 
 #include <cstdio>
 #include <string>
@@ -68,6 +69,8 @@ void PrintUsage() {
   std::printf("\n");
   std::printf("Command line playback of a Wireshark packet capture file is also supported:\n");
   std::printf("  -f <pcapfilename>\n");
+  std::printf("\nWhat the mirror port carries, and which of it the terminals take:\n%s",
+              text::kSurveyUsage);
 }
 
 int ProcessEntry(int argc, char** argv) {
@@ -76,6 +79,7 @@ int ProcessEntry(int argc, char** argv) {
   if (_stricmp(option, "install") == 0) return Install();
   if (_stricmp(option, "uninstall") == 0) return UninstallService(serviceName.c_str(), &LogLine);
   if (_stricmp(option, "f") == 0) return Playback(argc, argv);
+  if (_stricmp(option, "survey") == 0) return SurveyCommand(argc, argv);
   PrintUsage();
   return 0;
 }

@@ -21,7 +21,14 @@ inline constexpr char kExpectedUsage[] =
 #endif
     "\n"
     "Command line playback of a Wireshark packet capture file is also supported:\n"
-    "  -f <pcapfilename>\n";
+    "  -f <pcapfilename>\n"
+    "\n"
+    "What the mirror port carries, and which of it the terminals take:\n"
+    "  -survey [<pcapfilename> | <seconds>] [-all]\n"
+    "      to list the TCP and UDP conversations on the adapter of Tillwire.xml\n"
+    "      (for 60 seconds unless given) or in a capture file, which terminal\n"
+    "      takes each, and Terminal lines for receipts that none takes;\n"
+    "      -all lists every conversation, not only the 50 with the most bytes.\n";
 
 inline constexpr char kExpectedConsoleHelp[] =
 #ifdef _WIN32

@@ -200,7 +200,14 @@ or
     net stop tillwire
 
 Command line playback of a Wireshark packet capture file is also supported:
-  -f <pcapfilename>'
+  -f <pcapfilename>
+
+What the mirror port carries, and which of it the terminals take:
+  -survey [<pcapfilename> | <seconds>] [-all]
+      to list the TCP and UDP conversations on the adapter of Tillwire.xml
+      (for 60 seconds unless given) or in a capture file, which terminal
+      takes each, and Terminal lines for receipts that none takes;
+      -all lists every conversation, not only the 50 with the most bytes.'
 console_help='This application is designed to be run as a Windows service.
 It cannot be run from the command line.
 

@@ -1,0 +1,67 @@
+#include "service/survey_command.h"
+
+#include "engine/survey.h"
+#include "platform/windows_api.h"
+#include "service/foreground_run.h"
+#include "service/process_entry.h"
+#include "service/process_exit.h"
+
+#include <cstdio>
+#include <string>
+
+namespace tillwire {
+
+namespace {
+
+const long kLongestSurveySeconds = 24 * 60 * 60;
+
+bool AllDigits(const std::string& argument) {
+  return !argument.empty() && argument.find_first_not_of("0123456789") == std::string::npos;
+}
+
+bool IsAllOption(const char* argument) {
+  return (argument[0] == '-' || argument[0] == '/') && _stricmp(argument + 1, "all") == 0;
+}
+
+// Reads the arguments into request; the line that says what is wrong with
+// them otherwise.
+std::string ReadArguments(int argc, char** argv, SurveyRequest* request) {
+  bool sourceGiven = false;
+  for (int i = 2; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (IsAllOption(argv[i])) {
+      request->rows = 0;
+      continue;
+    }
+    if (sourceGiven) return text::kSurveyTooManyArguments;
+    sourceGiven = true;
+    if (!AllDigits(argument)) {
+      request->captureFile = argument;
+      continue;
+    }
+    const long seconds = argument.size() > 6 ? 0 : std::stol(argument);
+    if (seconds < 1 || seconds > kLongestSurveySeconds) {
+      return text::kSurveyBadDurationPrefix + argument + ".";
+    }
+    request->duration = std::chrono::seconds(seconds);
+  }
+  return std::string();
+}
+
+}  // namespace
+
+int SurveyCommand(int argc, char** argv) {
+  SurveyRequest request;
+  const std::string wrong = ReadArguments(argc, argv, &request);
+  if (!wrong.empty()) {
+    std::printf("%s\n\n", wrong.c_str());
+    PrintUsage();
+    return 1;
+  }
+  // A survey beside the running service must not log a stop line that reads
+  // as the service's own.
+  return RunInForeground([&request] { return ResultOrEndProcess(RunSurvey(request)); },
+                         ForegroundStop::kNotLogged);
+}
+
+}  // namespace tillwire
