@@ -24,14 +24,6 @@ const std::chrono::milliseconds kServiceInterval(1);
 // behind than this between two looks.
 const std::uint64_t kServiceBytes = 256 * 1024;
 
-// Tillwire.xml's failure as the run's start failure.
-StartFailure StartFailureOf(const ConfigurationFailure& failure) {
-  const int code = failure.problem == ConfigurationFailure::Problem::kNoRootElement
-                       ? kExitNoRootElement
-                       : kExitConfigurationNotLoaded;
-  return StartFailure{code, failure.lines};
-}
-
 // The run from the event queue on, with the opened capture handle. Every
 // object it makes is gone when it returns: the terminals' connections,
 // tables, the capture session (which closes the handle), then the event

@@ -21,6 +21,12 @@ struct StartFailure {
 template <typename T>
 using OrStartFailure = std::variant<T, StartFailure>;
 
+struct ConfigurationFailure;
+
+// Tillwire.xml's failure as a run's start failure: its lines, with the exit
+// code of its problem.
+StartFailure StartFailureOf(const ConfigurationFailure& failure);
+
 }  // namespace tillwire
 
 #endif

@@ -48,10 +48,9 @@ OrStartFailure<std::optional<Configuration>> SurveyConfiguration(bool fromFile) 
   }
   std::variant<Configuration, ConfigurationFailure> loaded = ReadConfiguration(path);
   if (const auto* failure = std::get_if<ConfigurationFailure>(&loaded)) {
-    const int code = failure->problem == ConfigurationFailure::Problem::kNoRootElement
-                         ? kExitNoRootElement
-                         : kExitConfigurationNotLoaded;
-    return StartFailure{code, failure->lines, true};
+    StartFailure startFailure = StartFailureOf(*failure);
+    startFailure.onConsoleToo = true;
+    return startFailure;
   }
   return std::optional<Configuration>(std::move(std::get<Configuration>(loaded)));
 }
