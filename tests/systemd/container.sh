@@ -3,6 +3,11 @@
 # root is scripts/build-systemd-root.sh's cache, never changed: the container
 # runs on a throw-away overlay. It shares the machine's network.
 #
+#   make_work NAME                     makes the test's work directory $work
+#                                      (tillwire-NAME.XXXXXX); when the
+#                                      script exits, its background jobs (an
+#                                      NVR) are ended, the container stopped
+#                                      and $work removed
 #   boot_container LOG NSPAWN_ARGS...  makes the root if needed, boots it with
 #                                      the extra systemd-nspawn arguments (for
 #                                      instance --bind=...), its console to
@@ -17,6 +22,19 @@
 container_root="${TILLWIRE_SYSTEMD_ROOT:-/var/cache/tillwire/systemd-root}"
 container_pid=""
 nspawn_pid=""
+
+make_work() {
+  work=$(mktemp -d "${TMPDIR:-/tmp}/tillwire-$1.XXXXXX")
+  trap 'rc=$?; remove_work; exit $rc' EXIT
+  trap 'exit 130' INT TERM
+}
+
+remove_work() {
+  set +e
+  kill $(jobs -p) 2>/dev/null
+  stop_container
+  rm -rf "$work"
+}
 
 in_container() { timeout 30 nsenter -t "$container_pid" -a "$@"; }
 

@@ -35,24 +35,13 @@ fi
 version=$(sed -n 's/^project(Tillwire VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
 next_version=${version%.*}.$((${version##*.} + 1))
 started=$(date +%s)
-work=$(mktemp -d "${TMPDIR:-/tmp}/tillwire-package.XXXXXX")
+. "$top/tests/support/checks.sh"
+. "$top/tests/systemd/container.sh"
+make_work package
 mkdir "$work/debs"
 cp "$("$top/scripts/package-linux.sh" "$build" "$next_version")" "$work/debs/next.deb"
 rm "$build/tillwire_${next_version}_amd64.deb"
 cp "$("$top/scripts/package-linux.sh" "$build")" "$work/debs/first.deb"
-nvr_pid=""
-
-. "$top/tests/support/checks.sh"
-. "$top/tests/systemd/container.sh"
-
-cleanup() {
-  set +e
-  [ -n "$nvr_pid" ] && kill "$nvr_pid" 2>/dev/null
-  stop_container
-  rm -rf "$work"
-}
-trap 'rc=$?; cleanup; exit $rc' EXIT
-trap 'exit 130' INT TERM
 
 readonly program=/opt/tillwire/tillwire
 readonly configuration=/opt/tillwire/Tillwire.xml
@@ -72,7 +61,7 @@ dpkg_succeeds() {  # ARGS...: dpkg's own output only when it fails
 # serve_nvr LABEL: an NVR connects, the terminal and a stranger send, and the
 # NVR must receive exactly the terminal's bytes; then the NVR disconnects.
 serve_nvr() {
-  local label=$1 expected=$'receipt 1\nreceipt 2\n'
+  local label=$1 expected=$'receipt 1\nreceipt 2\n' nvr_pid
   in_container rm -f /tmp/nvr.bin
   nsenter -t "$container_pid" -a \
     socat -u "TCP:127.0.0.1:$nvr_port,bind=$nvr_address,retry=100,interval=0.1" CREATE:/tmp/nvr.bin &
@@ -91,7 +80,6 @@ serve_nvr() {
     "$(in_container cat /tmp/nvr.bin)"$'\n'
   kill "$nvr_pid" 2>/dev/null || true
   wait "$nvr_pid" 2>/dev/null || true
-  nvr_pid=""
 }
 
 boot_container "$work/console.log" --bind-ro="$work/debs:/debs"

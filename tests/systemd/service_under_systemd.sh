@@ -38,23 +38,13 @@ if [ ! -x "$build/tillwire" ]; then
   exit 1
 fi
 started=$(date +%s)
-work=$(mktemp -d "${TMPDIR:-/tmp}/tillwire-systemd.XXXXXX")
+. "$top/tests/support/checks.sh"
+. "$top/tests/systemd/container.sh"
+make_work systemd
 stage="$work/opt"           # /opt/tillwire in the container
 mkdir -p "$stage"
 cp "$build/tillwire" "$stage/tillwire"
 nvr_pid=""
-
-. "$top/tests/support/checks.sh"
-. "$top/tests/systemd/container.sh"
-
-cleanup() {
-  set +e
-  [ -n "$nvr_pid" ] && kill "$nvr_pid" 2>/dev/null
-  stop_container
-  rm -rf "$work"
-}
-trap 'rc=$?; cleanup; exit $rc' EXIT
-trap 'exit 130' INT TERM
 
 log_has() { grep -qF -- "$1" "$stage/Tillwire.log" 2>/dev/null; }
 log_count() { grep -cF -- "$1" "$stage/Tillwire.log" 2>/dev/null || true; }
