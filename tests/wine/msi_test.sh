@@ -2,7 +2,8 @@
 # The Windows Installer package under Wine's msiexec, silent as software
 # distribution runs it: /i installs the program, the sample configuration and
 # the README in Program Files\Tillwire, registers the service exactly as
-# -install does and starts nothing; net start runs the installed program; /i
+# -install does (in place of one registered by hand from another directory)
+# and starts nothing; net start runs the installed program; /i
 # of the next version, while the service runs, replaces the program (one
 # product, not two), keeps the edited configuration and starts the service
 # again; /x stops and removes the service and its event source and keeps the
@@ -59,15 +60,20 @@ products() {
     "$WINEPREFIX/system.reg"
 }
 
-echo "== msiexec /i, $version"
+echo "== msiexec /i, $version, over a service registered by hand from elsewhere"
 start_session "$work/session1.trace" "fixme+all"
+hand_dir="$WINEPREFIX/drive_c/Tillwire by hand"
+mkdir "$hand_dir"
+cp "$(dirname "$msi")/tillwire.exe" "$hand_dir/"
+check "registered by hand" sh -c "cd '$hand_dir' && WINEDEBUG=-all wine ./tillwire.exe -install >/dev/null 2>&1"
 check "msiexec /i /qn succeeds" msiexec /i "$(winpath "$msi")" /qn
 for file in tillwire.exe Tillwire.sample.xml README-Windows.txt; do
   check "installed: $file" test -f "$program_dir/$file"
 done
 check "the sample is the configuration" cmp -s "$program_dir/Tillwire.sample.xml" "$program_dir/Tillwire.xml"
 expect_text "the service is registered and not started" STOPPED "$(service_state)"
-expect_text "failure actions given to the manager, reset period 86400 s" 1 \
+# Once by hand, once by the package.
+expect_text "failure actions given to the manager, reset period 86400 s" 2 \
   "$(grep -cF 'SERVICE_CONFIG_FAILURE_ACTIONS not implemented: period 86400 msg (null) cmd (null)' \
     "$work/session1.trace" || true)"
 stop_session
