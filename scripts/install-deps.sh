@@ -10,6 +10,8 @@ packages=(
   libtinyxml-dev libpcap-dev libgtest-dev libbenchmark-dev libsystemd-dev
   iproute2 socat
   tcpreplay tcpdump  # the live capture benchmark
+  dpkg-dev lintian   # the Debian package (scripts/package-linux.sh) and its check
+  msitools wixl      # msiinfo and wixl: the Windows Installer package
 )
 
 install_packages "${packages[@]}"

@@ -20,7 +20,6 @@ set -euo pipefail
 
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$top/build}" && pwd)
-root="${TILLWIRE_SYSTEMD_ROOT:-/var/cache/tillwire/systemd-root}"
 
 # The terminal, its NVR and the traffic; no other test uses 127.0.13.x.
 readonly nvr_port=19313
@@ -39,39 +38,14 @@ if [ ! -x "$build/tillwire" ]; then
   echo "service_under_systemd: no $build/tillwire; build the program first" >&2
   exit 1
 fi
-"$top/scripts/build-systemd-root.sh"
-
 started=$(date +%s)
-work=$(mktemp -d "${TMPDIR:-/tmp}/tillwire-systemd.XXXXXX")
+. "$top/tests/support/checks.sh"
+. "$top/tests/systemd/container.sh"
+make_work systemd
 stage="$work/opt"           # /opt/tillwire in the container
 mkdir -p "$stage"
 cp "$build/tillwire" "$stage/tillwire"
-container_pid=""
-nspawn_pid=""
 nvr_pid=""
-
-stop_container() {
-  set +e
-  [ -n "$nvr_pid" ] && kill "$nvr_pid" 2>/dev/null
-  if [ -n "$nspawn_pid" ] && kill -0 "$nspawn_pid" 2>/dev/null; then
-    # systemd-nspawn turns TERM into an orderly shutdown of the container.
-    kill -TERM "$nspawn_pid" 2>/dev/null
-    local deadline=$((SECONDS + 20))
-    while kill -0 "$nspawn_pid" 2>/dev/null && [ "$SECONDS" -lt "$deadline" ]; do
-      sleep 0.2
-    done
-    kill -KILL "$nspawn_pid" 2>/dev/null
-    wait "$nspawn_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap 'rc=$?; stop_container; exit $rc' EXIT
-trap 'exit 130' INT TERM
-
-. "$top/tests/support/checks.sh"
-
-# A command inside the container, bounded in time.
-in_container() { timeout 30 nsenter -t "$container_pid" -a "$@"; }
 
 log_has() { grep -qF -- "$1" "$stage/Tillwire.log" 2>/dev/null; }
 log_count() { grep -cF -- "$1" "$stage/Tillwire.log" 2>/dev/null || true; }
@@ -92,30 +66,7 @@ EOF
 # --- Boot ----------------------------------------------------------------------
 
 write_configuration "<Terminal SrcAddress=\"$terminal_address\" NvrPort=\"$nvr_port\"/>"
-systemd-nspawn -D "$root" --volatile=overlay --register=no --keep-unit -b \
-  --console=passive --bind="$stage:/opt/tillwire" >"$work/console.log" 2>&1 &
-nspawn_pid=$!
-# The container's systemd is the child of systemd-nspawn.
-container_child() {
-  container_pid=$(cat /proc/"$nspawn_pid"/task/*/children 2>/dev/null | awk '{ print $1 }')
-  [ -n "$container_pid" ] && [ "$(cat /proc/"$container_pid"/comm 2>/dev/null)" = systemd ]
-}
-if ! wait_until 30 container_child; then
-  echo "service_under_systemd: the container did not start:" >&2
-  cat "$work/console.log" >&2
-  exit 1
-fi
-booted() {
-  local state
-  state=$(in_container systemctl is-system-running 2>/dev/null) || true
-  [ "$state" = running ] || [ "$state" = degraded ]
-}
-if ! wait_until 60 booted; then
-  echo "service_under_systemd: the container's systemd did not finish booting:" >&2
-  in_container systemctl list-jobs >&2 || true
-  exit 1
-fi
-echo "container booted in $(($(date +%s) - started))s"
+boot_container "$work/console.log" --bind="$stage:/opt/tillwire"
 
 # --- Install -------------------------------------------------------------------
 

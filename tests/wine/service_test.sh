@@ -9,10 +9,7 @@
 #
 #   tests/wine/service_test.sh path/to/tillwire-VERSION-windows-x64.zip
 #
-# Everything runs in a private copy of the shared Wine prefix: Wine's
-# services.exe starts every automatically started service whenever a session
-# boots in a prefix, so a registered Tillwire must never reach the shared one.
-# Copying the prefix takes under a second; initialising a fresh one, about 12.
+# Everything runs in a private copy of the shared Wine prefix (prefix.sh).
 #
 # What Wine shows, and how it is read here:
 #   - The event log: with WINEDEBUG=+eventlog, Wine's ReportEvent stub prints
@@ -20,8 +17,6 @@
 #   - Failure actions: Wine 8 accepts SERVICE_CONFIG_FAILURE_ACTIONS without
 #     storing them; its services.exe prints the reset period in a fixme line,
 #     the only trace they leave. The restart actions themselves cannot be seen.
-#   - The registry: wineserver writes system.reg when it exits, so the
-#     registration is read between two sessions.
 #   - Exit statuses of service processes: the manager keeps none, so the
 #     session traces msvcrt's exit() with the calling process's id.
 #   - A service process that exits on its own stays "running" for Wine 8's
@@ -40,25 +35,8 @@ if [ $# -ne 1 ] || [ ! -f "$1" ]; then
   exit 2
 fi
 package=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-shared_prefix="${TILLWIRE_WINDEPS:-/var/cache/tillwire/windeps}/wineprefix"
-if [ ! -f "$shared_prefix/system.reg" ]; then
-  echo "no Wine prefix at $shared_prefix (scripts/build-windows-deps.sh makes it)" >&2
-  exit 2
-fi
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/tillwire-service.XXXXXX")
-export WINEPREFIX="$work/prefix"
-unset WINESERVER WINEDEBUG
-cleanup() {
-  # The live session's traffic and NVR, if it ended early.
-  kill $(jobs -p) 2>/dev/null || true
-  wineserver -k >/dev/null 2>&1 || true
-  wineserver -w >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+. "$(dirname "$0")/prefix.sh"
+make_prefix service
 
 # The package unpacked to a path with a blank, which the registered path must
 # quote.
@@ -77,56 +55,11 @@ printf '%s\n' "$config" >"$program_dir/Tillwire.xml"
 # line, and that path holds this run's unique directory name.
 service_process_pattern="$(basename "$work" | sed 's/\./\\./g').Program Files.Tillwire.tillwire\.exe"
 
-registry_key='[System\\CurrentControlSet\\Services\\Tillwire]'
-event_source_key='[System\\CurrentControlSet\\Services\\Eventlog\\Application\\Tillwire]'
-# The values of a key in system.reg (by default the service's), one a line.
-registry_values() {
-  KEY="${1:-$registry_key}" awk 'index($0, ENVIRON["KEY"]) == 1 { inside = 1; next }
-                           inside && $0 == "" { exit }
-                           inside && !/^#/ { print }' "$WINEPREFIX/system.reg"
-}
-# Rewrites system.reg through an awk program that sees the service's key
-# (inside is 1 on its lines) and prints what is to be kept.
-edit_registration() {
-  KEY="$registry_key" awk "index(\$0, ENVIRON[\"KEY\"]) == 1 { inside = 1 }
-                           inside && \$0 == \"\" { inside = 0 }
-                           $1" "$WINEPREFIX/system.reg" >"$work/system.reg"
-  mv "$work/system.reg" "$WINEPREFIX/system.reg"
-}
-
-cp -a "$shared_prefix" "$WINEPREFIX"
-if [ -n "$(registry_values)" ]; then
-  echo "NOTE: the shared prefix has a Tillwire service registered; removed from the copy"
-  edit_registration '!inside { print }'
-fi
-
 # --- Reporting ----------------------------------------------------------------
 
 . "$(dirname "$0")/../support/checks.sh"
 
 lines() { [ $# -eq 0 ] || printf '%s\n' "$@"; }
-
-# --- Wine sessions ------------------------------------------------------------
-
-# Boots a session that lasts until stop_session. Wine's services.exe, and the
-# services it starts, inherit the booting process's environment and standard
-# error: the session's trace goes to the file $1, with the debug channels $2.
-# A Wine session ends with its last client process, and the services it runs
-# with it (a persistent wineserver does not hold it): a client that waits in
-# the background holds the session, and its services, until stop_session.
-start_session() {
-  wineserver -p >/dev/null 2>&1
-  WINEDEBUG="$2" wine wineboot.exe >/dev/null 2>"$1"
-  WINEDEBUG=-all wine cmd.exe /c "ping -n 3600 127.0.0.1 >nul" >/dev/null 2>&1 &
-  session_holder=$!
-}
-
-# Ends the session; system.reg is written when the server has gone.
-stop_session() {
-  wineserver -k >/dev/null 2>&1 || true
-  wineserver -w >/dev/null 2>&1 || true
-  wait "$session_holder" 2>/dev/null || true
-}
 
 # Tillwire.log without timestamps, one message a line; nothing when absent.
 log_messages() {
@@ -314,22 +247,7 @@ expect_text "service runs exited with -3 (no capture driver), then -1 (no Tillwi
 stop_session
 
 echo "== Registration in system.reg"
-image_path="\"ImagePath\"=\"\\\"${win_exe//\\/\\\\}\\\"\""
-registration=$(registry_values)
-for value in '"Description"="Corvane Tillwire service"' '"DisplayName"="Tillwire"' \
-  '"ErrorControl"=dword:00000001' "$image_path" '"ObjectName"="LocalSystem"' \
-  '"Start"=dword:00000002' '"Type"=dword:00000010'; do
-  if grep -qxF -- "$value" <<<"$registration"; then
-    pass "registry: $value"
-  else
-    fail "registry: $value; the key holds:"
-    sed 's/^/    /' <<<"$registration"
-  fi
-done
-# The executable is the event source's message file, for the Event Viewer.
-expect_text "registry: the event source's message file and types" \
-  "$(lines "\"EventMessageFile\"=str(2):\"${win_exe//\\/\\\\}\"" '"TypesSupported"=dword:00000005')" \
-  "$(registry_values "$event_source_key" | LC_ALL=C sort)"
+check_registration "$win_exe"
 unset WINEDLLOVERRIDES
 
 # --- Session 2: automatic start, uninstall of a running service ---------------
