@@ -338,14 +338,17 @@ TEST_F(LiveTest, FindsARemovedAdapterAgain) {
   ASSERT_TRUE(veth.RemoveLink());
   ASSERT_TRUE(LogContains(text::kReadErrorPrefix));
   ASSERT_TRUE(veth.CreateLink());
+  // Looked for every few seconds; a slow machine (a sanitizer build under
+  // load) takes a while to bring the pair back.
+  const std::chrono::seconds patience(30);
   ASSERT_TRUE(PollUntil(eventQueue, [&] {
     return CountStartingWith(watch.Texts(), listening) == 2;
-  })) << "the adapter was not found again";
+  }, patience)) << "the adapter was not found again";
   // Its packets are forwarded to the NVR connection that stayed up.
   ASSERT_TRUE(PollUntil(eventQueue, [&] {
     SendFromFarEnd(veth, "after\n", 9100);
     return nvr->Received().find("after\n") != std::string::npos;
-  }));
+  }, patience));
   EXPECT_FALSE(nvr->Closed());
   EXPECT_EQ(CountStartingWith(watch.Texts(), text::kReadErrorPrefix), 1u);
 
