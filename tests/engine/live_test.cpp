@@ -99,7 +99,8 @@ class LiveTest : public testing::Test {
       ADD_FAILURE() << "no \"" << ListeningLine(veth) << "\"";
       return nullptr;
     }
-    std::unique_ptr<NvrClient> nvr(new NvrClient(eventQueue, nvrPort));
+    // The adapter is open before the terminals' ports are.
+    std::unique_ptr<NvrClient> nvr = ConnectWhenListening(eventQueue, nvrPort);
     if (!LogContains("Accepted connection from NVR address: 127.0.0.1")) {
       ADD_FAILURE() << "the NVR was not accepted";
       return nullptr;
@@ -129,16 +130,16 @@ TEST_F(LiveTest, ForwardsLoopbackTrafficAndStopsPromptly) {
                             R"(" NvrPort=")" + std::to_string(nvrPort) + R"("/></Network></T>)");
   Start();
   ASSERT_TRUE(LogContains("Creating terminal connection: "));
-  NvrClient nvr(eventQueue, nvrPort);
+  const std::unique_ptr<NvrClient> nvr = ConnectWhenListening(eventQueue, nvrPort);
   ASSERT_TRUE(LogContains("Accepted connection from NVR address: 127.0.0.1"));
   ForwardUntilReceived(
-      nvr,
+      *nvr,
       [&](int i) { SendUdp("127.0.0.1", printerPort, "datagram " + std::to_string(i) + "\n"); },
       50);
 
   // The network is quiet now: the stop must not wait for traffic.
   EXPECT_LT(Stop().count(), 1000);
-  EXPECT_TRUE(PollUntil(eventQueue, [&] { return nvr.Closed(); }));
+  EXPECT_TRUE(PollUntil(eventQueue, [&] { return nvr->Closed(); }));
   NvrClient late(eventQueue, nvrPort);
   EXPECT_TRUE(PollUntil(eventQueue, [&] { return late.Closed(); })) << "still listening";
   EXPECT_FALSE(late.Connected());
@@ -218,7 +219,7 @@ TEST_F(LiveTest, ForwardsFramesLongerThan64KiBWhole) {
   ASSERT_TRUE(frames.Open());
   Start();
   ASSERT_TRUE(LogContains("Creating terminal connection: "));
-  NvrClient nvr(eventQueue, nvrPort);
+  const std::unique_ptr<NvrClient> nvr = ConnectWhenListening(eventQueue, nvrPort);
   ASSERT_TRUE(LogContains("Accepted connection from NVR address: 127.0.0.1"));
 
   std::string data(4 << 20, ' ');
@@ -236,11 +237,11 @@ TEST_F(LiveTest, ForwardsFramesLongerThan64KiBWhole) {
   bool taken = true;
   for (std::size_t sent = 0; taken && sent < data.size(); sent += part) {
     boost::asio::write(till, boost::asio::buffer(data.data() + sent, part));
-    taken = PollUntil(eventQueue, [&] { return nvr.Received().size() >= sent + part; });
+    taken = PollUntil(eventQueue, [&] { return nvr->Received().size() >= sent + part; });
   }
   till.shutdown(boost::asio::ip::tcp::socket::shutdown_both);
   reader.join();
-  EXPECT_TRUE(taken && nvr.Received() == data) << nvr.Received().size() << " bytes";
+  EXPECT_TRUE(taken && nvr->Received() == data) << nvr->Received().size() << " bytes";
   EXPECT_GT(frames.Above(65536), 65536u) << "no frame above 65,536 bytes: nothing shown";
 }
 

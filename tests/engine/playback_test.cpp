@@ -18,7 +18,6 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <thread>
 
 using namespace tillwire;
 
@@ -37,15 +36,8 @@ class PlaybackTest : public testing::Test {
 
   // Connects to a terminal's port as soon as the program listens there.
   std::unique_ptr<NvrClient> ConnectNvr(unsigned short port) {
-    std::unique_ptr<NvrClient> nvr;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
-    while (std::chrono::steady_clock::now() < deadline) {
-      nvr.reset(new NvrClient(eventQueue, port));
-      PollUntil(eventQueue, [&] { return nvr->Connected() || nvr->Closed(); });
-      if (nvr->Connected()) return nvr;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ADD_FAILURE() << "nothing listens on port " << port;
+    std::unique_ptr<NvrClient> nvr = ConnectWhenListening(eventQueue, port);
+    if (!nvr->Connected()) ADD_FAILURE() << "nothing listens on port " << port;
     return nvr;
   }
 

@@ -87,6 +87,21 @@ void NvrClient::Reset() {
   state->socket.close(ignored);
 }
 
+std::unique_ptr<NvrClient> ConnectWhenListening(boost::asio::io_service& eventQueue,
+                                                unsigned short port,
+                                                std::chrono::milliseconds timeout) {
+  std::unique_ptr<NvrClient> nvr;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  do {
+    nvr.reset(new NvrClient(eventQueue, port));
+    PollUntil(eventQueue, [&] { return nvr->Connected() || nvr->Closed(); });
+    if (nvr->Connected()) break;
+    // Refused: the program has not bound the port yet.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return nvr;
+}
+
 bool PollUntil(boost::asio::io_service& eventQueue, const std::function<bool()>& done,
                std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -50,6 +50,13 @@ class NvrClient {
 bool PollUntil(boost::asio::io_service& eventQueue, const std::function<bool()>& done,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// An NVR client on 127.0.0.1:port that connects as soon as something listens
+// there: a refused connection is tried again until the timeout. The client
+// is connected unless nothing listened in time.
+std::unique_ptr<NvrClient> ConnectWhenListening(
+    boost::asio::io_service& eventQueue, unsigned short port,
+    std::chrono::milliseconds timeout = std::chrono::seconds(8));
+
 // A TCP port that nothing uses at the moment of the call, and that no
 // outgoing connection is likely to take before the test listens on it.
 unsigned short FreePort();
