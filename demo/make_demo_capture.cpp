@@ -119,14 +119,8 @@ class TcpConversation {
 
 Frame Datagram(std::uint32_t src, std::uint16_t srcPort, std::uint32_t dst, std::uint16_t dstPort,
                const std::string& payload, std::optional<std::uint16_t> vlanId = std::nullopt) {
-  FrameFields fields;
-  fields.protocol = 17;
+  FrameFields fields = FieldsBetween(src, srcPort, dst, dstPort, payload, 17);
   fields.vlanId = vlanId;
-  fields.srcAddress = src;
-  fields.dstAddress = dst;
-  fields.srcPort = srcPort;
-  fields.dstPort = dstPort;
-  fields.payload = payload;
   fields.padTo = kMinimumFrame;
   return BuildFrame(fields);
 }

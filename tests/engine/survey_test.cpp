@@ -32,40 +32,28 @@ std::string ConsoleText(const std::vector<std::string>& lines) {
   return text;
 }
 
-FrameFields Between(std::uint32_t src, std::uint16_t srcPort, std::uint32_t dst,
-                    std::uint16_t dstPort, const std::string& payload, std::uint8_t protocol = 6) {
-  FrameFields fields;
-  fields.srcAddress = src;
-  fields.srcPort = srcPort;
-  fields.dstAddress = dst;
-  fields.dstPort = dstPort;
-  fields.payload = payload;
-  fields.protocol = protocol;
-  return fields;
-}
-
 // A shop's mirror port: a till's receipt with a retransmission, an order
 // tablet's UDP tickets, a new bar till that no terminal takes, the office's
 // web traffic and an ARP request.
 void WriteShopCapture(const std::string& path) {
   CaptureWriter capture(path);
-  FrameFields syn = Between(0xC0A80A1F, 49152, 0xC0A80A28, 9100, "");
+  FrameFields syn = FieldsBetween(0xC0A80A1F, 49152, 0xC0A80A28, 9100, "");
   syn.tcpSequence = 999;
   syn.tcpFlags = 0x02;
   capture.Write(BuildFrame(syn));
-  FrameFields receipt = Between(0xC0A80A1F, 49152, 0xC0A80A28, 9100, "RECEIPT 1042\n");
+  FrameFields receipt = FieldsBetween(0xC0A80A1F, 49152, 0xC0A80A28, 9100, "RECEIPT 1042\n");
   receipt.tcpSequence = 1000;
   capture.Write(BuildFrame(receipt));
   capture.Write(BuildFrame(receipt));  // retransmitted
-  FrameFields total = Between(0xC0A80A1F, 49152, 0xC0A80A28, 9100, "TOTAL 12.50\n");
+  FrameFields total = FieldsBetween(0xC0A80A1F, 49152, 0xC0A80A28, 9100, "TOTAL 12.50\n");
   total.tcpSequence = 1013;
   capture.Write(BuildFrame(total));
-  capture.Write(BuildFrame(Between(0xC0A80A28, 9100, 0xC0A80A1F, 49152,
+  capture.Write(BuildFrame(FieldsBetween(0xC0A80A28, 9100, 0xC0A80A1F, 49152,
                                    std::string("\x14\0\0\x0f", 4))));
-  capture.Write(BuildFrame(Between(0xC0A80A3C, 50001, 0xC0A80A2D, 9100, "ORDER 57\n", 17)));
-  capture.Write(BuildFrame(Between(0xC0A80A3C, 50001, 0xC0A80A2D, 9100, "2 x Porridge\n", 17)));
-  capture.Write(BuildFrame(Between(0xC0A80A22, 55120, 0xC0A80A2B, 9100, "BAR RECEIPT\n")));
-  capture.Write(BuildFrame(Between(0xC0A80A14, 50211, 0xC0A80A05, 80, "GET / HTTP/1.1\r\n")));
+  capture.Write(BuildFrame(FieldsBetween(0xC0A80A3C, 50001, 0xC0A80A2D, 9100, "ORDER 57\n", 17)));
+  capture.Write(BuildFrame(FieldsBetween(0xC0A80A3C, 50001, 0xC0A80A2D, 9100, "2 x Porridge\n", 17)));
+  capture.Write(BuildFrame(FieldsBetween(0xC0A80A22, 55120, 0xC0A80A2B, 9100, "BAR RECEIPT\n")));
+  capture.Write(BuildFrame(FieldsBetween(0xC0A80A14, 50211, 0xC0A80A05, 80, "GET / HTTP/1.1\r\n")));
   capture.Write(ArpFrame());
 }
 
@@ -122,7 +110,7 @@ TEST_F(SurveyTest, SurveysACaptureWithoutTillwireXml) {
   {
     CaptureWriter writer(capture);
     for (std::uint16_t i = 0; i < 52; ++i) {
-      writer.Write(BuildFrame(Between(0xC0A80A22, static_cast<std::uint16_t>(55120 + i), 0xC0A80A2B, 9100,
+      writer.Write(BuildFrame(FieldsBetween(0xC0A80A22, static_cast<std::uint16_t>(55120 + i), 0xC0A80A2B, 9100,
                                       "LINE " + std::string(100 - i, 'x') + "\n",
                                       static_cast<std::uint8_t>(i == 0 ? 6 : 17))));
     }

@@ -26,6 +26,19 @@ std::size_t TransportLength(const FrameFields& fields) {
 
 }  // namespace
 
+FrameFields FieldsBetween(std::uint32_t src, std::uint16_t srcPort, std::uint32_t dst,
+                          std::uint16_t dstPort, const std::string& payload,
+                          std::uint8_t protocol) {
+  FrameFields fields;
+  fields.protocol = protocol;
+  fields.srcAddress = src;
+  fields.srcPort = srcPort;
+  fields.dstAddress = dst;
+  fields.dstPort = dstPort;
+  fields.payload = payload;
+  return fields;
+}
+
 std::size_t PayloadOffset(const FrameFields& fields) {
   return LinkLength(fields) + fields.ipHeaderWords * 4u + TransportLength(fields);
 }

@@ -30,6 +30,12 @@ struct FrameFields {
   std::size_t padTo = 0;                     // Ethernet padding up to this frame size
 };
 
+// The fields of a TCP segment (protocol 6) or UDP datagram (17) from
+// src:srcPort to dst:dstPort carrying payload; the rest as by default.
+FrameFields FieldsBetween(std::uint32_t src, std::uint16_t srcPort, std::uint32_t dst,
+                          std::uint16_t dstPort, const std::string& payload,
+                          std::uint8_t protocol = 6);
+
 // The frame: Ethernet header (and tag), IPv4 header (options zero), TCP or UDP
 // header (options zero; other protocols get 8 zero bytes), payload, padding.
 std::vector<unsigned char> BuildFrame(const FrameFields& fields);
