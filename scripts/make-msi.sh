@@ -15,3 +15,9 @@ IFS=. read -r major minor patch _ <<<"$version"
 cd "$build"
 wixl -a x64 -D Version="$version" -D UpgradeBelow="$major.$minor.$((patch + 1))" \
   -o "$output" "$top/packaging/windows/Tillwire.wxs"
+# wixl knows no Execute="rollback" and writes such an action as an immediate
+# one, which Windows Installer runs at once and never on a rollback. A
+# rollback action carries the in-script (0x400) and rollback (0x100) bits
+# beside no-impersonation (0x800), continue-on-error (0x40) and "an
+# installed program" (18): 3410.
+msibuild "$output" -q "UPDATE CustomAction SET Type = 3410 WHERE Action = 'RegisterRollback'"

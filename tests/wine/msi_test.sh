@@ -60,6 +60,11 @@ products() {
     "$WINEPREFIX/system.reg"
 }
 
+# Wine's msiexec runs no rollback here, so the table says it: the action
+# that unregisters on a rollback is a rollback action run as the system.
+expect_text "the registration's rollback action is one" 3410 \
+  "$(msiinfo export "$msi" CustomAction | awk -F'\t' '$1 == "RegisterRollback" { print $2 }')"
+
 echo "== msiexec /i, $version, over a service registered by hand from elsewhere"
 start_session "$work/session1.trace" "fixme+all"
 hand_dir="$WINEPREFIX/drive_c/Tillwire by hand"
