@@ -98,7 +98,8 @@ void ConversationTable::Add(const DecodedFrame& frame, std::uint32_t seconds) {
     }
   }
   if (frame.kind == FrameKind::kNoPayload) {
-    if (frame.tcp) flows.Observe(frame.key, frame.tcpHeader, seconds);
+    NewBytes none;
+    if (frame.tcp) flows.Admit(frame.key, frame.tcpHeader, 0, seconds, &none);
     return;
   }
   const bool fromClient =

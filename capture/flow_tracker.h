@@ -15,24 +15,42 @@
 // that wraps past 2^32 is followed. What a flow remembers lies within 1 GiB
 // behind the highest byte forwarded (no TCP sender retransmits further back).
 // Besides the ranges, a flow remembers its initial sequence number once a SYN
-// showed it, the last acknowledgment number the direction sent (in segments
-// that carry bytes and in its SYN, FIN and accepted RST segments), where its
-// own stream ended (its FIN) and where the peer's ended (the reverse
-// direction's FIN), as far as those were seen. The connection is
-// closed once each side sent a FIN, or on an RST whose sequence number lies in
-// its sender's window: from the sender's stream front (the end of the highest
-// byte forwarded in that direction) or, when that direction is not tracked,
-// from the last acknowledgment the receiver sent, up to kResetWindow further.
-// TCP stacks accept no other RST (RFC 5961), so any other RST, an old one or
-// a stray, changes nothing. An accepted RST closes both directions.
+// showed it, the peer's once a SYN/ACK showed it, the first and the last
+// acknowledgment number the direction sent (in segments that carry bytes and
+// in its SYN, FIN and accepted RST segments), where its own stream ended (its
+// FIN) and where the peer's ended (the reverse direction's FIN), as far as
+// those were seen. The SYN, FIN and RST segments of the reverse direction
+// count whether or not a terminal takes its payload. The connection is closed
+// once each side sent a FIN, or on an RST whose sequence number lies in its
+// sender's window: from the sender's stream front (the end of the highest
+// byte forwarded in that direction; with none, its first byte as its SYN
+// showed it) or, when that direction is not tracked, from the last
+// acknowledgment the receiver sent (with none, the sender's first byte as
+// its SYN/ACK showed it), up to kResetWindow further. TCP stacks accept no
+// other RST (RFC 5961), so any other RST, an old one or a stray, changes
+// nothing. An accepted RST closes both directions.
 //
-// A flow starts afresh (its bytes all new) on:
+// A flow is made by the first segment of a forwarded direction that carries
+// bytes or a SYN. It starts afresh (its bytes all new) on:
 // - a segment more than 1 GiB away from the highest byte forwarded, behind or
 //   ahead: another connection on the same four-tuple;
-// - a SYN with a new initial sequence number; a SYN with the known one, or,
-//   while none is known, one just before the first byte remembered (a
-//   mirror's late copy of the SYN behind the connection's data), changes
-//   nothing but teaches the flow its initial sequence number;
+// - a SYN with a new initial sequence number. A SYN with the known one, or,
+//   while none is known, one up to kLateCopySlack before the first byte
+//   remembered, changes nothing but teaches the flow its initial sequence
+//   number: it is the mirror's late copy of the SYN, or the SYN reordered
+//   behind the connection's first data, and the bytes between it and the
+//   first byte seen are a gap that fills when they come;
+// - a SYN/ACK answering it whose initial sequence number lies outside the
+//   responder's stream of the connection the flow remembers (from the
+//   responder's initial sequence number or, not known, the first
+//   acknowledgment the flow sent less kLateCopySlack, up to the last or to
+//   the responder's FIN) and not up to kLateCopySlack behind the flow's last
+//   acknowledgment (then the flow's latest bytes, shown ahead of the
+//   handshake, are the new connection's already): a new handshake, so a new
+//   connection in both directions however the old one ended (both FINs seen,
+//   one, or none: a till that rebooted and reuses its initial sequence
+//   number). The SYN/ACK acknowledges the flow's initial sequence number,
+//   which the flow learns;
 // - once its own stream ended, bytes past that end;
 // - once the connection closed, a SYN whatever its sequence number, and data
 //   that cannot be a retransmission of the closed stream: a retransmission
@@ -44,6 +62,15 @@
 //   unrelated random space, so a new connection is taken for the old one
 //   with a chance of about a window in 2^32 however many bytes the old one
 //   carried.
+// What a passive observer cannot tell apart keeps an outcome of its own. A
+// new connection is taken for the old one, and its bytes that lie within the
+// old stream are lost, when the old one was not seen to close and the new one
+// reuses both initial sequence numbers or its handshake was missed, and when
+// its numbers happen to lie within kLateCopySlack of the old ones (about 1 in
+// 65,536). A SYN with a new initial sequence number that the mirror shows
+// behind the new connection's first data, while the old one was not seen to
+// close, repeats those first bytes. A copy that comes after its flow was
+// forgotten is new again (repeated).
 //
 // Storage is fixed when the tracker is made: at most maxFlows flows, each with
 // at most kRangesPerFlow remembered ranges. When a flow would need more, the
@@ -99,25 +126,30 @@ class FlowTracker {
   // the bytes a busy capture misses, so a real RST is inside; narrow enough
   // that a stray one falls inside with a chance of about 1 in 1,000.
   static constexpr std::uint32_t kResetWindow = 4u << 20;
-  // How far behind the last acknowledgment it saw a retransmission of a
-  // closed stream may acknowledge: a mirror's late copy of an older segment
-  // carries an older acknowledgment.
+  // How far a mirror's late copy may lie behind what the tracker saw first:
+  // a retransmission of a closed stream behind the last acknowledgment seen
+  // (a late copy of an older segment carries an older acknowledgment), a SYN
+  // behind the first byte seen, a SYN/ACK behind the first acknowledgment
+  // seen. A few reordered segments, even merged ones, lie well within it.
   static constexpr std::uint32_t kLateCopySlack = 64u << 10;
 
   explicit FlowTracker(std::size_t maxFlows = kDefaultMaxFlows,
                        std::uint32_t idleSeconds = kDefaultIdleSeconds,
                        std::uint32_t closedIdleSeconds = kDefaultClosedIdleSeconds);
 
-  // A segment with length payload bytes (at most 65535) of a flow whose
-  // payload is forwarded, seen at time now (seconds). Fills fresh with the
-  // parts not forwarded before and from then on counts them as forwarded.
+  // A segment with length payload bytes (at most 65535; 0 for a segment
+  // without payload) of a direction whose payload is forwarded, seen at time
+  // now (seconds). Fills fresh with the parts not forwarded before and from
+  // then on counts them as forwarded. A SYN makes the flow even without
+  // payload; any other segment without payload is observed.
   void Admit(const PacketKey& flow, const TcpHeader& header, std::uint32_t length,
              std::uint32_t now, NewBytes* fresh);
 
-  // A segment without payload: a SYN, FIN or RST of a connection with a flow
-  // being tracked changes what follows; anything else, and any connection
-  // without a tracked flow, is left alone.
-  void Observe(const PacketKey& flow, const TcpHeader& header, std::uint32_t now);
+  // A segment whose payload (length bytes, perhaps none) is not forwarded: a
+  // SYN, FIN or RST changes what follows for the connection's tracked flows;
+  // anything else, and a connection without a tracked flow, is left alone.
+  void Observe(const PacketKey& flow, const TcpHeader& header, std::uint32_t length,
+               std::uint32_t now);
 
  private:
   static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
@@ -127,18 +159,21 @@ class FlowTracker {
     std::uint32_t begin;
     std::uint32_t end;
   };
-  // What a segment needs (the key, the state, the first ranges) lies in the
+  // What a segment needs (the key, the state, the first range) lies in the
   // first cache line; the links of the ended flows' list lie behind.
   struct alignas(64) Flow {
     PacketKey key;
     std::uint32_t lastSeen;
     std::uint32_t nextInBucket;  // or in the free list
     std::uint32_t initialSequence;
-    std::uint32_t lastAck;    // the last acknowledgment number this direction sent
+    std::uint32_t firstAck;   // the first acknowledgment number this direction sent
+    std::uint32_t lastAck;    // the last one
     std::uint32_t streamEnd;  // own stream ended: the end of its last byte
     std::uint32_t peerEnd;    // peer's stream ended: the number that acknowledges all of it
+    std::uint32_t peerInitial;  // the peer's initial sequence number
     bool knowsInitialSequence;
     bool knowsAck;
+    bool knowsPeerInitial;
     bool ended;      // own stream ended (a FIN or an accepted RST); on the ended list
     bool peerEnded;  // the reverse direction's FIN or an accepted RST was seen
     bool closed;     // the connection is closed: both ended, or an accepted RST
@@ -160,7 +195,12 @@ class FlowTracker {
   void MakeRoom();
   void Touch(std::uint32_t index, std::uint32_t now);
   void StartAfresh(std::uint32_t index);
+  void TakeHandshake(const PacketKey& key, std::uint32_t index, const TcpHeader& header,
+                     std::uint32_t now);
   void TakeSyn(std::uint32_t index, std::uint32_t sequence);
+  bool AnswersWithNewConnection(const PacketKey& key, const TcpHeader& header, std::uint32_t now);
+  void TakeControl(const PacketKey& key, std::uint32_t index, const TcpHeader& header,
+                   std::uint32_t end, bool reset, std::uint32_t now);
   bool StartsAnotherConnection(const Flow& flow, const TcpHeader& header, std::uint32_t begin,
                                std::uint32_t end) const;
   void EndStream(std::uint32_t index, std::uint32_t streamEnd);
@@ -174,6 +214,9 @@ class FlowTracker {
   void Link(std::uint32_t index);
   void Unlink(std::uint32_t index);
   static void LearnAck(Flow& flow, const TcpHeader& header);
+  static std::uint32_t PeerFront(const Flow& flow);
+  static bool ResponderMayBeTheSame(const Flow& flow, std::uint32_t sequence);
+  static void TakeBytes(Flow& flow, std::uint32_t begin, std::uint32_t end, NewBytes* fresh);
   static void TakeNewBytes(const Flow& flow, std::uint32_t base, std::uint32_t begin,
                            std::uint32_t end, NewBytes* fresh);
   static void Remember(Flow& flow, std::uint32_t base, std::uint32_t begin, std::uint32_t end);

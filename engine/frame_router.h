@@ -32,21 +32,27 @@ class FrameRouter {
   // Decodes a frame of the link layer and hands its payload to the first
   // terminal that accepts it; no other terminal is tried, even when that
   // one's NVR is not connected. Of a TCP payload only the bytes that the flow
-  // tracker has not seen forwarded go; TCP frames without payload tell it of
-  // connections that start and end. seconds is the frame's capture time.
-  // Returns true for TCP and UDP frames, with or without payload, and false
-  // for the rest.
+  // tracker has not seen forwarded go. The tracker also learns of every SYN,
+  // FIN and RST, with or without payload, taken by a terminal or not: they
+  // start and end the connections whose bytes it follows. seconds is the
+  // frame's capture time. Returns true for TCP and UDP frames, with or
+  // without payload, and false for the rest.
   bool Route(const unsigned char* frame, std::uint32_t capturedLength, std::uint32_t seconds,
              LinkLayer link = LinkLayer::kEthernet) {
     const DecodedFrame decoded = DecodeFrame(frame, capturedLength, link);
     if (decoded.kind == FrameKind::kOther) return false;
-    if (decoded.kind == FrameKind::kNoPayload) {
-      if (decoded.tcp) flows.Observe(decoded.key, decoded.tcpHeader, seconds);
+    const bool control = decoded.tcp && (decoded.tcpHeader.flags & kControl) != 0;
+    // Only a SYN makes a flow, and only of a direction a terminal takes; a
+    // segment without payload otherwise needs no terminal.
+    if (decoded.kind == FrameKind::kNoPayload && !(control && (decoded.tcpHeader.flags & kTcpSyn))) {
+      if (control) flows.Observe(decoded.key, decoded.tcpHeader, 0, seconds);
       return true;
     }
     const std::optional<std::size_t> terminal = matcher.FindTerminal(decoded.key);
-    if (!terminal) return true;
-    if (decoded.tcp) {
+    const auto length = static_cast<std::uint32_t>(decoded.payloadLength);
+    if (!terminal) {
+      if (control) flows.Observe(decoded.key, decoded.tcpHeader, length, seconds);
+    } else if (decoded.tcp) {
       DeliverNewBytes(*terminal, decoded, seconds);
     } else {
       sink.Deliver(*terminal, decoded.payload, decoded.payloadLength);
@@ -55,8 +61,10 @@ class FrameRouter {
   }
 
  private:
-  // Hands on the parts of a matched TCP payload that its flow has not
-  // forwarded before.
+  static constexpr std::uint8_t kControl = kTcpSyn | kTcpFin | kTcpRst;
+
+  // Hands on the parts of a TCP segment's payload, taken by the terminal,
+  // that its flow has not forwarded before.
   void DeliverNewBytes(std::size_t terminal, const DecodedFrame& decoded, std::uint32_t seconds) {
     NewBytes fresh;
     flows.Admit(decoded.key, decoded.tcpHeader,

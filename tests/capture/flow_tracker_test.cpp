@@ -41,6 +41,11 @@ Segment Flags(std::uint32_t sequence, std::uint8_t flags, bool fromPrinter = fal
   return segment;
 }
 
+// The printer's answer to the till's SYN.
+Segment SynAck(std::uint32_t printerSequence, std::uint32_t tillSequence) {
+  return Flags(printerSequence, kSyn | 0x10, true, tillSequence + 1);
+}
+
 PacketKey KeyOf(const Segment& segment) {
   return segment.fromPrinter ? PacketKey{kPrinter, kTill, 9100, segment.tillPort}
                              : PacketKey{kTill, kPrinter, segment.tillPort, 9100};
@@ -61,17 +66,18 @@ std::vector<unsigned char> Frame(const Segment& segment) {
   return BuildFrame(fields);
 }
 
-// A TCP segment handed to the tracker as the data path hands it: a payload
-// to Admit, which answers with the bytes to forward (pieces that lie in the
-// payload, in order, none overlapping); a segment without payload to Observe.
+// A TCP segment handed to the tracker as the data path hands it when a
+// terminal takes the till's direction only: the till's to Admit, which
+// answers with the bytes to forward (pieces that lie in the payload, in
+// order, none overlapping); the printer's to Observe.
 std::string Deliver(FlowTracker& flows, const Segment& segment, std::uint32_t now) {
   const TcpHeader header{segment.sequence, segment.ack, segment.flags};
-  if (segment.payload.empty()) {
-    flows.Observe(KeyOf(segment), header, now);
+  const auto length = static_cast<std::uint32_t>(segment.payload.size());
+  if (segment.fromPrinter) {
+    flows.Observe(KeyOf(segment), header, length, now);
     return "";
   }
   NewBytes fresh;
-  const auto length = static_cast<std::uint32_t>(segment.payload.size());
   flows.Admit(KeyOf(segment), header, length, now, &fresh);
   EXPECT_LE(fresh.count, NewBytes::kMaxPieces);
   std::string taken;
@@ -90,8 +96,8 @@ std::string Deliver(FlowTracker& flows, const Segment& segment, std::uint32_t no
   return taken;
 }
 
-// The frame path with one terminal (the till's traffic, both ways): what it
-// hands on to the terminal's NVR for the frames routed.
+// The frame path with one terminal (the till's traffic to the printer, not
+// the printer's answers): what it hands on to the terminal's NVR for the frames routed.
 class FlowPathTest : public testing::Test {
  protected:
   void Process(const Segment& segment, std::uint32_t seconds = 0) {
@@ -205,6 +211,41 @@ TEST_F(FlowPathTest, ReusedAddressesAndStrayControlSegmentsLoseAndRepeatNothing)
        "first connection"},
       {"a copy of the SYN delayed behind the data",
        {{1001, "abc"}, Flags(1000, kSyn, false, 0), {1004, "def"}, {1001, "abcdef"}}, "abcdef"},
+      {"the SYN reordered behind the second segment",
+       {{1004, "def"}, Flags(1000, kSyn, false, 0), {1001, "abc"}, {1004, "def"}}, "defabc"},
+      {"the SYN seen first, its copy after data far into the stream",
+       {Flags(1000, kSyn, false, 0), {71001, "far"}, Flags(1000, kSyn, false, 0),
+        {1001, "near"}, {71001, "far"}},
+       "farnear"},
+      {"a SYN carrying data, and its copy", {Segment{1000, "abc", 0, kSyn}, {1001, "abcdef"},
+       Segment{1000, "abc", 0, kSyn}}, "abcdef"},
+      {"a late copy of the printer's SYN/ACK",
+       {Flags(1000, kSyn, false, 0), {1001, "abc"}, SynAck(5000, 1000), SynAck(5000, 1000),
+        {1001, "abcdef"}},
+       "abcdef"},
+      {"the same initial sequence number again, the printer's FIN missed",
+       {Flags(1000, kSyn, false, 0), SynAck(5000, 1000), {1001, "first connection"},
+        Flags(1017, kFin), Flags(1000, kSyn, false, 0), SynAck(9000, 1000),
+        {1001, "second", 9001}},
+       "first connectionsecond"},
+      {"the same initial sequence number again, the till's FIN missed",
+       {Flags(1000, kSyn, false, 0), SynAck(5000, 1000), {1001, "first connection"},
+        Flags(kPrinterAck, kFin, true, 1017), Flags(1000, kSyn, false, 0), SynAck(9000, 1000),
+        {1001, "second", 9001}},
+       "first connectionsecond"},
+      {"the printer's FIN on its last status bytes, which no terminal takes",
+       {Flags(1000, kSyn, false, 0), {1001, "first connection"}, Flags(1017, kFin),
+        Segment{kPrinterAck, "status", 1018, kFin | 0x08, true}, Flags(1000, kSyn, false, 0),
+        {1001, "second", 9001}},
+       "first connectionsecond"},
+      {"the till rebooted without a FIN or RST, then the same initial sequence number",
+       {Flags(1000, kSyn, false, 0), SynAck(5000, 1000), {1001, "first connection"},
+        Flags(1000, kSyn, false, 0), SynAck(9000, 1000), {1001, "second", 9001}},
+       "first connectionsecond"},
+      {"both sides reuse their initial sequence numbers, no close seen: taken for the old one",
+       {Flags(1000, kSyn, false, 0), SynAck(5000, 1000), {1001, "first connection"},
+        Flags(1000, kSyn, false, 0), SynAck(5000, 1000), {1001, "second"}},
+       "first connection"},
       {"the printer's RST far ahead of its window",
        {{1001, "receipt"},
         Flags(kPrinterAck + 0x10000000u, kRst, true),
@@ -275,19 +316,33 @@ struct Shown {
   std::size_t offset = 0;
 };
 
-// A connection of the till's, with the printer's part in closing it: its
-// stream cut into segments that are copied, retransmitted in other cuts,
-// probed, dropped and reordered at random; its SYN (unless it has none)
-// doubled or late behind the first segment (not late when the printer reuses
-// its initial sequence number too: then nothing but the SYN tells the
-// connections apart); RSTs that the endpoints ignore (outside their windows)
-// among the data; closed by a FIN from each side or an RST inside the window,
-// and after FINs retransmitted again now and then.
+// How one connection of the till's goes.
+struct Plan {
+  std::uint32_t isn;         // the till's initial sequence number
+  std::uint32_t printerAck;  // the printer's, plus one
+  bool withSyn;              // the till's SYN is shown, and the printer's SYN/ACK
+  bool handshakeMayBeLate;   // behind the connection's first data
+  bool mayStayOpen;          // the tracker may see no close, or half of one
+};
+
+// A connection of the till's, with the printer's part in opening and closing
+// it: its stream cut into segments that are copied, retransmitted in other
+// cuts, probed, dropped and reordered at random; its SYN (unless it has none)
+// doubled, or late behind the first segment or behind later ones, the
+// printer's SYN/ACK beside it or later (not late when the printer reuses its
+// initial sequence number too: then nothing but the SYN tells the
+// connections apart, nor when the connection before was not seen to close:
+// then nothing but the handshake does); the SYN/ACK now and then shown when
+// the SYN was missed; RSTs that the endpoints ignore (outside their windows)
+// among the data; closed by a FIN from each side (the printer's now and then
+// on its last status bytes, which no terminal takes) or an RST inside the
+// window, and after FINs retransmitted again now and then; or, when it may
+// stay open, with one of the FINs missed or none at all (a till that
+// rebooted).
 class RandomConnection {
  public:
-  RandomConnection(std::mt19937& random, std::uint32_t initialSequence, bool withSyn,
-                   std::uint32_t printerAck, bool synMayBeLate)
-      : random(random), isn(initialSequence), ack(printerAck) {
+  RandomConnection(std::mt19937& random, const Plan& plan)
+      : random(random), isn(plan.isn), ack(plan.printerAck) {
     stream.assign(200 + random() % 3000, ' ');
     std::uint32_t letters = 0;
     for (std::size_t i = 0; i < stream.size(); ++i) {
@@ -296,15 +351,20 @@ class RandomConnection {
       letters /= 26;
     }
     CutAndScramble();
-    if (withSyn) AddSyn(synMayBeLate);
+    if (plan.withSyn) {
+      AddHandshake(plan.handshakeMayBeLate);
+    } else if (random() % 3 == 0) {
+      AddSynAck(static_cast<double>(random() % 8));
+    }
     AddStrayResets();
-    Close();
+    seenToClose = Close(plan.mayStayOpen);
     std::stable_sort(frames.begin(), frames.end(),
                      [](const Shown& a, const Shown& b) { return a.order < b.order; });
   }
   std::size_t Length() const { return stream.size(); }
   std::vector<Shown> frames;
   std::string stream;
+  bool seenToClose = false;  // a FIN from each side, or an RST, was shown
 
  private:
   std::uint32_t Sequence(std::size_t offset) const {
@@ -319,6 +379,7 @@ class RandomConnection {
                   std::uint32_t acknowledgment) {
     frames.push_back({order, Flags(sequence, flags, fromPrinter, acknowledgment)});
   }
+  void AddSynAck(double order) { frames.push_back({order, SynAck(ack - 1, isn)}); }
   void CutAndScramble() {
     std::vector<std::size_t> cuts = {0};
     while (cuts.back() < stream.size()) {
@@ -339,19 +400,27 @@ class RandomConnection {
       if (random() % 8 == 0) AddData(begin + length - 1, 1, later(), ack);  // probe
     }
   }
-  void AddSyn(bool mayBeLate) {
-    switch (random() % (mayBeLate ? 3 : 2)) {
+  void AddHandshake(bool mayBeLate) {
+    double synOrder = -1;
+    switch (random() % (mayBeLate ? 4 : 2)) {
       case 0:
-        AddControl(-1, isn, kSyn, false, 0);
+        AddControl(synOrder, isn, kSyn, false, 0);
         break;
       case 1:  // every frame doubled
-        AddControl(-1, isn, kSyn, false, 0);
-        AddControl(-1, isn, kSyn, false, 0);
+        AddControl(synOrder, isn, kSyn, false, 0);
+        AddControl(synOrder, isn, kSyn, false, 0);
         break;
-      default:  // the SYN late, behind the connection's first segment
+      case 2:  // the SYN late, behind the connection's first segment
         AddData(0, std::min<std::size_t>(stream.size(), 50), -2, ack);
-        AddControl(static_cast<double>(random() % 8), isn, kSyn, false, 0);
+        synOrder = static_cast<double>(random() % 8);
+        AddControl(synOrder, isn, kSyn, false, 0);
+        break;
+      default:  // the SYN reordered behind later segments
+        synOrder = static_cast<double>(random() % 8);
+        AddControl(synOrder, isn, kSyn, false, 0);
     }
+    AddSynAck(synOrder);
+    if (mayBeLate && random() % 2 == 0) AddSynAck(synOrder + random() % 4);
   }
   // Behind or far ahead of the window of the side that would receive them.
   void AddStrayResets() {
@@ -374,10 +443,11 @@ class RandomConnection {
       }
     }
   }
-  void Close() {
+  // True when the close shown is whole.
+  bool Close(bool mayStayOpen) {
     const double end = static_cast<double>(segments) + 10;
     const std::uint32_t tillEnd = Sequence(stream.size());
-    switch (random() % 4) {
+    switch (random() % (mayStayOpen ? 8 : 5)) {
       case 0:
         AddControl(end, tillEnd, kFin, false, ack);
         AddControl(end, ack, kFin, true, tillEnd + 1);
@@ -386,23 +456,38 @@ class RandomConnection {
         AddControl(end, ack, kFin, true, tillEnd);
         AddControl(end, tillEnd, kFin, false, ack + 1);
         break;
-      case 2:
+      case 2: {  // the printer's FIN on its last status bytes
+        Segment status{ack, "status", tillEnd, kFin | 0x18, true};
+        frames.push_back({end, status});
+        AddControl(end, tillEnd, kFin, false, ack + 7);
+        break;
+      }
+      case 3:
         AddControl(end, ack, kRst, true, 0);
-        return;
-      default:
+        return true;
+      case 4:
         AddControl(end, tillEnd, kRst | 0x10, false, ack);
-        return;
+        return true;
+      case 5:  // the printer's FIN missed
+        AddControl(end, tillEnd, kFin, false, ack);
+        return false;
+      case 6:  // the till's FIN missed
+        AddControl(end, ack, kFin, true, tillEnd + 1);
+        return false;
+      default:  // the till went away without a word
+        return false;
     }
     // Retransmissions after both FINs, and a mirror's late copies: all of
     // frames already shown.
     const std::size_t shown = frames.size();
     for (int i = random() % 3; i > 0; --i) {
       const Shown again = frames[random() % shown];
-      if (again.segment.payload.empty()) continue;
+      if (again.segment.payload.empty() || again.segment.fromPrinter) continue;
       frames.push_back(again);
       frames.back().order = end + 1;
       if (random() % 2 == 0) frames.back().segment.ack = ack + 1;
     }
+    return true;
   }
 
   std::mt19937& random;
@@ -411,8 +496,20 @@ class RandomConnection {
   std::size_t segments = 0;
 };
 
+// A new initial sequence number of the printer's: random, but not within a
+// MiB of the one before. A passive observer takes a new connection whose
+// numbers lie that close to the old one's for the old one; at random that
+// happens to about one connection in 65,536.
+std::uint32_t Unrelated(std::mt19937& random, std::uint32_t before) {
+  for (;;) {
+    const auto sequence = static_cast<std::uint32_t>(random());
+    if (sequence - before + (1u << 20) > (2u << 20)) return sequence;
+  }
+}
+
 // Hands a connection's frames, on the till's given port, to the tracker:
-// each frame must hand on exactly the bytes that no frame before carried.
+// each frame of the till's must hand on exactly the bytes that no frame
+// before carried.
 void Play(FlowTracker& flows, const RandomConnection& shown, std::uint16_t port,
           std::uint32_t now) {
   std::vector<char> carried(shown.stream.size(), false);  // by a frame before
@@ -421,7 +518,8 @@ void Play(FlowTracker& flows, const RandomConnection& shown, std::uint16_t port,
     segment.tillPort = port;
     std::string expected;
     const std::size_t offset = shown.frames[k].offset;
-    for (std::size_t i = offset; i < offset + segment.payload.size(); ++i) {
+    for (std::size_t i = offset; !segment.fromPrinter && i < offset + segment.payload.size();
+         ++i) {
       if (!carried[i]) expected.push_back(shown.stream[i]);
       carried[i] = true;
     }
@@ -432,7 +530,10 @@ void Play(FlowTracker& flows, const RandomConnection& shown, std::uint16_t port,
 // Connections come one after another on the ports of a till: each new one
 // with an initial sequence number of its own, the same as the connection
 // before (and now and then the printer's the same as before too), or (its
-// SYN missed) inside the stream of the connection before. Meanwhile many
+// SYN missed) inside the stream of the connection before. A connection may
+// end without a close the tracker sees (the next one on its ports then shows
+// its handshake before its data, and the printer answers with a new initial
+// sequence number); the last one on a till's ports closes. Meanwhile many
 // times more connections come and go than the flow table holds, while the
 // printer connections of other tills stay open and idle. Each frame hands on
 // exactly the bytes of its connection that no frame before carried, so the
@@ -445,6 +546,7 @@ TEST(FlowTracker, RandomConnectionsDeliverEachCarriedByteOnce) {
   const std::uint32_t kSeed = 12;
   const int kRounds = 20;
   const int kTrialsPerRound = 150;  // far less than the idle time of the live connections
+  const int kConnectionsPerTrial = 3;
   std::mt19937 random(kSeed);
   FlowTracker flows(64);  // small, so that the trials' connections overflow it
   const int live = 8;
@@ -467,26 +569,29 @@ TEST(FlowTracker, RandomConnectionsDeliverEachCarriedByteOnce) {
       SCOPED_TRACE(testing::Message() << "seed " << kSeed << ", trial " << trial
                                       << " (the test repeats every trial up to it)");
       ++port;
-      std::uint32_t isn = static_cast<std::uint32_t>(random());  // wraps now and then
-      std::uint32_t printerAck = 0;
+      Plan plan{static_cast<std::uint32_t>(random()), 0, true, true, true};  // isn wraps now and then
       std::size_t before = 0;  // the length of the connection before
-      for (int connection = 0; connection < 3; ++connection) {
+      bool openBefore = false;  // the connection before was not seen to close
+      for (int connection = 0; connection < kConnectionsPerTrial; ++connection) {
         now += random() % 30;
-        bool withSyn = random() % 4 != 0;
-        const int reuse = connection == 0 ? 0 : static_cast<int>(random() % 3);
-        if (reuse == 0) isn = static_cast<std::uint32_t>(random());
+        plan.withSyn = openBefore || random() % 4 != 0;
+        const int reuse = connection == 0 ? 0 : static_cast<int>(random() % (openBefore ? 2 : 3));
+        if (reuse == 0) plan.isn = static_cast<std::uint32_t>(random());
         if (reuse == 2) {
-          isn += static_cast<std::uint32_t>(random() % before);
-          withSyn = false;
+          plan.isn += static_cast<std::uint32_t>(random() % before);
+          plan.withSyn = false;
         }
-        const bool printerReuses = reuse == 1 && withSyn && random() % 2 == 0;
-        if (!printerReuses) printerAck = static_cast<std::uint32_t>(random());
-        const RandomConnection shown(random, isn, withSyn, printerAck, !printerReuses);
+        const bool printerReuses =
+            !openBefore && reuse == 1 && plan.withSyn && random() % 2 == 0;
+        if (!printerReuses) plan.printerAck = Unrelated(random, plan.printerAck);
+        plan.handshakeMayBeLate = !printerReuses && !openBefore;
+        plan.mayStayOpen = connection + 1 < kConnectionsPerTrial;
+        const RandomConnection shown(random, plan);
         before = shown.Length();
+        openBefore = !shown.seenToClose;
         ASSERT_NO_FATAL_FAILURE(Play(flows, shown, port, now)) << "connection " << connection;
       }
     }
-
     ASSERT_LT(now - idleSince, FlowTracker::kDefaultIdleSeconds)
         << "the live connections were not idle too long";
     const std::string more = "bye\n";
@@ -535,8 +640,8 @@ TEST(FlowTracker, AClosedConnectionIsForgottenSoon) {
   Fresh(flows, 1, 1001, "open", 1000);
   Fresh(flows, 2, 1001, "closed", 1000);
   const PacketKey till{kTill, kPrinter, 2, 9100};
-  flows.Observe(till, TcpHeader{1007, kPrinterAck, kFin}, 1000);
-  flows.Observe(PacketKey{kPrinter, kTill, 9100, 2}, TcpHeader{kPrinterAck, 1008, kFin}, 1000);
+  flows.Observe(till, TcpHeader{1007, kPrinterAck, kFin}, 0, 1000);
+  flows.Observe(PacketKey{kPrinter, kTill, 9100, 2}, TcpHeader{kPrinterAck, 1008, kFin}, 0, 1000);
   EXPECT_EQ(Fresh(flows, 2, 1001, "closed", 1240), "") << "a late copy within the time";
   EXPECT_EQ(Fresh(flows, 2, 1001, "closed", 1481), "closed");
   EXPECT_EQ(Fresh(flows, 1, 1001, "open", 1481 + 3600), "");

@@ -90,12 +90,14 @@ void CheckDecoded(const DecodedFrame& decoded, const std::uint8_t* data, std::si
 
 // The new bytes of a TCP payload are parts of it, in order, apart.
 void CheckNewBytes(const DecodedFrame& decoded, std::uint32_t now, FlowTracker& flows) {
-  if (decoded.kind == FrameKind::kNoPayload && decoded.tcp) {
-    flows.Observe(decoded.key, decoded.tcpHeader, now);
-  }
-  if (decoded.kind != FrameKind::kPayload || !decoded.tcp) return;
-  NewBytes fresh;
+  if (!decoded.tcp) return;
   const auto length = static_cast<std::uint32_t>(decoded.payloadLength);
+  // Every other payload as one of a direction that no terminal takes.
+  if (length > 0 && (now & 1) != 0) {
+    flows.Observe(decoded.key, decoded.tcpHeader, length, now);
+    return;
+  }
+  NewBytes fresh;
   flows.Admit(decoded.key, decoded.tcpHeader, length, now, &fresh);
   FUZZ_CHECK(fresh.count >= 0 && fresh.count <= NewBytes::kMaxPieces);
   std::uint32_t end = 0;
