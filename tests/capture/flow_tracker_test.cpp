@@ -1,8 +1,8 @@
 #include "capture/flow_tracker.h"
 #include "engine/frame_router.h"
-#include "support/frame_builder.h"
 #include "support/recording_sink.h"
 #include "support/terminal_tables.h"
+#include "support/till_segments.h"
 
 #include <gtest/gtest.h>
 
@@ -12,59 +12,6 @@
 using namespace tillwire;
 
 namespace {
-
-const std::uint32_t kTill = 0xC0A80A1F;     // 192.168.10.31, the terminal
-const std::uint32_t kPrinter = 0xC0A80A28;  // 192.168.10.40
-
-// The connection most cases use: the till's first byte is 1001, and it
-// acknowledges the printer's SYN (sequence 5000) with 5001.
-const std::uint32_t kPrinterAck = 5001;
-const std::uint8_t kSyn = kTcpSyn, kFin = kTcpFin | 0x10, kRst = kTcpRst;
-
-// One frame on the mirror port: a TCP segment of the till's stream to the
-// printer, or (printer set) of the printer's answer, or a UDP datagram.
-struct Segment {
-  std::uint32_t sequence;
-  std::string payload;
-  std::uint32_t ack = kPrinterAck;
-  std::uint8_t flags = 0x18;  // PSH ACK
-  bool fromPrinter = false;
-  bool udp = false;
-  std::uint16_t tillPort = 49152;
-};
-
-Segment Flags(std::uint32_t sequence, std::uint8_t flags, bool fromPrinter = false,
-              std::uint32_t ack = kPrinterAck) {
-  Segment segment{sequence, "", ack};
-  segment.flags = flags;
-  segment.fromPrinter = fromPrinter;
-  return segment;
-}
-
-// The printer's answer to the till's SYN.
-Segment SynAck(std::uint32_t printerSequence, std::uint32_t tillSequence) {
-  return Flags(printerSequence, kSyn | 0x10, true, tillSequence + 1);
-}
-
-PacketKey KeyOf(const Segment& segment) {
-  return segment.fromPrinter ? PacketKey{kPrinter, kTill, 9100, segment.tillPort}
-                             : PacketKey{kTill, kPrinter, segment.tillPort, 9100};
-}
-
-std::vector<unsigned char> Frame(const Segment& segment) {
-  const PacketKey key = KeyOf(segment);
-  FrameFields fields;
-  fields.srcAddress = key.srcAddress;
-  fields.dstAddress = key.dstAddress;
-  fields.srcPort = key.srcPort;
-  fields.dstPort = key.dstPort;
-  fields.protocol = segment.udp ? 17 : 6;
-  fields.tcpSequence = segment.sequence;
-  fields.tcpAcknowledgment = segment.ack;
-  fields.tcpFlags = segment.flags;
-  fields.payload = segment.payload;
-  return BuildFrame(fields);
-}
 
 // A TCP segment handed to the tracker as the data path hands it when a
 // terminal takes the till's direction only: the till's to Admit, which
@@ -101,7 +48,7 @@ std::string Deliver(FlowTracker& flows, const Segment& segment, std::uint32_t no
 class FlowPathTest : public testing::Test {
  protected:
   void Process(const Segment& segment, std::uint32_t seconds = 0) {
-    const std::vector<unsigned char> frame = Frame(segment);
+    const std::vector<unsigned char> frame = FrameOf(segment);
     router.Route(frame.data(), static_cast<std::uint32_t>(frame.size()), seconds);
   }
 

@@ -142,10 +142,13 @@ TEST_F(PlaybackTest, NvrsReceiveExactlyTheirTerminalsBytes) {
 
 // Connections of one till to its printer, one after another on the same
 // ports, as weak sequence number generators and a mirror make them: the same
-// initial sequence number again; a connection whose SYN the mirror missed,
-// inside the stream of the one before; a copy of a SYN behind the data; an
-// RST outside the printer's window. Every byte of every connection reaches
-// the NVR once.
+// initial sequence number again, after a whole close, after a close seen by
+// half (the printer's FIN missed, the till's FIN missed, the printer's FIN on
+// status bytes that no terminal takes) and after none (a till that
+// rebooted); a connection whose SYN the mirror missed, inside the stream of
+// the one before; a copy of a SYN behind the data, and a SYN reordered
+// behind the second segment; an RST outside the printer's window. Every byte
+// of every connection reaches the NVR once.
 TEST_F(PlaybackTest, ReusedPortsAndStrayControlSegmentsLoseAndRepeatNothing) {
   const std::string port = std::to_string(FreePort());
   run.WriteConfiguration(R"(<T><Network><NVR Address="127.0.0.1"/>
@@ -182,16 +185,21 @@ TEST_F(PlaybackTest, ReusedPortsAndStrayControlSegmentsLoseAndRepeatNothing) {
         frame(tillPort, first + static_cast<std::uint32_t>(at), ack, kAck, bytes.substr(at, 1000));
       }
     };
-    // A whole connection, SYN to a FIN from each side.
-    auto connection = [&](std::uint16_t tillPort, std::uint32_t isn, std::uint32_t printerIsn,
-                          const std::string& bytes) {
-      const std::uint32_t end = isn + 1 + static_cast<std::uint32_t>(bytes.size());
+    // A connection opened and its bytes sent; returns the end of its stream.
+    auto open = [&](std::uint16_t tillPort, std::uint32_t isn, std::uint32_t printerIsn,
+                    const std::string& bytes) {
       frame(tillPort, isn, 0, kSyn, "");
       frame(tillPort, printerIsn, isn + 1, kSyn | kAck, "", true);
       segments(tillPort, isn + 1, printerIsn + 1, bytes);
+      expected += bytes;
+      return isn + 1 + static_cast<std::uint32_t>(bytes.size());
+    };
+    // A whole connection, SYN to a FIN from each side.
+    auto connection = [&](std::uint16_t tillPort, std::uint32_t isn, std::uint32_t printerIsn,
+                          const std::string& bytes) {
+      const std::uint32_t end = open(tillPort, isn, printerIsn, bytes);
       frame(tillPort, end, printerIsn + 1, kFin, "");
       frame(tillPort, printerIsn + 1, end + 1, kFin, "", true);
-      expected += bytes;
     };
 
     for (int i = 0; i < 3; ++i) {  // the same initial sequence number each time
@@ -208,6 +216,33 @@ TEST_F(PlaybackTest, ReusedPortsAndStrayControlSegmentsLoseAndRepeatNothing) {
     segments(40003, 4001, 300001, late.substr(1000));
     segments(40003, 3001, 300001, late);  // retransmitted
     expected += late;
+
+    const std::string reordered = text("SYN reordered", 3000);
+    segments(40005, 5001 + 1000, 500001, reordered.substr(1000, 1000));  // the second segment
+    frame(40005, 5000, 0, kSyn, "");
+    segments(40005, 5001, 500001, reordered);  // the first, and all retransmitted
+    expected += reordered.substr(1000, 1000) + reordered.substr(0, 1000) + reordered.substr(2000);
+
+    // The same initial sequence number again after half a close, or none:
+    // the printer's new initial sequence number tells.
+    const std::uint32_t tillEnd = open(40006, 6000, 600000, text("printer's FIN missed", 2500));
+    frame(40006, tillEnd, 600001, kFin, "");
+    open(40006, 6000, 6600000, text("after the printer's FIN missed", 2500));
+    const std::uint32_t printerEnd = open(40007, 7000, 700000, text("till's FIN missed", 2500));
+    frame(40007, 700001, printerEnd + 1, kFin, "", true);
+    open(40007, 7000, 7700000, text("after the till's FIN missed", 2500));
+    open(40008, 8000, 800000, text("before the reboot", 2500));
+    open(40008, 8000, 8800000, text("after the reboot", 2500));
+
+    // The printer's FIN on its last status bytes, which no terminal takes,
+    // closes the connection: a SYN with the same number then starts afresh.
+    const std::uint32_t statusEnd = open(40009, 9000, 900000, text("status FIN", 2500));
+    frame(40009, 900001, statusEnd, kFin | 0x08, std::string("\x10\x04\x12", 3), true);
+    frame(40009, statusEnd, 900005, kFin, "");
+    frame(40009, 9000, 0, kSyn, "");
+    const std::string afterStatus = text("after the status FIN", 2500);
+    segments(40009, 9001, 0x5EED0009u, afterStatus);
+    expected += afterStatus;
 
     const std::string reset = text("stray RST", 3000);
     segments(40004, 4001, 400001, reset.substr(0, 2000));
