@@ -217,7 +217,8 @@ void FlowTracker::LearnAck(Flow& flow, const TcpHeader& header) {
 // is further; the flow joins the ended list.
 void FlowTracker::EndStream(std::uint32_t index, std::uint32_t streamEnd) {
   Flow& flow = flows[index];
-  const std::uint32_t front = flow.rangeCount > 0 ? flow.ranges[flow.rangeCount - 1].end : streamEnd;
+  const std::uint32_t front =
+      flow.rangeCount > 0 ? flow.ranges[flow.rangeCount - 1].end : streamEnd;
   flow.streamEnd = Before(streamEnd, front) ? front : streamEnd;
   if (!flow.ended) Link(index);
   flow.ended = true;

@@ -42,9 +42,10 @@ class FrameRouter {
     const DecodedFrame decoded = DecodeFrame(frame, capturedLength, link);
     if (decoded.kind == FrameKind::kOther) return false;
     const bool control = decoded.tcp && (decoded.tcpHeader.flags & kControl) != 0;
+    const bool syn = control && (decoded.tcpHeader.flags & kTcpSyn) != 0;
     // Only a SYN makes a flow, and only of a direction a terminal takes; a
     // segment without payload otherwise needs no terminal.
-    if (decoded.kind == FrameKind::kNoPayload && !(control && (decoded.tcpHeader.flags & kTcpSyn))) {
+    if (decoded.kind == FrameKind::kNoPayload && !syn) {
       if (control) flows.Observe(decoded.key, decoded.tcpHeader, 0, seconds);
       return true;
     }

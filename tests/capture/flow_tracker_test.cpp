@@ -516,7 +516,8 @@ TEST(FlowTracker, RandomConnectionsDeliverEachCarriedByteOnce) {
       SCOPED_TRACE(testing::Message() << "seed " << kSeed << ", trial " << trial
                                       << " (the test repeats every trial up to it)");
       ++port;
-      Plan plan{static_cast<std::uint32_t>(random()), 0, true, true, true};  // isn wraps now and then
+      // The initial sequence number wraps now and then.
+      Plan plan{static_cast<std::uint32_t>(random()), 0, true, true, true};
       std::size_t before = 0;  // the length of the connection before
       bool openBefore = false;  // the connection before was not seen to close
       for (int connection = 0; connection < kConnectionsPerTrial; ++connection) {
@@ -539,6 +540,7 @@ TEST(FlowTracker, RandomConnectionsDeliverEachCarriedByteOnce) {
         ASSERT_NO_FATAL_FAILURE(Play(flows, shown, port, now)) << "connection " << connection;
       }
     }
+
     ASSERT_LT(now - idleSince, FlowTracker::kDefaultIdleSeconds)
         << "the live connections were not idle too long";
     const std::string more = "bye\n";
