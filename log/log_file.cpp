@@ -71,8 +71,13 @@ LogFile& LogFile::Instance() {
   return instance;
 }
 
+// The stream keeps nothing back: each line is written at once, and what a
+// failed write refused is not written later, when the stream is closed, after
+// it already went to standard output.
 LogFile::LogFile(const std::string& directory)
-    : logPath(directory + kLogName), rotatedPath(directory + kRotatedName) {}
+    : logPath(directory + kLogName), rotatedPath(directory + kRotatedName) {
+  file.rdbuf()->pubsetbuf(nullptr, 0);
+}
 
 LogFile::~LogFile() {
   boost::mutex::scoped_lock guard(lock);

@@ -9,6 +9,11 @@
 
 #include <unistd.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <future>
@@ -142,24 +147,50 @@ TEST(LogFile, FailedRotationKeepsLoggingAndRetries) {
 }
 
 #ifndef _WIN32
-// Lines that a full disk refuses (/dev/full fails every write with ENOSPC)
-// go to standard output, every one of them; once the file takes lines again
-// the next line reopens it, and the console gets no more.
+// A full disk without root: while it lives, the process may write no file
+// past the given size (RLIMIT_FSIZE; with SIGXFSZ ignored such a write fails
+// with EFBIG, as one on a full disk fails with ENOSPC).
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) : oldHandler(std::signal(SIGXFSZ, SIG_IGN)) {
+    getrlimit(RLIMIT_FSIZE, &old);
+    const rlimit limit{bytes, old.rlim_max};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) throw std::runtime_error("setrlimit");
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  const sighandler_t oldHandler;
+  rlimit old{};
+};
+
+// Lines that a full disk refuses go to standard output, every one of them;
+// once the file takes lines again the next line reopens it, and the console
+// gets no more.
 TEST(LogFile, LinesAFullDiskRefusesGoToStandardOutputUntilItRecovers) {
   TempDirectory directory;
   LogFile log(directory.Path());
-  boost::filesystem::create_symlink("/dev/full", log.LogPath());
+  const std::string earlier = std::string(4095, 'x') + "\n";
+  WriteFile(log.LogPath(), earlier);
   testing::internal::CaptureStdout();
-  for (const char* text : {"banner", "Listening on lo 127.0.0.1", "Rejected connection"}) {
-    log.StartLine() << text << std::endl;
+  {
+    FileSizeLimit full(earlier.size());
+    for (const char* text : {"banner", "Listening on lo 127.0.0.1", "Rejected connection"}) {
+      log.StartLine() << text << std::endl;
+    }
   }
-  boost::filesystem::remove(log.LogPath());
   log.StartLine() << "space again" << std::endl;
   const std::string console = testing::internal::GetCapturedStdout();
 
   EXPECT_EQ(LogTexts(console), (std::vector<std::string>{"banner", "Listening on lo 127.0.0.1",
                                                          "Rejected connection"}));
-  EXPECT_EQ(LogTexts(ReadFile(log.LogPath())), std::vector<std::string>{"space again"});
+  EXPECT_EQ(LogTexts(ReadFile(log.LogPath()).substr(earlier.size())),
+            std::vector<std::string>{"space again"});
 }
 
 // A small file system that fills up mid-line, and gets space back: the torn
