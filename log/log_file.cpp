@@ -1,6 +1,7 @@
 #include "log/log_file.h"
 
 #include "platform/program_directory.h"
+#include "platform/unfollowed_file.h"
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/filesystem/operations.hpp>
@@ -71,12 +72,16 @@ LogFile& LogFile::Instance() {
   return instance;
 }
 
+// A buffer of one character is libstdc++'s unbuffered file buffer.
+LogFile::OpenFile::OpenFile(std::FILE* stream)
+    : stream(stream), buffer(stream, std::ios::out | std::ios::app, 1) {}
+
 LogFile::LogFile(const std::string& directory)
     : logPath(directory + kLogName), rotatedPath(directory + kRotatedName) {}
 
 LogFile::~LogFile() {
   boost::mutex::scoped_lock guard(lock);
-  if (file.is_open()) file.close();
+  Close();
 }
 
 LogFile::Line LogFile::StartLine() { return Line(*this, LinePrefix()); }
@@ -89,13 +94,13 @@ void LogFile::WriteLine(const std::string& prefix, const std::string& text) {
   boost::mutex::scoped_lock guard(lock);
   // A write failed (a full disk, say): start over on a fresh stream, so that
   // logging resumes once the cause is gone.
-  if (file.is_open() && file.fail()) {
-    file.close();
+  if (IsOpen() && file.fail()) {
+    Close();
     writeFailed = true;
   }
-  if (!file.is_open()) OpenForAppend();
+  if (!IsOpen()) OpenForAppend();
   RotateIfDue();
-  if (file.is_open()) {
+  if (IsOpen()) {
     file.write(line.data(), static_cast<std::streamsize>(line.size()));
     file.flush();
     writtenSinceOpen = true;
@@ -103,28 +108,41 @@ void LogFile::WriteLine(const std::string& prefix, const std::string& text) {
   // A line that the file did not take (it cannot be opened, or the disk is
   // full) is not lost: it goes whole to standard output. Part of it may lie
   // in the file; the next line that reaches the file ends that part first.
-  if (!file.is_open() || file.fail()) WriteToStandardOutput(line);
+  if (!IsOpen() || file.fail()) WriteToStandardOutput(line);
 }
 
 void LogFile::OpenForAppend() {
-  file.open(logPath, std::ios::out | std::ios::app);
-  if (file.is_open()) {
-    file.clear();
-    if (writeFailed) EndTornLine();
-    writeFailed = false;
-  }
+  const UnfollowedFile opened = OpenUnfollowed(logPath);
+  ReportRefusedLink(opened.refusedLink);
   writtenSinceOpen = false;
+  if (opened.stream == nullptr) return;
+  openFile.emplace(opened.stream);
+  file.rdbuf(&openFile->buffer);  // and clears the state of the last file
+  if (writeFailed) EndTornLine();
+  writeFailed = false;
+}
+
+void LogFile::Close() {
+  file.rdbuf(nullptr);
+  openFile.reset();
+}
+
+// Said on standard output, where the lines go while the link is there: once
+// when the link is found, and again only after the path was something else
+// in between.
+void LogFile::ReportRefusedLink(const char* link) {
+  if (link != nullptr && !linkRefused) {
+    WriteToStandardOutput(LinePrefix() + "Log file not opened: " + link + " not followed: \"" +
+                          logPath + "\"\n");
+  }
+  linkRefused = link != nullptr;
 }
 
 // A write that failed (a full disk) may have left the start of a line in the
 // file; the next line must not be glued to it. Should the line end not fit
 // either, the stream fails again and the next line tries again.
 void LogFile::EndTornLine() {
-  std::ifstream written(logPath, std::ios::in | std::ios::binary);
-  char last = '\n';
-  if (written.seekg(-1, std::ios::end) && written.get(last) && last != '\n') {
-    file << '\n' << std::flush;
-  }
+  if (!EndsWithLineEnd(openFile->stream.get())) file << '\n' << std::flush;
 }
 
 // The size test reads the stream's own write position, which counts the bytes
@@ -133,13 +151,15 @@ void LogFile::EndTornLine() {
 // append stream stands before its first write), so a file found over the
 // threshold takes one more line before it is rotated, on every platform.
 void LogFile::RotateIfDue() {
-  if (!file.is_open() || !writtenSinceOpen) return;
+  if (!IsOpen() || !writtenSinceOpen) return;
   const std::int64_t position = file.tellp();
   if (position > kRotationThreshold) Rotate();
 }
 
+// Removing and renaming act on the names themselves: a link at either path is
+// removed or replaced, never followed, and its target is left as it is.
 void LogFile::Rotate() {
-  file.close();
+  Close();
   try {
     boost::filesystem::remove(rotatedPath);
     boost::filesystem::rename(logPath, rotatedPath);
@@ -147,14 +167,12 @@ void LogFile::Rotate() {
     // Keep logging to the current file and try again at a later line; say so
     // once per run of failures, not at every line.
     OpenForAppend();
-    if (!rotationFailing && file.is_open()) file << LinePrefix() << error.what() << std::endl;
+    if (!rotationFailing && IsOpen()) file << LinePrefix() << error.what() << std::endl;
     rotationFailing = true;
     return;
   }
   rotationFailing = false;
-  file.open(logPath, std::ios::out | std::ios::trunc);
-  if (file.is_open()) file.clear();
-  writtenSinceOpen = false;
+  OpenForAppend();
 }
 
 void LogLine(const char* text) { LogFile::Instance().StartLine() << text << std::endl; }

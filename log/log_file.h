@@ -17,7 +17,10 @@
 #include <boost/thread/mutex.hpp>
 
 #include <cstdint>
-#include <fstream>
+#include <cstdio>
+#include <ext/stdio_filebuf.h>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -84,26 +87,47 @@ class LogFile {
   // rotates it when its write position is past the threshold, and writes the
   // line to it; a line that the file cannot take (it cannot be opened, or the
   // write fails, as on a full disk) goes to standard output instead, until
-  // the file works again. Never fails over the file: a failed rotation is
-  // reported in the log and tried again at a later line.
+  // the file works again. A link at the log's path (a symbolic link; on
+  // Windows any reparse point) is never followed: the file counts as one that
+  // cannot be opened, and the first line of each such episode on standard
+  // output says so. Never fails over the file: a failed rotation is reported
+  // in the log and tried again at a later line.
   void WriteLine(const std::string& prefix, const std::string& text);
 
   const std::string& LogPath() const { return logPath; }
   const std::string& RotatedPath() const { return rotatedPath; }
 
  private:
+  // The file while it is open: the C stream that owns it, and the buffer
+  // that the log writes through, which keeps nothing back (each line is
+  // written at once, and what a failed write refused is never written later,
+  // after it went to standard output).
+  struct OpenFile {
+    struct Closer {
+      void operator()(std::FILE* stream) const { std::fclose(stream); }
+    };
+    explicit OpenFile(std::FILE* stream);
+    std::unique_ptr<std::FILE, Closer> stream;
+    __gnu_cxx::stdio_filebuf<char> buffer;
+  };
+
+  bool IsOpen() const { return openFile.has_value(); }
   void OpenForAppend();
+  void Close();
+  void ReportRefusedLink(const char* link);
   void EndTornLine();
   void RotateIfDue();
   void Rotate();
 
-  std::ofstream file;
+  std::optional<OpenFile> openFile;
+  std::ostream file{nullptr};  // writes to openFile's buffer while it is open
   const std::string logPath;
   const std::string rotatedPath;
   boost::mutex lock;
   bool writtenSinceOpen = false;
   bool rotationFailing = false;
   bool writeFailed = false;  // until the file is open again after a failed write
+  bool linkRefused = false;  // until the path is something other than a link
 };
 
 // Writes text as one whole line of the process's log. A plain function, for
