@@ -151,7 +151,7 @@ class Surveyor {
                  std::to_string(fileBytes) + text::kSurveyBytesReadSuffix;
     }
     return position + std::to_string(table.Frames()) + text::kSurveyFramesSuffix +
-           std::to_string(table.Conversations().size()) + text::kSurveyConversationsSuffix;
+           ConversationCount(table);
   }
 
   CaptureSession& session;
@@ -168,8 +168,7 @@ std::string Summary(const ConversationTable& table, const SurveyRequest& request
   const std::uint64_t outside = table.FramesWithoutConversation();
   std::string summary = std::to_string(table.Frames()) + text::kSurveyFramesIn +
                         std::to_string(table.Frames() - outside) + text::kSurveyInPrefix +
-                        std::to_string(table.Conversations().size()) +
-                        text::kSurveyConversationsSuffix + ", " + std::to_string(outside) +
+                        ConversationCount(table) + ", " + std::to_string(outside) +
                         text::kSurveyOutsideSuffix;
   if (request.captureFile.empty() && !reading.stopped) {
     summary += " " + std::to_string(reading.elapsed.count()) + text::kSurveyCapturedSuffix;
