@@ -25,6 +25,18 @@ const std::uint64_t kServiceBytes = 256 * 1024;
 
 void LogStop() { LogFile::Instance().StartLine() << text::kStopSignal << std::endl; }
 
+// The run's capture source; null after a stop request that came while a
+// pipe's capture header was awaited (the stop logged).
+OrStartFailure<pcap_t*> OpenSourceUnlessStopped(const std::string& captureFile,
+                                                const Configuration& configuration) {
+  try {
+    return OpenCaptureSource(captureFile, configuration.adapterAddress);
+  } catch (const boost::thread_interrupted&) {
+    LogStop();
+    return nullptr;
+  }
+}
+
 // The playback's forwarding: the NVRs' wait, the replay at the pace of the
 // NVRs that read, and the drain of the writes under way at the end of the
 // file or at a damaged part of it (what came before it is delivered as at
@@ -104,15 +116,15 @@ OrStartFailure<int> RunEngine(const std::string& captureFile, std::vector<std::s
     return StartFailureOf(*failure);
   }
   const Configuration& configuration = std::get<Configuration>(loaded);
-  const OrStartFailure<pcap_t*> opened =
-      OpenCaptureSource(captureFile, configuration.adapterAddress);
+  const OrStartFailure<pcap_t*> opened = OpenSourceUnlessStopped(captureFile, configuration);
   if (const StartFailure* failure = std::get_if<StartFailure>(&opened)) return *failure;
   pcap_t* captureHandle = std::get<pcap_t*>(opened);
-  if (!CaptureLinkLayer(captureHandle)) {
+  if (captureHandle != nullptr && !CaptureLinkLayer(captureHandle)) {
     pcap_close(captureHandle);
     return kUnsupportedLinkTypeResult;
   }
-  const int result = RunTerminals(captureHandle, configuration, !captureFile.empty(), report);
+  const int result = captureHandle == nullptr ? 0
+                     : RunTerminals(captureHandle, configuration, !captureFile.empty(), report);
   if (result != kNoTerminalsResult) LogFile::Instance().StartLine() << text::kExiting << std::endl;
   return result;
 }

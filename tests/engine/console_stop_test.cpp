@@ -1,4 +1,4 @@
-// Playbacks stopped from the console: the program run as a child
+// Playbacks and surveys stopped from the console: the program run as a child
 // of the test, which sends it SIGINT (Ctrl-C) or SIGTERM as a user or a
 // service manager does, and checks what it still tells (Linux).
 #include "output/nvr_session.h"
@@ -10,14 +10,20 @@
 #include "support/temp_directory.h"
 #include "support/wait_until.h"
 
+#include <boost/filesystem.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <regex>
 
 using namespace tillwire;
@@ -143,6 +149,99 @@ TEST(ConsoleStop, AStoppedPlaybackEndsInOrderWithItsReport) {
     EXPECT_GE(received.size(), handed);
     EXPECT_LE(received.size(), handed + NvrSession::kMaxWrite);
     EXPECT_TRUE(expected.compare(0, received.size(), received) == 0) << "not the capture's bytes";
+  }
+}
+
+// Whether the process holds the file open and every one of its threads waits
+// for something, rather than runs or is ready to run.
+bool WaitsWithFileOpen(pid_t process, const std::string& path) {
+  const std::string proc = "/proc/" + std::to_string(process);
+  bool holds = false;
+  boost::system::error_code error;
+  for (boost::filesystem::directory_iterator fd(proc + "/fd", error), end; !error && fd != end;
+       fd.increment(error)) {
+    holds = holds || boost::filesystem::read_symlink(fd->path(), error).string() == path;
+  }
+  for (boost::filesystem::directory_iterator task(proc + "/task", error), end;
+       holds && !error && task != end; task.increment(error)) {
+    const std::string stat = ReadFile(task->path().string() + "/stat");
+    const std::size_t name = stat.rfind(')');
+    if (name == std::string::npos || stat.compare(name, 3, ") S") != 0) return false;
+  }
+  return holds && !error;
+}
+
+// What the survey of a capture file prints, but for its first line
+// ("Surveying ..."), as a survey stopped before the file's end prints it.
+std::string StoppedSurveyOf(const std::string& capture) {
+  ProgramDirectoryFixture fromFile(TILLWIRE_PROGRAM);
+  const pid_t survey = StartProgram(fromFile, {"-survey", capture});
+  EXPECT_EQ(WaitForExit(survey, std::chrono::seconds(30)), 0);
+  std::string console = fromFile.StandardOutput();
+  console.erase(0, console.find('\n') + 1);
+  const std::string summaryEnd = "not TCP or UDP over IPv4.";
+  const std::size_t at = console.find(summaryEnd);
+  if (at != std::string::npos) {
+    console.insert(at + summaryEnd.size(), " Stopped before the end of the file.");
+  }
+  return console;
+}
+
+// A survey of a pipe whose writer stays open (a capture tool still running)
+// ends within a second of SIGINT or SIGTERM, with the report of what came
+// through the pipe: the report of the same frames read from a file, stopped
+// before the end; nothing yet, when the writer had not started the capture.
+// It logs nothing.
+TEST(ConsoleStop, ASurveyOfAPipeEndsPromptlyWithItsReport) {
+  TempDirectory files;
+  const std::string shop = files.Path() + "shop.pcap";
+  {
+    CaptureWriter writer(shop);
+    FrameFields receipt = FieldsBetween(0xC0A80A1F, 49152, 0xC0A80A28, 9100, "RECEIPT 1042\n");
+    writer.Write(BuildFrame(receipt));
+    receipt.tcpSequence = 13;
+    receipt.payload = "TOTAL 12.50\n";
+    writer.Write(BuildFrame(receipt));
+    writer.Write(BuildFrame(FieldsBetween(0xC0A80A3C, 50001, 0xC0A80A2D, 9100, "ORDER 57\n", 17)));
+    writer.Write(ArpFrame());
+  }
+  const std::string empty = files.Path() + "empty.pcap";
+  CaptureWriter{empty};
+  struct Case {
+    const char* name;
+    int signal;
+    std::string written;  // what the writer has written into the pipe
+    std::string report;
+  };
+  const Case cases[] = {
+      {"SIGINT after four frames", SIGINT, ReadFile(shop), StoppedSurveyOf(shop)},
+      {"SIGTERM after four frames", SIGTERM, ReadFile(shop), StoppedSurveyOf(shop)},
+      {"SIGINT before the capture's header", SIGINT, "", StoppedSurveyOf(empty)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramDirectoryFixture program(TILLWIRE_PROGRAM);
+    const std::string pipe = program.Path() + "mirror.pcap";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0) << std::strerror(errno);
+    const pid_t child = StartProgram(program, {"-survey", pipe});
+    // The writer's end, open for the whole survey.
+    const int writer = open(pipe.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0) << std::strerror(errno);
+    ASSERT_EQ(write(writer, c.written.data(), c.written.size()),
+              static_cast<ssize_t>(c.written.size()));
+    // Everything taken out of the pipe and counted: the survey waits for more.
+    EXPECT_TRUE(WaitUntil([&] {
+      int waiting = -1;
+      return ioctl(writer, FIONREAD, &waiting) == 0 && waiting == 0 &&
+             WaitsWithFileOpen(child, pipe);
+    }));
+
+    const auto stop = std::chrono::steady_clock::now();
+    EXPECT_EQ(StopWith(child, c.signal, std::chrono::seconds(5)), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::seconds(1));
+    close(writer);
+    EXPECT_EQ(program.StandardOutput(), "Surveying file://" + pipe + "\n" + c.report);
+    EXPECT_EQ(program.LogTexts(), std::vector<std::string>());
   }
 }
 
