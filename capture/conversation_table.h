@@ -102,6 +102,11 @@ class ConversationTable {
   // The conversations, in the order they were first seen.
   const std::vector<Conversation>& Conversations() const { return conversations; }
   const Overflow& Others() const { return others; }
+  // The most conversations the table keeps; once a frame of a further one
+  // has come (Others), more than this many were seen. How many more is not
+  // known: a conversation that is not kept cannot be told from one seen
+  // before.
+  std::size_t Capacity() const { return capacity; }
   bool Matched() const { return matcher != nullptr; }
 
  private:

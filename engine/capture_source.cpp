@@ -1,8 +1,11 @@
 #include "engine/capture_source.h"
 
+#include "engine/capture_file.h"
 #include "engine/capture_library.h"
 #include "engine/exit_codes.h"
 #include "log/log_file.h"
+
+#include <boost/thread/thread.hpp>
 
 #include <cstdint>
 #include <cstdio>
@@ -15,18 +18,6 @@ namespace tillwire {
 namespace {
 
 using DeviceList = std::unique_ptr<pcap_if_t, decltype(&pcap_freealldevs)>;
-
-pcap_t* OpenFile(const std::string& source, const std::string& captureFile, char* errorText) {
-#ifdef TILLWIRE_HAVE_PCAP_OPEN
-  (void)captureFile;
-  return pcap_open(source.c_str(), kSnapLength, PCAP_OPENFLAG_PROMISCUOUS, 1000, nullptr,
-                   errorText);
-#else
-  // Libraries without the remote API read capture files through the offline open.
-  (void)source;
-  return pcap_open_offline(captureFile.c_str(), errorText);
-#endif
-}
 
 // Logs the source's line (its prefix, then the source), or, with shownSource,
 // stores the source there instead.
@@ -41,8 +32,10 @@ void ShowSource(const char* prefix, const std::string& source, std::string* show
 OrStartFailure<pcap_t*> OpenPlayback(const std::string& captureFile, char* errorText,
                                      std::string* shownSource) {
   const std::string source = text::kFileSourcePrefix + captureFile;
-  pcap_t* handle = OpenFile(source, captureFile, errorText);
+  pcap_t* handle = OpenCaptureFile(captureFile, errorText);
   if (handle == nullptr) {
+    // A pipe whose header did not come before a stop is no broken file.
+    boost::this_thread::interruption_point();
     return StartFailure{kExitCaptureNotOpened, {text::kUnableToOpenFilePrefix + source, errorText}};
   }
   ShowSource(text::kPlayingFromPrefix, source, shownSource);

@@ -59,7 +59,9 @@ const char* FormatIpv4(const unsigned char* address);
 // Returns the failure otherwise, logging nothing: kExitNoCaptureDevice when
 // the capture library is missing or no adapter can be chosen,
 // kExitCaptureNotOpened when the file or adapter cannot be opened (its fixed
-// line, then the library's reason in a line of its own).
+// line, then the library's reason in a line of its own). Raises
+// boost::thread_interrupted when a stop request cut short the wait for a
+// pipe's capture header (OpenCaptureFile).
 OrStartFailure<pcap_t*> OpenCaptureSource(const std::string& captureFile,
                                           const std::optional<std::string>& adapterAddress,
                                           std::string* shownSource = nullptr);

@@ -11,7 +11,6 @@
 #include <boost/thread/thread.hpp>
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 
 namespace tillwire {
@@ -24,10 +23,53 @@ const std::chrono::milliseconds kServiceInterval(1);
 // behind than this between two looks.
 const std::uint64_t kServiceBytes = 256 * 1024;
 
+void LogStop() { LogFile::Instance().StartLine() << text::kStopSignal << std::endl; }
+
+// The run's capture source; null after a stop request that came while a
+// pipe's capture header was awaited (the stop logged).
+OrStartFailure<pcap_t*> OpenSourceUnlessStopped(const std::string& captureFile,
+                                                const Configuration& configuration) {
+  try {
+    return OpenCaptureSource(captureFile, configuration.adapterAddress);
+  } catch (const boost::thread_interrupted&) {
+    LogStop();
+    return nullptr;
+  }
+}
+
+// The playback's forwarding: the NVRs' wait, the replay at the pace of the
+// NVRs that read, and the drain of the writes under way at the end of the
+// file or at a damaged part of it (what came before it is delivered as at
+// the end). Returns 0, or kDamagedCaptureResult after a damaged part.
+int Play(CaptureSession& session, boost::asio::io_service& eventQueue,
+         FrameRouter<TerminalConnections>& router, const TerminalConnections& connections) {
+  WaitForNvrs(eventQueue);
+  PlaybackPacer pacer(eventQueue, connections);
+  const CaptureEnd end = RunCaptureLoop(session, eventQueue, router, &pacer);
+  if (end == CaptureEnd::kEndOfFile) {
+    LogFile::Instance().StartLine() << text::kEndOfFilePrefix << session.ErrorText() << std::endl;
+  }
+  pacer.Drain();
+  return end == CaptureEnd::kReadError ? kDamagedCaptureResult : 0;
+}
+
+// Live capture, with the service's health, until a stop request.
+void Capture(CaptureSession& session, boost::asio::io_service& eventQueue,
+             FrameRouter<TerminalConnections>& router, const TerminalMatcher& matcher,
+             const Tables& tables, const TerminalConnections& connections,
+             const Configuration& configuration) {
+  session.SetFilter(matcher);
+  RunHealth health(tables.terminalTable, connections, *configuration.adapterAddress,
+                   &SetServiceStatusText, std::chrono::steady_clock::now(),
+                   RunHealth::Intervals());
+  RunCaptureLoop(session, eventQueue, router, nullptr, &health);
+}
+
 // The run from the event queue on, with the opened capture handle. Every
 // object it makes is gone when it returns: the terminals' connections,
 // tables, the capture session (which closes the handle), then the event
-// queue.
+// queue. A stop request ends the forwarding with its log line; a playback's
+// report is then made as after its end, of what was handed over so far.
 int RunTerminals(pcap_t* captureHandle, const Configuration& configuration, bool playback,
                  std::vector<std::string>* report) {
   try {
@@ -47,34 +89,22 @@ int RunTerminals(pcap_t* captureHandle, const Configuration& configuration, bool
     const TerminalMatcher matcher(tables.terminalTable);
     FlowTracker flows;
     FrameRouter<TerminalConnections> router(matcher, flows, connections);
-    std::unique_ptr<PlaybackPacer> pacer;
-    std::unique_ptr<RunHealth> health;
-    if (playback) {
-      WaitForNvrs(eventQueue);
-      pacer.reset(new PlaybackPacer(eventQueue, connections));
-    } else {
-      session.SetFilter(matcher);
-      health.reset(new RunHealth(tables.terminalTable, connections, *configuration.adapterAddress,
-                                 &SetServiceStatusText, std::chrono::steady_clock::now(),
-                                 RunHealth::Intervals()));
+    int result = 0;
+    try {
+      if (playback) {
+        result = Play(session, eventQueue, router, connections);
+      } else {
+        Capture(session, eventQueue, router, matcher, tables, connections, configuration);
+      }
+    } catch (const boost::thread_interrupted&) {
+      LogStop();
     }
-    const CaptureEnd end =
-        RunCaptureLoop(session, eventQueue, router, pacer.get(), health.get());
-    if (end == CaptureEnd::kEndOfFile) {
-      LogFile::Instance().StartLine() << text::kEndOfFilePrefix << session.ErrorText()
-                                      << std::endl;
-    }
-    // What came before a damaged part of a file is delivered as at its end.
-    if (pacer) pacer->Drain();
-    if (report != nullptr) *report = PlaybackReport(tables.terminalTable, connections);
-    if (end == CaptureEnd::kReadError) return kDamagedCaptureResult;
-  } catch (const boost::thread_interrupted&) {
-    LogFile::Instance().StartLine() << text::kStopSignal << std::endl;
+    if (playback && report != nullptr) *report = PlaybackReport(tables.terminalTable, connections);
+    return result;
   } catch (const std::exception& error) {
     LogFile::Instance().StartLine() << text::kExceptionPrefix << error.what() << std::endl;
     return kEngineErrorResult;
   }
-  return 0;
 }
 
 }  // namespace
@@ -86,15 +116,15 @@ OrStartFailure<int> RunEngine(const std::string& captureFile, std::vector<std::s
     return StartFailureOf(*failure);
   }
   const Configuration& configuration = std::get<Configuration>(loaded);
-  const OrStartFailure<pcap_t*> opened =
-      OpenCaptureSource(captureFile, configuration.adapterAddress);
+  const OrStartFailure<pcap_t*> opened = OpenSourceUnlessStopped(captureFile, configuration);
   if (const StartFailure* failure = std::get_if<StartFailure>(&opened)) return *failure;
   pcap_t* captureHandle = std::get<pcap_t*>(opened);
-  if (!CaptureLinkLayer(captureHandle)) {
+  if (captureHandle != nullptr && !CaptureLinkLayer(captureHandle)) {
     pcap_close(captureHandle);
     return kUnsupportedLinkTypeResult;
   }
-  const int result = RunTerminals(captureHandle, configuration, !captureFile.empty(), report);
+  const int result = captureHandle == nullptr ? 0
+                     : RunTerminals(captureHandle, configuration, !captureFile.empty(), report);
   if (result != kNoTerminalsResult) LogFile::Instance().StartLine() << text::kExiting << std::endl;
   return result;
 }

@@ -48,9 +48,10 @@ enum class CaptureEnd { kEndOfFile, kReadError };
 // A configuration or capture source that cannot be opened is returned as a
 // StartFailure, its lines not yet logged: the caller ends the process.
 // A live run keeps the service's health (RunHealth: the status text, the
-// hourly summary, silent terminals). A playback that reached the capture's
-// end (or its damage) with terminals to serve fills report, when given,
-// with the PlaybackReport of its terminals.
+// hourly summary, silent terminals). A playback with terminals to serve
+// fills report, when given, with the PlaybackReport of its terminals once it
+// has reached the capture's end (or its damage), or once a stop request ended
+// it: then of what was handed over up to the stop.
 OrStartFailure<int> RunEngine(const std::string& captureFile,
                               std::vector<std::string>* report = nullptr);
 

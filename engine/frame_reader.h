@@ -36,7 +36,8 @@ class FrameReader {
   // once frames may have arrived (Linux, running the event queue's handlers
   // meanwhile) or the read time-out has passed (Windows), and at the latest
   // after kQuietWait, also on a network without any traffic. Raises
-  // boost::thread_interrupted on a stop request while it waits (Linux).
+  // boost::thread_interrupted on a stop request while it waits (Linux),
+  // also in the wait for a pipe's bytes (OpenCaptureFile).
   int Next(pcap_pkthdr** header, const unsigned char** frame);
 
   // Stops watching the handle and goes on with the handle of an adapter

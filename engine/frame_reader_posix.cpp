@@ -3,6 +3,7 @@
 #include "engine/event_queue_wait.h"
 
 #include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/thread/thread.hpp>
 
 namespace tillwire {
 
@@ -25,6 +26,9 @@ FrameReader::~FrameReader() = default;
 
 int FrameReader::Next(pcap_pkthdr** header, const unsigned char** frame) {
   const int result = pcap_next_ex(captureHandle, header, frame);
+  // A pipe's read that a stop request cut short (OpenCaptureFile) is that
+  // stop, not a damaged file.
+  if (result == PCAP_ERROR) boost::this_thread::interruption_point();
   if (result != 0) return result;
   if (!watch) watch.reset(new Watch(eventQueue, pcap_get_selectable_fd(captureHandle)));
   Watch& current = *watch;

@@ -146,12 +146,15 @@ class Surveyor {
     if (request.captureFile.empty()) {
       position = std::to_string(elapsed.count()) + text::kSurveyOfSuffix +
                  std::to_string(request.duration.count()) + " s, ";
+    } else if (fileBytes == 0) {
+      // A pipe, whose size is not known beforehand.
+      position = std::to_string(bytesRead) + text::kSurveyBytesReadSuffix;
     } else {
       position = std::to_string(std::min(bytesRead, fileBytes)) + text::kSurveyBytesOf +
                  std::to_string(fileBytes) + text::kSurveyBytesReadSuffix;
     }
     return position + std::to_string(table.Frames()) + text::kSurveyFramesSuffix +
-           std::to_string(table.Conversations().size()) + text::kSurveyConversationsSuffix;
+           ConversationCount(table);
   }
 
   CaptureSession& session;
@@ -162,14 +165,41 @@ class Surveyor {
   std::uint64_t bytesRead = kFileHeaderBytes;
 };
 
+// The survey's capture source, opened as a run opens it, its link type
+// checked; the failures with their lines for the console too. Null after a
+// stop request that came while a pipe's capture header was awaited.
+OrStartFailure<pcap_t*> OpenSurveySource(const SurveyRequest& request,
+                                         const std::optional<Configuration>& configuration,
+                                         std::string* shownSource) {
+  OrStartFailure<pcap_t*> opened = nullptr;
+  try {
+    opened = OpenCaptureSource(
+        request.captureFile,
+        configuration ? configuration->adapterAddress : std::optional<std::string>(), shownSource);
+  } catch (const boost::thread_interrupted&) {
+    *shownSource = text::kFileSourcePrefix + request.captureFile;
+    return nullptr;
+  }
+  if (StartFailure* failure = std::get_if<StartFailure>(&opened)) {
+    failure->onConsoleToo = true;
+    return opened;
+  }
+  pcap_t* handle = std::get<pcap_t*>(opened);
+  if (!LinkLayerOf(pcap_datalink(handle))) {
+    const std::string line = UnsupportedLinkTypeLine(handle);
+    pcap_close(handle);
+    return StartFailure{kUnsupportedLinkTypeResult, {line}, true};
+  }
+  return handle;
+}
+
 // The line before the rows: what was read, and for how long.
 std::string Summary(const ConversationTable& table, const SurveyRequest& request,
                     const SurveyReading& reading) {
   const std::uint64_t outside = table.FramesWithoutConversation();
   std::string summary = std::to_string(table.Frames()) + text::kSurveyFramesIn +
                         std::to_string(table.Frames() - outside) + text::kSurveyInPrefix +
-                        std::to_string(table.Conversations().size()) +
-                        text::kSurveyConversationsSuffix + ", " + std::to_string(outside) +
+                        ConversationCount(table) + ", " + std::to_string(outside) +
                         text::kSurveyOutsideSuffix;
   if (request.captureFile.empty() && !reading.stopped) {
     summary += " " + std::to_string(reading.elapsed.count()) + text::kSurveyCapturedSuffix;
@@ -197,19 +227,9 @@ OrStartFailure<int> RunSurvey(const SurveyRequest& request) {
   const std::optional<Configuration>& configuration =
       std::get<std::optional<Configuration>>(loaded);
   std::string shownSource;
-  OrStartFailure<pcap_t*> opened = OpenCaptureSource(
-      request.captureFile,
-      configuration ? configuration->adapterAddress : std::optional<std::string>(), &shownSource);
-  if (StartFailure* failure = std::get_if<StartFailure>(&opened)) {
-    failure->onConsoleToo = true;
-    return *failure;
-  }
+  OrStartFailure<pcap_t*> opened = OpenSurveySource(request, configuration, &shownSource);
+  if (const StartFailure* failure = std::get_if<StartFailure>(&opened)) return *failure;
   pcap_t* handle = std::get<pcap_t*>(opened);
-  if (!LinkLayerOf(pcap_datalink(handle))) {
-    const std::string line = UnsupportedLinkTypeLine(handle);
-    pcap_close(handle);
-    return StartFailure{kUnsupportedLinkTypeResult, {line}, true};
-  }
   std::printf("%s%s\n", text::kSurveyingPrefix, shownSource.c_str());
   std::fflush(stdout);
 
@@ -221,7 +241,8 @@ OrStartFailure<int> RunSurvey(const SurveyRequest& request) {
   }
   const std::unique_ptr<ConversationTable> table(new ConversationTable(matcher.get()));
   SurveyReading reading;
-  {
+  reading.stopped = handle == nullptr;
+  if (handle != nullptr) {
     boost::asio::io_service eventQueue;
     // Without an adapter address the session neither reports drops nor
     // reopens the adapter, and so logs nothing: a read error ends the survey.

@@ -19,7 +19,6 @@ namespace tillwire {
 namespace text {
 inline constexpr char kSurveyingPrefix[] = "Surveying ";
 inline constexpr char kSurveyFramesSuffix[] = " frames, ";
-inline constexpr char kSurveyConversationsSuffix[] = " conversations";
 inline constexpr char kSurveyFramesIn[] = " frames: ";
 inline constexpr char kSurveyInPrefix[] = " in ";
 inline constexpr char kSurveyOutsideSuffix[] = " not TCP or UDP over IPv4.";

@@ -112,6 +112,13 @@ std::string Suggestions(const std::vector<const Conversation*>& byPayload,
 
 }  // namespace
 
+std::string ConversationCount(const ConversationTable& table) {
+  if (table.Others().frames > 0) {
+    return text::kSurveyMoreThan + Number(table.Capacity()) + text::kSurveyConversationsSuffix;
+  }
+  return Number(table.Conversations().size()) + text::kSurveyConversationsSuffix;
+}
+
 std::string SurveyReport(const ConversationTable& table, const TerminalTable* terminals,
                          std::size_t rows) {
   const std::vector<Conversation>& conversations = table.Conversations();

@@ -33,6 +33,8 @@ inline constexpr char kSurveyNvrPort[] = "NvrPort";
 inline constexpr char kSurveyTerminal[] = "Terminal";
 inline constexpr char kSurveyNoTerminal[] = "-";
 inline constexpr char kSurveyOthers[] = "other conversations (table full)";
+inline constexpr char kSurveyMoreThan[] = "more than ";
+inline constexpr char kSurveyConversationsSuffix[] = " conversations";
 inline constexpr char kSurveyMoreSuffix[] = " more conversations not shown; add -all to list every one.";
 inline constexpr char kSurveyNoConversations[] = "No TCP or UDP conversations over IPv4 seen.";
 inline constexpr char kSurveyIdleTerminalsHeading[] = "Terminals that take no payload here:";
@@ -42,6 +44,11 @@ inline constexpr char kSurveyNoSuggestions[] = "No receipts seen that no termina
 inline constexpr char kSurveyChoosePort[] =
     "Replace NvrPort=\"?\" with a free port for that terminal's NVR.";
 }  // namespace text
+
+// The conversations the table saw, for the summary and the progress line:
+// "9 conversations", or, once the table is full and a further conversation
+// has come, "more than 16384 conversations" (its capacity).
+std::string ConversationCount(const ConversationTable& table);
 
 // The report on the table's conversations: rows (0: every one) rows at most,
 // with each row's terminal and NvrPort from terminals when given (the table

@@ -1,6 +1,7 @@
-// A live capture in the foreground of a console (tillwire -f ""), stopped as
-// the service is: Ctrl-C or Ctrl-Break (SIGINT or SIGTERM off Windows) ends
-// it in order, with the stop lines of a service stop.
+// A run in the foreground of a console (tillwire -f with a capture file or
+// "" for live capture, tillwire -survey), stopped as the service is: Ctrl-C
+// or Ctrl-Break (SIGINT or SIGTERM off Windows) ends it in order, with the
+// stop lines of a service stop (none for a survey).
 #ifndef TILLWIRE_SERVICE_FOREGROUND_RUN_H
 #define TILLWIRE_SERVICE_FOREGROUND_RUN_H
 

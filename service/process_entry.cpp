@@ -37,16 +37,16 @@ int Playback(int argc, char** argv) {
   }
   std::printf(text::kPlayingBackFileFormat, argv[2]);
   std::fflush(stdout);
-  // A run that ended by itself (no usable terminal, an error) is a failure.
+  // A capture file is played back, an empty name captures live; either runs
+  // in the foreground until it ends by itself (a failure, for a run without
+  // a usable terminal or with an error) or a console stop ends it as a
+  // service stop does. A playback's report follows the run, stopped or not.
   const std::string captureFile = argv[2];
-  if (!captureFile.empty()) {
-    std::vector<std::string> report;
-    const int result = ResultOrEndProcess(RunEngine(captureFile, &report));
-    for (const std::string& line : report) std::printf("%s\n", line.c_str());
-    return result;
-  }
-  // An empty name is live capture in the foreground, stopped as the service is.
-  return RunInForeground(&LiveRun);
+  std::vector<std::string> report;
+  const int result = RunInForeground(
+      [&captureFile, &report] { return ResultOrEndProcess(RunEngine(captureFile, &report)); });
+  for (const std::string& line : report) std::printf("%s\n", line.c_str());
+  return result;
 }
 
 int Service() {

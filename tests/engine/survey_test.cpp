@@ -142,6 +142,46 @@ TEST_F(SurveyTest, SurveysACaptureWithoutTillwireXml) {
   }
 }
 
+// A survey that saw more conversations than its table keeps (16,384) says
+// so rather than giving the table's size as their number; the frames and
+// bytes of those not kept are counted together in a row of their own.
+TEST_F(SurveyTest, AFullTableSaysMoreConversationsWereSeen) {
+  const std::uint32_t kTables = 16384;
+  struct Case {
+    std::uint32_t conversations;
+    std::string summary;
+    std::string othersRow;  // empty: none
+  };
+  const Case cases[] = {
+      {kTables, "16384 frames: 16384 in 16384 conversations, 0 not TCP or UDP over IPv4.", ""},
+      {kTables + 2, "16386 frames: 16386 in more than 16384 conversations, 0 not TCP or UDP over IPv4.",
+       "    other conversations (table full)                  2         10"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.conversations);
+    const std::string capture = run.Path() + "busy.pcap";
+    {
+      // Each UDP datagram between a till port and a printer of its own.
+      CaptureWriter writer(capture);
+      for (std::uint32_t i = 0; i < c.conversations; ++i) {
+        writer.Write(BuildFrame(FieldsBetween(0x0A000000u + i, 50000, 0x0B000000u + i, 9100,
+                                              "LINE\n", 17)));
+      }
+    }
+    ASSERT_EQ(Survey({capture}), 0);
+    const std::string console = run.StandardOutput();
+    EXPECT_NE(console.find(kFileLineEnd + c.summary + kFileLineEnd), std::string::npos)
+        << console.substr(0, 300);
+    const std::string others = "other conversations (table full)";
+    if (c.othersRow.empty()) {
+      EXPECT_EQ(console.find(others), std::string::npos);
+    } else {
+      EXPECT_NE(console.find(kFileLineEnd + c.othersRow + kFileLineEnd), std::string::npos)
+          << console.substr(console.find(others) - 10, 200);
+    }
+  }
+}
+
 // What keeps a survey from starting ends it as it ends a run, with the same
 // lines (on the console too) and exit codes.
 TEST_F(SurveyTest, FailsToStartAsARunDoes) {

@@ -1,5 +1,6 @@
 // The program itself, run from a program directory of the test's own.
 #include "support/capture_writer.h"
+#include "support/child_process.h"
 #include "support/console_texts.h"
 #include "support/log_watch.h"
 #include "support/program_run.h"
@@ -182,51 +183,9 @@ class NotifySocket {
   int descriptor;
 };
 
-// The exit status of a child, or -1000 when it has not ended in time.
-int WaitForExit(pid_t child, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  int status = 0;
-  while (waitpid(child, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) return -1000;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
-}
-
-// Starts the program with these arguments, its standard output in
-// stdout.txt in its directory and no other descriptor of the test; inChild
-// runs in the child just before the program starts (setting its environment,
-// user or limits).
-pid_t StartProgram(const ProgramDirectoryFixture& program,
-                   const std::vector<std::string>& arguments,
-                   const std::function<void()>& inChild = {}) {
-  std::vector<char*> argv{const_cast<char*>(program.Program().c_str())};
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  const std::string output = program.Path() + "stdout.txt";
-  const pid_t child = fork();
-  if (child == 0) {
-    const int descriptor = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (descriptor >= 0) dup2(descriptor, STDOUT_FILENO);
-    close_range(3, ~0U, 0);
-    if (inChild) inChild();
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return child;
-}
-
 // Starts the program as systemd starts a notify service.
 pid_t StartNotifyService(const ProgramDirectoryFixture& program, const NotifySocket& notify) {
   return StartProgram(program, {}, [&notify] { setenv("NOTIFY_SOCKET", notify.path.c_str(), 1); });
-}
-
-// Waits until the program has logged text; false when it did not within 10 s.
-bool WaitForLogText(const ProgramDirectoryFixture& program, const std::string& text) {
-  return WaitUntil([&program, &text] {
-    const std::vector<std::string> texts = program.LogTexts();
-    return std::find(texts.begin(), texts.end(), text) != texts.end();
-  });
 }
 
 // A live capture on lo whose terminal's NVR may connect from loopback.
