@@ -1,9 +1,10 @@
 #include "capture/capture_filter.h"
 
+#include "capture/printed_values.h"
+
 #include <pcap/dlt.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 namespace tillwire {
@@ -61,16 +62,8 @@ std::vector<Block> Blocks(std::vector<std::uint32_t> addresses) {
 }
 
 std::string BlockText(const Block& block) {
-  char text[40];
-  const std::uint32_t n = block.network;
-  if (block.prefixLength == 32) {
-    std::snprintf(text, sizeof text, "host %u.%u.%u.%u", n >> 24, (n >> 16) & 255, (n >> 8) & 255,
-                  n & 255);
-  } else {
-    std::snprintf(text, sizeof text, "net %u.%u.%u.%u/%d", n >> 24, (n >> 16) & 255,
-                  (n >> 8) & 255, n & 255, block.prefixLength);
-  }
-  return text;
+  if (block.prefixLength == 32) return "host " + Ipv4Text(block.network);
+  return "net " + Ipv4Text(block.network) + "/" + std::to_string(block.prefixLength);
 }
 
 }  // namespace

@@ -4,15 +4,6 @@ namespace tillwire {
 
 namespace {
 
-PacketKey Reversed(const PacketKey& key) {
-  return PacketKey{key.dstAddress, key.srcAddress, key.dstPort, key.srcPort};
-}
-
-bool SameDirection(const PacketKey& a, const PacketKey& b) {
-  return a.srcAddress == b.srcAddress && a.dstAddress == b.dstAddress && a.srcPort == b.srcPort &&
-         a.dstPort == b.dstPort;
-}
-
 // The same for both directions of a conversation.
 std::uint64_t Hash(const PacketKey& key, bool tcp) {
   const std::uint64_t mixed = (static_cast<std::uint64_t>(key.srcAddress ^ key.dstAddress) << 17) ^
@@ -103,7 +94,7 @@ void ConversationTable::Add(const DecodedFrame& frame, std::uint32_t seconds) {
     return;
   }
   const bool fromClient =
-      conversation != nullptr && SameDirection(frame.key, conversation->toServer);
+      conversation != nullptr && frame.key == conversation->toServer;
   if (!frame.tcp) {
     if (conversation == nullptr) {
       others.payloadBytes += static_cast<std::uint32_t>(frame.payloadLength);
@@ -133,8 +124,7 @@ std::uint32_t ConversationTable::FindOrMake(const DecodedFrame& frame) {
     const std::uint32_t index = slots[slot];
     if (index == kEmpty) break;
     const Conversation& found = conversations[index];
-    if (found.tcp == frame.tcp && (SameDirection(found.toServer, key) ||
-                                   SameDirection(found.toServer, Reversed(key)))) {
+    if (found.tcp == frame.tcp && (found.toServer == key || found.toServer == Reversed(key))) {
       return index;
     }
   }
@@ -150,7 +140,7 @@ std::uint32_t ConversationTable::FindOrMake(const DecodedFrame& frame) {
 }
 
 void ConversationTable::Direct(Conversation& conversation, const PacketKey& toServer) const {
-  if (!SameDirection(conversation.toServer, toServer)) {
+  if (conversation.toServer != toServer) {
     conversation.bytesToServer = conversation.payloadBytes - conversation.bytesToServer;
   }
   conversation.toServer = toServer;

@@ -23,15 +23,6 @@ std::uint32_t Hash(const PacketKey& key) {
   return static_cast<std::uint32_t>(mixed >> 32) ^ static_cast<std::uint32_t>(mixed);
 }
 
-bool SameKey(const PacketKey& a, const PacketKey& b) {
-  return a.srcAddress == b.srcAddress && a.dstAddress == b.dstAddress && a.srcPort == b.srcPort &&
-         a.dstPort == b.dstPort;
-}
-
-PacketKey Reversed(const PacketKey& key) {
-  return PacketKey{key.dstAddress, key.srcAddress, key.dstPort, key.srcPort};
-}
-
 }  // namespace
 
 FlowTracker::FlowTracker(std::size_t maxFlows, std::uint32_t idleSeconds,
@@ -371,7 +362,7 @@ std::uint32_t& FlowTracker::BucketOf(const PacketKey& key) {
 
 std::uint32_t FlowTracker::Find(const PacketKey& key, std::uint32_t now) {
   for (std::uint32_t index = BucketOf(key); index != kNone; index = flows[index].nextInBucket) {
-    if (!SameKey(flows[index].key, key)) continue;
+    if (flows[index].key != key) continue;
     // Capture time may step back (merged captures): only a real pause counts.
     const std::uint32_t limit = flows[index].ended ? closedIdleSeconds : idleSeconds;
     if (std::int64_t{now} - flows[index].lastSeen > limit) {

@@ -15,6 +15,18 @@ struct PacketKey {
   std::uint16_t dstPort;
 };
 
+inline bool operator==(const PacketKey& a, const PacketKey& b) {
+  return a.srcAddress == b.srcAddress && a.dstAddress == b.dstAddress && a.srcPort == b.srcPort &&
+         a.dstPort == b.dstPort;
+}
+
+inline bool operator!=(const PacketKey& a, const PacketKey& b) { return !(a == b); }
+
+// The key of the other direction of the same conversation.
+inline PacketKey Reversed(const PacketKey& key) {
+  return PacketKey{key.dstAddress, key.srcAddress, key.dstPort, key.srcPort};
+}
+
 }  // namespace tillwire
 
 #endif

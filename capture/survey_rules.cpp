@@ -3,7 +3,6 @@
 #include "capture/terminal_matcher.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <set>
 
 namespace tillwire {
@@ -25,13 +24,6 @@ constexpr KnownPort kKnownPorts[] = {
     {3389, "RDP"},    {5353, "mDNS"},       {5432, "PostgreSQL"}, {8080, "HTTP"},
     {9100, "raw printing"}, {9101, "raw printing"}, {9102, "raw printing"},
 };
-
-std::string Ipv4Text(std::uint32_t address) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFFu,
-                (address >> 8) & 0xFFu, address & 0xFFu);
-  return text;
-}
 
 // Whether a configured terminal names the address as its SrcAddress.
 bool IsConfiguredSource(std::uint32_t address, const TerminalTable& terminals) {

@@ -12,6 +12,7 @@
 #define TILLWIRE_CAPTURE_TERMINAL_MATCHER_H
 
 #include "capture/packet_key.h"
+#include "capture/printed_values.h"
 #include "config/terminal.h"
 
 #include <cstdint>
@@ -21,11 +22,6 @@
 #include <vector>
 
 namespace tillwire {
-
-// The number whose "%d.%d.%d.%d" text is exactly the given text, if any.
-std::optional<std::uint32_t> ParseIpv4Text(const std::string& text);
-// The port whose "%d" text is exactly the given text, if any.
-std::optional<std::uint16_t> ParsePortText(const std::string& text);
 
 class TerminalMatcher {
  public:

@@ -1,5 +1,6 @@
 #include "engine/capture_source.h"
 
+#include "capture/printed_values.h"
 #include "engine/capture_file.h"
 #include "engine/capture_library.h"
 #include "engine/exit_codes.h"
@@ -128,8 +129,9 @@ const char* FormatIpv4(const unsigned char* address) {
   static char slots[12][16];
   static std::int16_t slot = 0;
   slot = slot == 11 ? 0 : slot + 1;
-  std::snprintf(slots[slot], sizeof slots[slot], "%d.%d.%d.%d", address[0], address[1],
-                address[2], address[3]);
+  const std::uint32_t value = std::uint32_t{address[0]} << 24 | std::uint32_t{address[1]} << 16 |
+                              std::uint32_t{address[2]} << 8 | address[3];
+  std::snprintf(slots[slot], sizeof slots[slot], "%s", Ipv4Text(value).c_str());
   return slots[slot];
 }
 

@@ -1,5 +1,6 @@
 #include "engine/survey_report.h"
 
+#include "capture/printed_values.h"
 #include "capture/survey_rules.h"
 
 #include <algorithm>
@@ -31,8 +32,7 @@ std::string Printed(const char* format, ...) {
 }
 
 std::string Endpoint(std::uint32_t address, std::uint16_t port) {
-  return Printed("%u.%u.%u.%u:%u", address >> 24, (address >> 16) & 0xFFu, (address >> 8) & 0xFFu,
-                 address & 0xFFu, port);
+  return Ipv4Text(address) + ":" + std::to_string(port);
 }
 
 std::string Number(std::uint64_t value) { return std::to_string(value); }

@@ -1,6 +1,5 @@
 #include "support/terminal_tables.h"
 
-#include <cstdio>
 #include <iterator>
 
 namespace tillwire {
@@ -26,13 +25,6 @@ Tables TablesOf(const std::vector<TerminalRecord>& records) {
 
 std::size_t IndexOf(const TerminalTable& table, const TerminalFilter& filter) {
   return static_cast<std::size_t>(std::distance(table.begin(), table.find(TerminalKey(filter))));
-}
-
-std::string Ipv4Text(std::uint32_t address) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 255,
-                (address >> 8) & 255, address & 255);
-  return text;
 }
 
 }  // namespace tillwire

@@ -2,6 +2,7 @@
 #ifndef TILLWIRE_TESTS_SUPPORT_TERMINAL_TABLES_H
 #define TILLWIRE_TESTS_SUPPORT_TERMINAL_TABLES_H
 
+#include "capture/printed_values.h"
 #include "config/configuration.h"
 #include "config/terminal.h"
 
@@ -24,9 +25,6 @@ Tables TablesOf(const std::vector<TerminalRecord>& records);
 
 // The index of the terminal with this filter in the table (which holds it).
 std::size_t IndexOf(const TerminalTable& table, const TerminalFilter& filter);
-
-// The "%d.%d.%d.%d" text of an address held first byte first (0xC0A80A02).
-std::string Ipv4Text(std::uint32_t address);
 
 }  // namespace tillwire
 
