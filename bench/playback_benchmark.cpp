@@ -87,7 +87,7 @@ double BareLoopRate(const std::string& path) {
 double SurveyRate(const std::string& path, const TerminalMatcher& matcher,
                   std::uint64_t* payloadBytes) {
   char errorText[PCAP_ERRBUF_SIZE];
-  boost::asio::io_service eventQueue;
+  boost::asio::io_context eventQueue;
   CaptureSession session(pcap_open_offline(path.c_str(), errorText), eventQueue, std::nullopt);
   SurveyRequest request;
   request.captureFile = path;
@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
   const std::string path = directory.Path() + "mixed.pcap";
   const std::vector<std::string> expected = WriteCapture(path, frames);
 
-  boost::asio::io_service eventQueue;
+  boost::asio::io_context eventQueue;
   RejectionQuota rejectionLines(eventQueue);
   std::vector<TerminalRecord> records;
   for (int t = 0; t < kTerminals; ++t) {
@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
 
   char errorText[PCAP_ERRBUF_SIZE];
   pcap_t* handle = pcap_open_offline(path.c_str(), errorText);
-  const boost::asio::io_service::work keepServing(eventQueue);
+  const auto keepServing = boost::asio::make_work_guard(eventQueue);
   const auto begin = std::chrono::steady_clock::now();
   double engineSeconds = 0;
   {

@@ -3,6 +3,7 @@
 #include "config/xml_file.h"
 #include "platform/program_directory.h"
 
+#include <memory>
 #include <set>
 
 namespace tillwire {
@@ -62,7 +63,7 @@ void ReadTerminal(const TiXmlElement& element, const std::string& nvrAddress,
 
 std::variant<Configuration, ConfigurationFailure> ReadConfiguration(const std::string& path) {
   Configuration configuration;
-  configuration.document.reset(new TiXmlDocument());
+  configuration.document = std::make_unique<TiXmlDocument>();
   if (const std::optional<std::string> reason = LoadXmlFile(*configuration.document, path)) {
     return ConfigurationFailure{ConfigurationFailure::Problem::kNotLoaded,
                                 {text::kFailedToLoadConfiguration, *reason}};

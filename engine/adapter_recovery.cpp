@@ -20,7 +20,7 @@ pcap_t* TryOpen(const std::string& adapterAddress) {
 
 }  // namespace
 
-pcap_t* FindAdapterAgain(const std::string& adapterAddress, boost::asio::io_service& eventQueue) {
+pcap_t* FindAdapterAgain(const std::string& adapterAddress, boost::asio::io_context& eventQueue) {
   for (;;) {
     ServeUntil(eventQueue, std::chrono::steady_clock::now() + kAdapterRetryInterval);
     if (pcap_t* handle = TryOpen(adapterAddress)) return handle;

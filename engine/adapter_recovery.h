@@ -9,7 +9,7 @@
 #ifndef TILLWIRE_ENGINE_ADAPTER_RECOVERY_H
 #define TILLWIRE_ENGINE_ADAPTER_RECOVERY_H
 
-#include <boost/asio/io_service.hpp>
+#include <boost/asio/io_context.hpp>
 #include <pcap.h>
 
 #include <chrono>
@@ -25,7 +25,7 @@ inline constexpr std::chrono::seconds kAdapterRetryInterval(3);
 // returns the handle. Failed attempts are not logged. Serves the event queue
 // while it waits (ServeUntil) and checks for a stop request at least every
 // kStopCheck; raises boost::thread_interrupted on a stop.
-pcap_t* FindAdapterAgain(const std::string& adapterAddress, boost::asio::io_service& eventQueue);
+pcap_t* FindAdapterAgain(const std::string& adapterAddress, boost::asio::io_context& eventQueue);
 
 }  // namespace tillwire
 

@@ -8,7 +8,7 @@
 
 namespace tillwire {
 
-CaptureSession::CaptureSession(pcap_t* handle, boost::asio::io_service& eventQueue,
+CaptureSession::CaptureSession(pcap_t* handle, boost::asio::io_context& eventQueue,
                                std::optional<std::string> adapterAddress)
     : handle(handle),
       eventQueue(eventQueue),

@@ -9,7 +9,7 @@
 #include "engine/drop_report.h"
 #include "engine/frame_reader.h"
 
-#include <boost/asio/io_service.hpp>
+#include <boost/asio/io_context.hpp>
 #include <pcap.h>
 
 #include <chrono>
@@ -28,7 +28,7 @@ class CaptureSession {
   // Takes over an opened handle, whose frames are read on eventQueue (which
   // must outlive the session). With an adapterAddress the capture is live:
   // drops are reported and a lost adapter can be found again by it.
-  CaptureSession(pcap_t* handle, boost::asio::io_service& eventQueue,
+  CaptureSession(pcap_t* handle, boost::asio::io_context& eventQueue,
                  std::optional<std::string> adapterAddress);
   // Closes the handle.
   ~CaptureSession();
@@ -69,7 +69,7 @@ class CaptureSession {
   void ApplyFilter();
 
   pcap_t* handle;
-  boost::asio::io_service& eventQueue;
+  boost::asio::io_context& eventQueue;
   const std::optional<std::string> adapterAddress;
   LinkLayer link;
   const TerminalMatcher* filterMatcher = nullptr;

@@ -41,7 +41,7 @@ OrStartFailure<pcap_t*> OpenSourceUnlessStopped(const std::string& captureFile,
 // NVRs that read, and the drain of the writes under way at the end of the
 // file or at a damaged part of it (what came before it is delivered as at
 // the end). Returns 0, or kDamagedCaptureResult after a damaged part.
-int Play(CaptureSession& session, boost::asio::io_service& eventQueue,
+int Play(CaptureSession& session, boost::asio::io_context& eventQueue,
          FrameRouter<TerminalConnections>& router, const TerminalConnections& connections) {
   WaitForNvrs(eventQueue);
   PlaybackPacer pacer(eventQueue, connections);
@@ -54,7 +54,7 @@ int Play(CaptureSession& session, boost::asio::io_service& eventQueue,
 }
 
 // Live capture, with the service's health, until a stop request.
-void Capture(CaptureSession& session, boost::asio::io_service& eventQueue,
+void Capture(CaptureSession& session, boost::asio::io_context& eventQueue,
              FrameRouter<TerminalConnections>& router, const TerminalMatcher& matcher,
              const Tables& tables, const TerminalConnections& connections,
              const Configuration& configuration) {
@@ -73,9 +73,9 @@ void Capture(CaptureSession& session, boost::asio::io_service& eventQueue,
 int RunTerminals(pcap_t* captureHandle, const Configuration& configuration, bool playback,
                  std::vector<std::string>* report) {
   try {
-    boost::asio::io_service eventQueue;
+    boost::asio::io_context eventQueue;
     // Polls must keep working while no operation is pending (an idle NVR).
-    const boost::asio::io_service::work keepServing(eventQueue);
+    const auto keepServing = boost::asio::make_work_guard(eventQueue);
     CaptureSession session(captureHandle, eventQueue,
                            playback ? std::nullopt : configuration.adapterAddress);
     // Outlives the terminals, whose counts it follows at the end of the run.
@@ -129,11 +129,11 @@ OrStartFailure<int> RunEngine(const std::string& captureFile, std::vector<std::s
   return result;
 }
 
-void WaitForNvrs(boost::asio::io_service& eventQueue) {
+void WaitForNvrs(boost::asio::io_context& eventQueue) {
   ServeUntil(eventQueue, std::chrono::steady_clock::now() + kNvrWait);
 }
 
-CaptureEnd RunCaptureLoop(CaptureSession& session, boost::asio::io_service& eventQueue,
+CaptureEnd RunCaptureLoop(CaptureSession& session, boost::asio::io_context& eventQueue,
                           FrameRouter<TerminalConnections>& router, PlaybackPacer* pacer,
                           RunHealth* health) {
   auto nextService = std::chrono::steady_clock::time_point();

@@ -10,7 +10,7 @@
 #include "engine/start_failure.h"
 #include "engine/terminal_connections.h"
 
-#include <boost/asio/io_service.hpp>
+#include <boost/asio/io_context.hpp>
 
 #include <string>
 #include <vector>
@@ -58,7 +58,7 @@ OrStartFailure<int> RunEngine(const std::string& captureFile,
 // The parts of a run, for measuring them apart.
 
 // The playback start: ten seconds in which NVRs can connect (ServeUntil).
-void WaitForNvrs(boost::asio::io_service& eventQueue);
+void WaitForNvrs(boost::asio::io_context& eventQueue);
 
 // Reads the session's frames and hands them to the router until
 // the end of the capture file, serving the event queue and checking for a
@@ -71,7 +71,7 @@ void WaitForNvrs(boost::asio::io_service& eventQueue);
 // playback a read error ends the loop: the bytes after it cannot be trusted
 // to be frames. Returns how the file ended; raises boost::thread_interrupted
 // when the thread is interrupted.
-CaptureEnd RunCaptureLoop(CaptureSession& session, boost::asio::io_service& eventQueue,
+CaptureEnd RunCaptureLoop(CaptureSession& session, boost::asio::io_context& eventQueue,
                           FrameRouter<TerminalConnections>& router, PlaybackPacer* pacer,
                           RunHealth* health = nullptr);
 

@@ -7,7 +7,7 @@
 
 namespace tillwire {
 
-bool ServeUntil(boost::asio::io_service& eventQueue, std::chrono::steady_clock::time_point deadline,
+bool ServeUntil(boost::asio::io_context& eventQueue, std::chrono::steady_clock::time_point deadline,
                 const bool* done) {
   for (;;) {
     if (done != nullptr && *done) return true;

@@ -4,7 +4,7 @@
 #ifndef TILLWIRE_ENGINE_EVENT_QUEUE_WAIT_H
 #define TILLWIRE_ENGINE_EVENT_QUEUE_WAIT_H
 
-#include <boost/asio/io_service.hpp>
+#include <boost/asio/io_context.hpp>
 
 #include <chrono>
 
@@ -19,7 +19,7 @@ inline constexpr std::chrono::milliseconds kStopCheck{100};
 // least every kStopCheck, and raises boost::thread_interrupted on one. A
 // queue that has run out of work is waited out, not spun on. Returns whether
 // *done became true.
-bool ServeUntil(boost::asio::io_service& eventQueue, std::chrono::steady_clock::time_point deadline,
+bool ServeUntil(boost::asio::io_context& eventQueue, std::chrono::steady_clock::time_point deadline,
                 const bool* done = nullptr);
 
 }  // namespace tillwire

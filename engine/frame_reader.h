@@ -12,7 +12,7 @@
 #ifndef TILLWIRE_ENGINE_FRAME_READER_H
 #define TILLWIRE_ENGINE_FRAME_READER_H
 
-#include <boost/asio/io_service.hpp>
+#include <boost/asio/io_context.hpp>
 #include <pcap.h>
 
 #include <chrono>
@@ -26,7 +26,7 @@ class FrameReader {
   // engine looks for a stop request and its periodic work at this pace.
   static constexpr std::chrono::milliseconds kQuietWait{100};
 
-  FrameReader(boost::asio::io_service& eventQueue, pcap_t* captureHandle);
+  FrameReader(boost::asio::io_context& eventQueue, pcap_t* captureHandle);
   ~FrameReader();
   FrameReader(const FrameReader&) = delete;
   FrameReader& operator=(const FrameReader&) = delete;
@@ -49,7 +49,7 @@ class FrameReader {
   // no frame (a capture file never needs one).
   struct Watch;
 
-  boost::asio::io_service& eventQueue;
+  boost::asio::io_context& eventQueue;
   pcap_t* captureHandle;
   std::unique_ptr<Watch> watch;
 };

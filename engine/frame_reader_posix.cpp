@@ -5,13 +5,15 @@
 #include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/thread/thread.hpp>
 
+#include <memory>
+
 namespace tillwire {
 
 // The handle's descriptor on the event queue, with at most one wait for it
 // pending. The descriptor stays the capture handle's: it is released, never
 // closed, when the watch ends.
 struct FrameReader::Watch {
-  Watch(boost::asio::io_service& eventQueue, int descriptor) : handle(eventQueue, descriptor) {}
+  Watch(boost::asio::io_context& eventQueue, int descriptor) : handle(eventQueue, descriptor) {}
   ~Watch() { handle.release(); }
 
   boost::asio::posix::stream_descriptor handle;
@@ -19,7 +21,7 @@ struct FrameReader::Watch {
   bool readable = false;
 };
 
-FrameReader::FrameReader(boost::asio::io_service& eventQueue, pcap_t* captureHandle)
+FrameReader::FrameReader(boost::asio::io_context& eventQueue, pcap_t* captureHandle)
     : eventQueue(eventQueue), captureHandle(captureHandle) {}
 
 FrameReader::~FrameReader() = default;
@@ -30,7 +32,7 @@ int FrameReader::Next(pcap_pkthdr** header, const unsigned char** frame) {
   // stop, not a damaged file.
   if (result == PCAP_ERROR) boost::this_thread::interruption_point();
   if (result != 0) return result;
-  if (!watch) watch.reset(new Watch(eventQueue, pcap_get_selectable_fd(captureHandle)));
+  if (!watch) watch = std::make_unique<Watch>(eventQueue, pcap_get_selectable_fd(captureHandle));
   Watch& current = *watch;
   current.readable = false;
   if (!current.waiting) {

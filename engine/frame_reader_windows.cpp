@@ -6,7 +6,7 @@ namespace tillwire {
 // read time-out themselves.
 struct FrameReader::Watch {};
 
-FrameReader::FrameReader(boost::asio::io_service& eventQueue, pcap_t* captureHandle)
+FrameReader::FrameReader(boost::asio::io_context& eventQueue, pcap_t* captureHandle)
     : eventQueue(eventQueue), captureHandle(captureHandle) {}
 
 FrameReader::~FrameReader() = default;

@@ -13,7 +13,7 @@ const std::chrono::milliseconds kStep(1);
 
 }  // namespace
 
-PlaybackPacer::PlaybackPacer(boost::asio::io_service& eventQueue,
+PlaybackPacer::PlaybackPacer(boost::asio::io_context& eventQueue,
                              const TerminalConnections& connections)
     : eventQueue(eventQueue) {
   for (std::size_t terminal = 0; terminal < connections.Size(); ++terminal) {

@@ -14,7 +14,7 @@
 
 #include "engine/terminal_connections.h"
 
-#include <boost/asio/io_service.hpp>
+#include <boost/asio/io_context.hpp>
 
 #include <chrono>
 #include <cstdint>
@@ -37,7 +37,7 @@ class PlaybackPacer {
   static constexpr std::chrono::seconds kPatience{30};
 
   // Follows every terminal's connection; they must outlive the pacer.
-  PlaybackPacer(boost::asio::io_service& eventQueue, const TerminalConnections& connections);
+  PlaybackPacer(boost::asio::io_context& eventQueue, const TerminalConnections& connections);
 
   // Serve the event queue in steps of a millisecond (ServeUntil) until no NVR
   // that is still waited for is far behind (CatchUp), or has a write under
@@ -63,7 +63,7 @@ class PlaybackPacer {
   bool AnyBehind(Behind behind,
                  std::chrono::steady_clock::time_point now);
 
-  boost::asio::io_service& eventQueue;
+  boost::asio::io_context& eventQueue;
   std::vector<Follower> followers;
 };
 

@@ -237,13 +237,13 @@ OrStartFailure<int> RunSurvey(const SurveyRequest& request) {
   std::unique_ptr<TerminalMatcher> matcher;
   if (configuration) {
     tables.emplace(BuildTables(*configuration->document));
-    matcher.reset(new TerminalMatcher(tables->terminalTable));
+    matcher = std::make_unique<TerminalMatcher>(tables->terminalTable);
   }
   const std::unique_ptr<ConversationTable> table(new ConversationTable(matcher.get()));
   SurveyReading reading;
   reading.stopped = handle == nullptr;
   if (handle != nullptr) {
-    boost::asio::io_service eventQueue;
+    boost::asio::io_context eventQueue;
     // Without an adapter address the session neither reports drops nor
     // reopens the adapter, and so logs nothing: a read error ends the survey.
     CaptureSession session(handle, eventQueue, std::nullopt);

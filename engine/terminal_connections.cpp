@@ -9,7 +9,7 @@
 namespace tillwire {
 
 TerminalConnections::TerminalConnections(const Tables& tables,
-                                         boost::asio::io_service& eventQueue,
+                                         boost::asio::io_context& eventQueue,
                                          RejectionQuota& rejectionLinesInAll) {
   // By key, which is the table's order.
   std::map<std::string, std::unique_ptr<TerminalConnection>> byKey;

@@ -8,7 +8,7 @@
 #include "output/rejection_quota.h"
 #include "output/terminal_connection.h"
 
-#include <boost/asio/io_service.hpp>
+#include <boost/asio/io_context.hpp>
 
 #include <cstddef>
 #include <memory>
@@ -23,7 +23,7 @@ class TerminalConnections {
   // creation and listens on the terminal's NvrPort at once. The rejection
   // lines of all terminals count against rejectionLinesInAll, which must
   // outlive them.
-  TerminalConnections(const Tables& tables, boost::asio::io_service& eventQueue,
+  TerminalConnections(const Tables& tables, boost::asio::io_context& eventQueue,
                       RejectionQuota& rejectionLinesInAll);
 
   // Hands a terminal's payload to its connected NVR (TerminalConnection::Send).

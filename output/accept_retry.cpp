@@ -8,7 +8,7 @@
 
 namespace tillwire {
 
-AcceptRetry::AcceptRetry(boost::asio::io_service& eventQueue, const std::string& nvrPort,
+AcceptRetry::AcceptRetry(boost::asio::io_context& eventQueue, const std::string& nvrPort,
                          std::function<void()> retry)
     : terminalPort(TerminalPortPrefix(nvrPort)), retry(std::move(retry)), pause(eventQueue) {}
 

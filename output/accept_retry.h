@@ -8,7 +8,7 @@
 #ifndef TILLWIRE_OUTPUT_ACCEPT_RETRY_H
 #define TILLWIRE_OUTPUT_ACCEPT_RETRY_H
 
-#include <boost/asio/io_service.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/system/error_code.hpp>
 
@@ -29,7 +29,7 @@ class AcceptRetry {
 
   // For the terminal whose NvrPort text is nvrPort; retry is called (on the
   // event queue) when the pause of a failure is over.
-  AcceptRetry(boost::asio::io_service& eventQueue, const std::string& nvrPort,
+  AcceptRetry(boost::asio::io_context& eventQueue, const std::string& nvrPort,
               std::function<void()> retry);
   ~AcceptRetry();
   AcceptRetry(const AcceptRetry&) = delete;

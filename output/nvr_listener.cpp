@@ -3,8 +3,6 @@
 #include "log/log_file.h"
 #include "output/terminal_port.h"
 
-#include <boost/asio/placeholders.hpp>
-#include <boost/bind/bind.hpp>
 
 #include <cstdlib>
 #include <exception>
@@ -61,7 +59,7 @@ unsigned short NvrPortNumber(const std::string& nvrPort) {
   return static_cast<unsigned short>(static_cast<unsigned long>(value) & 0xFFFFu);
 }
 
-NvrListener::NvrListener(boost::asio::io_service& eventQueue, const std::string& nvrAddress,
+NvrListener::NvrListener(boost::asio::io_context& eventQueue, const std::string& nvrAddress,
                          const std::string& nvrPort, RejectionQuota& rejectionLinesInAll)
     : eventQueue(eventQueue),
       acceptor(eventQueue),
@@ -117,8 +115,7 @@ SessionCounts NvrListener::Counts() const {
 void NvrListener::StartAccept() {
   incoming.emplace(eventQueue);
   acceptor.async_accept(*incoming, peerEndpoint,
-                        boost::bind(&NvrListener::HandleAccept, this,
-                                    boost::asio::placeholders::error));
+                        [this](const boost::system::error_code& error) { HandleAccept(error); });
 }
 
 // Accepting goes on whatever the outcome, except after a failure that does

@@ -17,7 +17,7 @@
 #include "output/nvr_session.h"
 #include "output/rejection_log.h"
 
-#include <boost/asio/io_service.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/system/error_code.hpp>
 
@@ -52,7 +52,7 @@ class NvrListener {
   // terminal without a listener for good; it never fails outward. Its
   // rejection lines count against rejectionLinesInAll as well as against its
   // own bound; that quota must outlive the listener.
-  NvrListener(boost::asio::io_service& eventQueue, const std::string& nvrAddress,
+  NvrListener(boost::asio::io_context& eventQueue, const std::string& nvrAddress,
               const std::string& nvrPort, RejectionQuota& rejectionLinesInAll);
   // Closes the listener and ends the current session. The event queue must
   // not be driven after this: the accept's handlers still pending on it refer
@@ -82,7 +82,7 @@ class NvrListener {
   void Admit();
   void EndSession();
 
-  boost::asio::io_service& eventQueue;
+  boost::asio::io_context& eventQueue;
   boost::asio::ip::tcp::acceptor acceptor;
   boost::asio::ip::tcp::endpoint peerEndpoint;
   // The pending accept's socket, while an accept is pending.

@@ -4,15 +4,13 @@
 #include "output/dead_peer_detection.h"
 #include "output/unacknowledged_bytes.h"
 
-#include <boost/asio/placeholders.hpp>
 #include <boost/asio/post.hpp>
-#include <boost/bind/bind.hpp>
 
 #include <algorithm>
 
 namespace tillwire {
 
-NvrSession::NvrSession(boost::asio::io_service& eventQueue,
+NvrSession::NvrSession(boost::asio::io_context& eventQueue,
                        boost::asio::ip::tcp::socket connection, const std::string& terminalPort)
     : eventQueue(eventQueue), connection(std::move(connection)), terminalPort(terminalPort) {
   DetectDeadPeer(this->connection);
@@ -49,7 +47,7 @@ bool NvrSession::Send(const unsigned char* data, int length) {
     // call for a whole batch of frames rather than one for its first frame
     // and one for the rest.
     writing = true;
-    boost::asio::post(eventQueue, boost::bind(&NvrSession::WriteWaiting, shared_from_this()));
+    boost::asio::post(eventQueue, [self = shared_from_this()] { self->WriteWaiting(); });
   }
   if (waiting.size() + count > kMaxWaiting) {
     if (!dropping) {
@@ -79,8 +77,9 @@ void NvrSession::StartWrite() {
   const std::size_t count = std::min(inFlight.size() - inFlightDone, kMaxWrite);
   connection.async_write_some(
       boost::asio::buffer(inFlight.data() + inFlightDone, count),
-      boost::bind(&NvrSession::HandleWrite, shared_from_this(), boost::asio::placeholders::error,
-                  boost::asio::placeholders::bytes_transferred));
+      [self = shared_from_this()](const boost::system::error_code& error, std::size_t written) {
+        self->HandleWrite(error, written);
+      });
 }
 
 void NvrSession::HandleWrite(const boost::system::error_code& error, std::size_t written) {

@@ -18,7 +18,7 @@
 
 #include "output/delivery_counts.h"
 
-#include <boost/asio/io_service.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/system/error_code.hpp>
 
@@ -50,7 +50,7 @@ class NvrSession : public std::enable_shared_from_this<NvrSession> {
   // its dead-peer detection. terminalPort ("Terminal port NVR:PORT") starts
   // the session's log lines. Made with std::make_shared only: the pending
   // completions hold it.
-  NvrSession(boost::asio::io_service& eventQueue, boost::asio::ip::tcp::socket connection,
+  NvrSession(boost::asio::io_context& eventQueue, boost::asio::ip::tcp::socket connection,
              const std::string& terminalPort);
   NvrSession(const NvrSession&) = delete;
   NvrSession& operator=(const NvrSession&) = delete;
@@ -88,7 +88,7 @@ class NvrSession : public std::enable_shared_from_this<NvrSession> {
   void StartWrite();
   void HandleWrite(const boost::system::error_code& error, std::size_t written);
 
-  boost::asio::io_service& eventQueue;
+  boost::asio::io_context& eventQueue;
   boost::asio::ip::tcp::socket connection;
   const std::string terminalPort;
 

@@ -4,7 +4,7 @@
 
 namespace tillwire {
 
-RejectionLog::RejectionLog(boost::asio::io_service& eventQueue, const std::string& nvrPort,
+RejectionLog::RejectionLog(boost::asio::io_context& eventQueue, const std::string& nvrPort,
                            RejectionQuota& allTerminals, const RejectionLimits& limits)
     : nvrPort(nvrPort),
       maxRemembered(limits.maxRemembered),

@@ -11,7 +11,7 @@
 
 #include "output/rejection_quota.h"
 
-#include <boost/asio/io_service.hpp>
+#include <boost/asio/io_context.hpp>
 
 #include <chrono>
 #include <cstddef>
@@ -39,7 +39,7 @@ class RejectionLog {
   // For the terminal whose NvrPort text is nvrPort, on the engine's event
   // queue (which ends the periods). allTerminals is the run's quota for all
   // terminals together; it must outlive this log.
-  RejectionLog(boost::asio::io_service& eventQueue, const std::string& nvrPort,
+  RejectionLog(boost::asio::io_context& eventQueue, const std::string& nvrPort,
                RejectionQuota& allTerminals, const RejectionLimits& limits = RejectionLimits());
   RejectionLog(const RejectionLog&) = delete;
   RejectionLog& operator=(const RejectionLog&) = delete;

@@ -6,7 +6,7 @@
 
 namespace tillwire {
 
-RejectionQuota::RejectionQuota(boost::asio::io_service& eventQueue, int linesPerPeriod,
+RejectionQuota::RejectionQuota(boost::asio::io_context& eventQueue, int linesPerPeriod,
                                std::chrono::steady_clock::duration period,
                                const std::string& countScope)
     : linesPerPeriod(linesPerPeriod),

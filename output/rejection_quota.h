@@ -11,7 +11,7 @@
 #ifndef TILLWIRE_OUTPUT_REJECTION_QUOTA_H
 #define TILLWIRE_OUTPUT_REJECTION_QUOTA_H
 
-#include <boost/asio/io_service.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/system/error_code.hpp>
 
@@ -33,7 +33,7 @@ class RejectionQuota {
  public:
   // On the engine's event queue, which ends the periods. By default the
   // quota of all terminals together.
-  explicit RejectionQuota(boost::asio::io_service& eventQueue,
+  explicit RejectionQuota(boost::asio::io_context& eventQueue,
                           int linesPerPeriod = kRejectionLinesInAll,
                           std::chrono::steady_clock::duration period = std::chrono::minutes(1),
                           const std::string& countScope = text::kOnAllPorts);

@@ -12,7 +12,7 @@
 #include "output/nvr_listener.h"
 #include "output/nvr_session.h"
 
-#include <boost/asio/io_service.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
 #include <cstddef>
@@ -33,7 +33,7 @@ class TerminalConnection {
   // good, and never fails outward. Its rejection lines count against
   // rejectionLinesInAll as well as against its own bound; that quota must
   // outlive the terminal.
-  TerminalConnection(boost::asio::io_service& eventQueue, const std::string& nvrAddress,
+  TerminalConnection(boost::asio::io_context& eventQueue, const std::string& nvrAddress,
                      const std::string& nvrPort, RejectionQuota& rejectionLinesInAll)
       : listener(eventQueue, nvrAddress, nvrPort, rejectionLinesInAll) {}
   // Closes the listener and the NVR's connection. The event queue must not be

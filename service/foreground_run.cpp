@@ -41,8 +41,8 @@ int RunInForeground(ServiceWork work, ForegroundStop stopLine) {
     foreground.stopRequested = false;
     foreground.workEnded = false;
   }
-  // Without the handler the run still works; the signal then ends it
-  // abruptly, as before.
+  // Without the handler the run still works; the signal then ends the
+  // process abruptly, without the stop lines.
   const BOOL handled = SetConsoleCtrlHandler(&ForegroundControlHandler, TRUE);
   int result = 0;
   boost::thread worker([&work, &result] {

@@ -1,5 +1,6 @@
-// The command line: install, uninstall, playback of a capture file, or the
-// service itself when the service manager starts the program.
+// The command line: install, uninstall, playback of a capture file or a live
+// run in the foreground, the survey, or the service itself when the service
+// manager starts the program.
 #ifndef TILLWIRE_SERVICE_PROCESS_ENTRY_H
 #define TILLWIRE_SERVICE_PROCESS_ENTRY_H
 
@@ -18,8 +19,8 @@ inline constexpr char kMustBeRunWithOptions[] =
 }  // namespace text
 
 // The program: looks at the first argument only ('-' or '/' and, in any case,
-// install, uninstall or f with a capture file's name) and returns the process
-// exit status of the mode it ran.
+// install, uninstall, f with a capture file's name, or survey) and returns the
+// process exit status of the mode it ran.
 int ProcessEntry(int argc, char** argv);
 
 // Prints the options and how to start and stop the installed service.

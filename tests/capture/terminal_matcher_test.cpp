@@ -9,6 +9,7 @@
 
 #include <iterator>
 #include <map>
+#include <memory>
 #include <random>
 
 using namespace tillwire;
@@ -44,7 +45,7 @@ class MatcherTest : public testing::Test {
     }
     matcher.reset();
     table = TableOf(records);
-    matcher.reset(new TerminalMatcher(table));
+    matcher = std::make_unique<TerminalMatcher>(table);
   }
   std::string Match(const char* src, const char* dst, std::uint16_t srcPort,
                     std::uint16_t dstPort) {

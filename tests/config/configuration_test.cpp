@@ -63,7 +63,7 @@ TEST(Configuration, WorkedExample) {
   EXPECT_EQ(configuration.adapterAddress, std::optional<std::string>("192.168.10.2"));
 
   const Tables tables = BuildTables(*configuration.document);
-  boost::asio::io_service eventQueue;
+  boost::asio::io_context eventQueue;
   RejectionQuota rejectionLines(eventQueue);
   TerminalConnections connections(tables, eventQueue, rejectionLines);
   using Entry = std::pair<std::string, std::string>;
@@ -198,7 +198,7 @@ TEST(Configuration, SamePortWrittenTwoWaysGivesTwoTerminals) {
                      R"("/></Network></Root>)"));
   LogWatch watch;
   const Tables tables = BuildTables(*configuration.document);
-  boost::asio::io_service eventQueue;
+  boost::asio::io_context eventQueue;
   RejectionQuota rejectionLines(eventQueue);
   const TerminalConnections connections(tables, eventQueue, rejectionLines);
   EXPECT_EQ(tables.terminalTable.size(), 2u);

@@ -104,7 +104,7 @@ TEST(ConsoleStop, AStoppedPlaybackEndsInOrderWithItsReport) {
     ASSERT_TRUE(WaitForLogText(program, created));
     std::vector<std::string> log{kBanner, "Playing from file://" + capture, created};
 
-    boost::asio::io_service service;
+    boost::asio::io_context service;
     boost::asio::ip::tcp::socket nvr(service);
     if (c.midReplay) {
       ASSERT_TRUE(ConnectUnreadNvr(nvr, static_cast<unsigned short>(std::stoi(port))));

@@ -7,7 +7,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <memory>
+#include <optional>
 
 namespace tillwire {
 namespace {
@@ -17,8 +17,8 @@ using Clock = std::chrono::steady_clock;
 // The handlers that become ready run during the wait, which lasts until its
 // deadline, or ends once the flag a handler sets is true.
 TEST(ServeUntil, RunsHandlersUntilTheDeadlineOrUntilDone) {
-  boost::asio::io_service eventQueue;
-  const boost::asio::io_service::work keepServing(eventQueue);
+  boost::asio::io_context eventQueue;
+  const auto keepServing = boost::asio::make_work_guard(eventQueue);
   bool done = false;
   boost::asio::steady_timer timer(eventQueue, std::chrono::milliseconds(20));
   timer.async_wait([&done](const boost::system::error_code&) { done = true; });
@@ -45,7 +45,7 @@ std::chrono::nanoseconds ThreadTime() {
 // A queue that has run out of work (nothing keeps it serving) returns from
 // every run at once: the wait sleeps out its steps rather than spinning.
 TEST(ServeUntil, WaitsOutAQueueWithoutWorkWithoutSpinning) {
-  boost::asio::io_service eventQueue;
+  boost::asio::io_context eventQueue;
   const auto cpuBefore = ThreadTime();
   const auto begin = Clock::now();
   EXPECT_FALSE(ServeUntil(eventQueue, begin + std::chrono::milliseconds(300)));
@@ -61,9 +61,10 @@ TEST(ServeUntil, EndsWithTheInterruptionSoonAfterAStop) {
     std::atomic<bool> interrupted{false};
     std::atomic<bool> waiting{false};
     boost::thread waiter([&] {
-      boost::asio::io_service eventQueue;
-      std::unique_ptr<boost::asio::io_service::work> keepServing;
-      if (withWork) keepServing.reset(new boost::asio::io_service::work(eventQueue));
+      boost::asio::io_context eventQueue;
+      std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>
+          keepServing;
+      if (withWork) keepServing.emplace(eventQueue.get_executor());
       waiting = true;
       try {
         ServeUntil(eventQueue, Clock::now() + std::chrono::seconds(30));

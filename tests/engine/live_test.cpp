@@ -56,7 +56,7 @@ bool Contains(const std::vector<std::string>& texts, const std::string& prefix) 
 }
 
 void SendUdp(const std::string& address, unsigned short port, const std::string& payload) {
-  boost::asio::io_service service;
+  boost::asio::io_context service;
   boost::asio::ip::udp::socket socket(service, boost::asio::ip::udp::v4());
   socket.send_to(boost::asio::buffer(payload),
                  boost::asio::ip::udp::endpoint(
@@ -118,7 +118,7 @@ class LiveTest : public testing::Test {
   }
 
   LogWatch watch;
-  boost::asio::io_service eventQueue;
+  boost::asio::io_context eventQueue;
   boost::thread engine;
 };
 
@@ -207,7 +207,7 @@ class LongestFrame {
 // for an NVR.
 TEST_F(LiveTest, ForwardsFramesLongerThan64KiBWhole) {
   ASSERT_EQ(ReadFile("/sys/class/net/lo/mtu"), "65536\n");
-  boost::asio::io_service sockets;
+  boost::asio::io_context sockets;
   boost::asio::ip::tcp::acceptor printer(
       sockets, boost::asio::ip::tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
   const unsigned short printerPort = printer.local_endpoint().port();

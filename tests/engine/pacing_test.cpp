@@ -30,7 +30,7 @@ class PlaybackPacing : public testing::Test {
     }
     const Tables tables = TablesOf(records);
     table = tables.terminalTable;
-    connections.reset(new TerminalConnections(tables, eventQueue, rejectionLines));
+    connections = std::make_unique<TerminalConnections>(tables, eventQueue, rejectionLines);
     expected.resize(static_cast<std::size_t>(count));
   }
   unsigned short Port(int terminal) const {
@@ -90,9 +90,9 @@ class PlaybackPacing : public testing::Test {
 
   LogWatch watch;
   TempDirectory directory;
-  boost::asio::io_service eventQueue;
+  boost::asio::io_context eventQueue;
   RejectionQuota rejectionLines{eventQueue};
-  const boost::asio::io_service::work keepServing{eventQueue};
+  const auto keepServing = boost::asio::make_work_guard(eventQueue);
   TerminalTable table;
   std::unique_ptr<TerminalConnections> connections;
   std::vector<std::string> expected;

@@ -47,7 +47,7 @@ class PlaybackTest : public testing::Test {
   }
 
   ProgramDirectoryFixture run;
-  boost::asio::io_service eventQueue;
+  boost::asio::io_context eventQueue;
 };
 
 TEST_F(PlaybackTest, NvrsReceiveExactlyTheirTerminalsBytes) {

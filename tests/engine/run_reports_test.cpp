@@ -32,8 +32,8 @@ class RunReportsTest : public testing::Test {
                        RecordOf({"10.0.0.2", "", "", ""}, "00"),
                        RecordOf({"10.0.0.3", "", "", ""}, takenPort)});
     takenName = "terminal 10.0.0.3::: (NvrPort " + takenPort + ")";
-    connections.reset(new TerminalConnections(tables, eventQueue, rejectionLines));
-    nvr.reset(new NvrClient(eventQueue, (*connections)[0].ListeningEndpoint().port()));
+    connections = std::make_unique<TerminalConnections>(tables, eventQueue, rejectionLines);
+    nvr = std::make_unique<NvrClient>(eventQueue, (*connections)[0].ListeningEndpoint().port());
     ASSERT_TRUE(PollUntil(eventQueue, [&] { return (*connections)[0].NvrConnected(); }));
   }
 
@@ -44,7 +44,7 @@ class RunReportsTest : public testing::Test {
     PollUntil(eventQueue, [&] { return !(*connections)[0].Sending(); });
   }
 
-  boost::asio::io_service eventQueue;
+  boost::asio::io_context eventQueue;
   boost::asio::ip::tcp::acceptor taken{eventQueue};
   RejectionQuota rejectionLines{eventQueue};
   Tables tables;

@@ -69,7 +69,7 @@ struct Fixture {
     std::vector<TerminalRecord> records;
     for (const TerminalFilter& filter : kTerminals) records.push_back(RecordOf(filter, "0"));
     table = TableOf(records);
-    matcher.reset(new TerminalMatcher(table));
+    matcher = std::make_unique<TerminalMatcher>(table);
   }
 };
 

@@ -55,7 +55,7 @@ class DeadNvrTest : public testing::Test {
   }
 
   LogWatch watch;
-  boost::asio::io_service eventQueue;
+  boost::asio::io_context eventQueue;
   RejectionQuota rejectionLines{eventQueue};
   int receipts = 0;
 };
@@ -110,7 +110,7 @@ int TcpOption(int handle, int name) {
 // unacknowledged, or whose window stays shut, as long. Waiting minutes for
 // the system to act on them would show the system's TCP rather than ours.
 TEST(DeadPeerLimits, TheNvrConnectionGivesUpASilentPeerAfterMinutes) {
-  boost::asio::io_service eventQueue;
+  boost::asio::io_context eventQueue;
   RejectionQuota rejectionLines(eventQueue);
   TerminalConnection terminal(eventQueue, "127.0.0.1", "0", rejectionLines);
   NvrClient nvr(eventQueue, terminal.ListeningEndpoint().port());

@@ -59,7 +59,7 @@ class NvrListenerTest : public testing::Test {
   }
 
   LogWatch watch;
-  boost::asio::io_service eventQueue;
+  boost::asio::io_context eventQueue;
   RejectionQuota rejectionLines{eventQueue};
 };
 

@@ -42,7 +42,7 @@ std::vector<int> PayloadNumbers(const std::string& stream) {
 
 TEST(PausedNvr, KeepsItsConnectionAndReceivesWholePayloadsInOrder) {
   LogWatch watch;
-  boost::asio::io_service eventQueue;
+  boost::asio::io_context eventQueue;
   RejectionQuota rejectionLines(eventQueue);
   TerminalConnection terminal(eventQueue, "127.0.0.1", "0", rejectionLines);
   NvrClient nvr(eventQueue, terminal.ListeningEndpoint().port());

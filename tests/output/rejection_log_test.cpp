@@ -16,8 +16,8 @@ namespace {
 
 TEST(RejectionLog, LogsFewLinesCountsTheRestAndRemembersBoundedly) {
   LogWatch watch;
-  boost::asio::io_service eventQueue;
-  const boost::asio::io_service::work keepServing(eventQueue);
+  boost::asio::io_context eventQueue;
+  const auto keepServing = boost::asio::make_work_guard(eventQueue);
   const std::size_t kRemembered = 3;
   std::vector<std::string> expected;
   const auto line = [](const std::string& address) {
@@ -87,8 +87,8 @@ struct RejectionTally {
 // together stay within the shared bound in each period, each terminal's
 // within its own, and every refusal is either logged or counted.
 TEST(RejectionLog, ManyTerminalsShareOneBoundAndEveryRefusalIsLoggedOrCounted) {
-  boost::asio::io_service eventQueue;
-  const boost::asio::io_service::work keepServing(eventQueue);
+  boost::asio::io_context eventQueue;
+  const auto keepServing = boost::asio::make_work_guard(eventQueue);
   const int kInAll = 5;
   const int kPerTerminal = 3;
   const int kTerminals = 20;

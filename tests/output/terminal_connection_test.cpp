@@ -50,7 +50,7 @@ class SendTest : public testing::Test {
   }
 
   LogWatch watch;
-  boost::asio::io_service eventQueue;
+  boost::asio::io_context eventQueue;
   RejectionQuota rejectionLines{eventQueue};
   std::unique_ptr<TerminalConnection> terminal;
   std::string port;

@@ -1,6 +1,7 @@
 #include "support/nvr_client.h"
 
 #include <array>
+#include <memory>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -8,7 +9,7 @@
 namespace tillwire {
 
 struct NvrClient::State : std::enable_shared_from_this<NvrClient::State> {
-  explicit State(boost::asio::io_service& eventQueue) : socket(eventQueue) {}
+  explicit State(boost::asio::io_context& eventQueue) : socket(eventQueue) {}
 
   void Read() {
     auto self = shared_from_this();
@@ -46,7 +47,7 @@ struct NvrClient::State : std::enable_shared_from_this<NvrClient::State> {
   bool readPending = false;
 };
 
-NvrClient::NvrClient(boost::asio::io_service& eventQueue, unsigned short port,
+NvrClient::NvrClient(boost::asio::io_context& eventQueue, unsigned short port,
                      const std::string& localAddress, bool readAtOnce)
     : state(std::make_shared<State>(eventQueue)) {
   state->reading = readAtOnce;
@@ -56,7 +57,7 @@ NvrClient::NvrClient(boost::asio::io_service& eventQueue, unsigned short port,
   state->Connect({boost::asio::ip::address_v4::loopback(), port});
 }
 
-NvrClient::NvrClient(boost::asio::io_service& eventQueue,
+NvrClient::NvrClient(boost::asio::io_context& eventQueue,
                      boost::asio::ip::tcp::socket::native_handle_type openSocket,
                      const boost::asio::ip::tcp::endpoint& server)
     : state(std::make_shared<State>(eventQueue)) {
@@ -87,13 +88,13 @@ void NvrClient::Reset() {
   state->socket.close(ignored);
 }
 
-std::unique_ptr<NvrClient> ConnectWhenListening(boost::asio::io_service& eventQueue,
+std::unique_ptr<NvrClient> ConnectWhenListening(boost::asio::io_context& eventQueue,
                                                 unsigned short port,
                                                 std::chrono::milliseconds timeout) {
   std::unique_ptr<NvrClient> nvr;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   do {
-    nvr.reset(new NvrClient(eventQueue, port));
+    nvr = std::make_unique<NvrClient>(eventQueue, port);
     PollUntil(eventQueue, [&] { return nvr->Connected() || nvr->Closed(); });
     if (nvr->Connected()) break;
     // Refused: the program has not bound the port yet.
@@ -102,7 +103,7 @@ std::unique_ptr<NvrClient> ConnectWhenListening(boost::asio::io_service& eventQu
   return nvr;
 }
 
-bool PollUntil(boost::asio::io_service& eventQueue, const std::function<bool()>& done,
+bool PollUntil(boost::asio::io_context& eventQueue, const std::function<bool()>& done,
                std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!done()) {
@@ -118,7 +119,7 @@ bool PollUntil(boost::asio::io_service& eventQueue, const std::function<bool()>&
 // outgoing connections of tests running alongside take theirs, and tried.
 unsigned short FreePort() {
   static std::mt19937 random{std::random_device{}()};
-  boost::asio::io_service eventQueue;
+  boost::asio::io_context eventQueue;
   for (int attempt = 0; attempt < 1000; ++attempt) {
     const auto port =
         static_cast<unsigned short>(std::uniform_int_distribution<int>(20000, 32000)(random));

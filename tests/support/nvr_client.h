@@ -5,7 +5,7 @@
 #ifndef TILLWIRE_TESTS_SUPPORT_NVR_CLIENT_H
 #define TILLWIRE_TESTS_SUPPORT_NVR_CLIENT_H
 
-#include <boost/asio/io_service.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
 #include <chrono>
@@ -20,11 +20,11 @@ class NvrClient {
   // Starts connecting to 127.0.0.1:port from localAddress (any port), and
   // reads whatever arrives once connected, unless told to wait for
   // StartReading (an NVR that has stopped reading).
-  NvrClient(boost::asio::io_service& eventQueue, unsigned short port,
+  NvrClient(boost::asio::io_context& eventQueue, unsigned short port,
             const std::string& localAddress = "127.0.0.1", bool readAtOnce = true);
   // Starts connecting to server through a TCP socket that the caller has
   // opened (in another network namespace, say) and hands over; reads at once.
-  NvrClient(boost::asio::io_service& eventQueue,
+  NvrClient(boost::asio::io_context& eventQueue,
             boost::asio::ip::tcp::socket::native_handle_type openSocket,
             const boost::asio::ip::tcp::endpoint& server);
   ~NvrClient();
@@ -47,14 +47,14 @@ class NvrClient {
 };
 
 // Polls the event queue until done() holds or the time is up; returns done().
-bool PollUntil(boost::asio::io_service& eventQueue, const std::function<bool()>& done,
+bool PollUntil(boost::asio::io_context& eventQueue, const std::function<bool()>& done,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // An NVR client on 127.0.0.1:port that connects as soon as something listens
 // there: a refused connection is tried again until the timeout. The client
 // is connected unless nothing listened in time.
 std::unique_ptr<NvrClient> ConnectWhenListening(
-    boost::asio::io_service& eventQueue, unsigned short port,
+    boost::asio::io_context& eventQueue, unsigned short port,
     std::chrono::milliseconds timeout = std::chrono::seconds(8));
 
 // A TCP port that nothing uses at the moment of the call, and that no

@@ -1,6 +1,6 @@
 #include "support/reading_nvr.h"
 
-#include <boost/asio/io_service.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
 #ifndef _WIN32
@@ -29,7 +29,7 @@ void MakeBuffersSmall(boost::asio::ip::tcp::socket& socket) {
 ReadingNvr::ReadingNvr(unsigned short port, std::size_t chunk, std::chrono::microseconds pause,
                        bool smallBuffers)
     : reader([this, port, chunk, pause, smallBuffers] {
-        boost::asio::io_service service;
+        boost::asio::io_context service;
         boost::asio::ip::tcp::socket socket(service, boost::asio::ip::tcp::v4());
         if (smallBuffers) MakeBuffersSmall(socket);
         socket.connect({boost::asio::ip::address_v4::loopback(), port});
