@@ -92,7 +92,8 @@ class PlaybackPacing : public testing::Test {
   TempDirectory directory;
   boost::asio::io_context eventQueue;
   RejectionQuota rejectionLines{eventQueue};
-  const auto keepServing = boost::asio::make_work_guard(eventQueue);
+  const boost::asio::executor_work_guard<boost::asio::io_context::executor_type> keepServing =
+      boost::asio::make_work_guard(eventQueue);
   TerminalTable table;
   std::unique_ptr<TerminalConnections> connections;
   std::vector<std::string> expected;
