@@ -15,30 +15,11 @@ const std::uint32_t kWindow = 1u << 30;
 // True when sequence number a comes before b.
 bool Before(std::uint32_t a, std::uint32_t b) { return static_cast<std::int32_t>(a - b) < 0; }
 
-std::uint32_t Hash(const PacketKey& key) {
-  const std::uint64_t addresses = (std::uint64_t{key.srcAddress} << 32) | key.dstAddress;
-  const std::uint64_t ports = (std::uint64_t{key.srcPort} << 16) | key.dstPort;
-  const std::uint64_t mixed =
-      addresses * 0x9E3779B97F4A7C15ull ^ (ports + 1) * 0xC2B2AE3D27D4EB4Full;
-  return static_cast<std::uint32_t>(mixed >> 32) ^ static_cast<std::uint32_t>(mixed);
-}
-
 }  // namespace
 
 FlowTracker::FlowTracker(std::size_t maxFlows, std::uint32_t idleSeconds,
                          std::uint32_t closedIdleSeconds)
-    : idleSeconds(idleSeconds),
-      closedIdleSeconds(closedIdleSeconds),
-      flows(std::max<std::size_t>(maxFlows, 1)) {
-  std::size_t bucketCount = 1;
-  while (bucketCount < 2 * flows.size()) bucketCount *= 2;
-  buckets.assign(bucketCount, kNone);
-  bucketMask = static_cast<std::uint32_t>(bucketCount - 1);
-  for (std::size_t i = flows.size(); i-- > 0;) {
-    flows[i].nextInBucket = freeList;
-    freeList = static_cast<std::uint32_t>(i);
-  }
-}
+    : flows(maxFlows, idleSeconds, closedIdleSeconds) {}
 
 void FlowTracker::Admit(const PacketKey& key, const TcpHeader& header, std::uint32_t length,
                         std::uint32_t now, NewBytes* fresh) {
@@ -47,11 +28,12 @@ void FlowTracker::Admit(const PacketKey& key, const TcpHeader& header, std::uint
     Observe(key, header, 0, now);
     return;
   }
-  std::uint32_t index = Find(key, now);
+  std::uint32_t index = flows.Find(key, now);
   if (index == kNone) {
-    index = Insert(key, now);
+    index = flows.Insert(key, now);
+    StartAfresh(index);
   } else {
-    Touch(index, now);
+    flows.Touch(index, now);
   }
   Flow& flow = flows[index];
 
@@ -61,7 +43,7 @@ void FlowTracker::Admit(const PacketKey& key, const TcpHeader& header, std::uint
     ++begin;  // the SYN itself takes the first sequence number
   }
   const std::uint32_t end = begin + length;
-  if (length > 0 && StartsAnotherConnection(flow, header, begin, end)) {
+  if (length > 0 && StartsAnotherConnection(index, header, begin, end)) {
     StartAfresh(index);
   }
   // Judged by the stream as it was before this segment's bytes.
@@ -73,8 +55,8 @@ void FlowTracker::Admit(const PacketKey& key, const TcpHeader& header, std::uint
 void FlowTracker::Observe(const PacketKey& key, const TcpHeader& header, std::uint32_t length,
                           std::uint32_t now) {
   if ((header.flags & (kTcpSyn | kTcpFin | kTcpRst)) == 0) return;
-  const std::uint32_t index = Find(key, now);
-  if (index != kNone) Touch(index, now);
+  const std::uint32_t index = flows.Find(key, now);
+  if (index != kNone) flows.Touch(index, now);
   std::uint32_t begin = header.sequence;
   if (header.flags & kTcpSyn) {
     TakeHandshake(key, index, header, now);
@@ -131,7 +113,7 @@ void FlowTracker::TakeSyn(std::uint32_t index, std::uint32_t sequence) {
 // any case it learns the responder's.
 bool FlowTracker::AnswersWithNewConnection(const PacketKey& key, const TcpHeader& header,
                                            std::uint32_t now) {
-  const std::uint32_t reverse = Find(Reversed(key), now);
+  const std::uint32_t reverse = flows.Find(Reversed(key), now);
   if (reverse == kNone) return false;
   Flow& flow = flows[reverse];
   const bool newConnection = !ResponderMayBeTheSame(flow, header.sequence);
@@ -164,13 +146,14 @@ bool FlowTracker::ResponderMayBeTheSame(const Flow& flow, std::uint32_t sequence
 
 // True when bytes [begin, end) cannot belong to the stream the flow
 // remembers.
-bool FlowTracker::StartsAnotherConnection(const Flow& flow, const TcpHeader& header,
+bool FlowTracker::StartsAnotherConnection(std::uint32_t index, const TcpHeader& header,
                                           std::uint32_t begin, std::uint32_t end) const {
+  const Flow& flow = flows[index];
   if (flow.rangeCount > 0) {
     const std::uint32_t front = flow.ranges[flow.rangeCount - 1].end;
     if (Before(begin, front - kWindow) || Before(front + kWindow, end)) return true;
   }
-  if (flow.ended && Before(flow.streamEnd, end)) return true;
+  if (flows.Ended(index) && Before(flow.streamEnd, end)) return true;
   if (!flow.closed) return false;
   // A retransmission acknowledges what this direction acknowledged last, or
   // more, up to the whole of the peer's stream.
@@ -187,12 +170,11 @@ std::uint32_t FlowTracker::PeerFront(const Flow& flow) {
 
 void FlowTracker::StartAfresh(std::uint32_t index) {
   Flow& flow = flows[index];
-  if (flow.ended) Unlink(index);
+  flows.SetEnded(index, false);
   flow.rangeCount = 0;
   flow.knowsInitialSequence = false;
   flow.knowsAck = false;
   flow.knowsPeerInitial = false;
-  flow.ended = false;
   flow.peerEnded = false;
   flow.closed = false;
 }
@@ -205,14 +187,13 @@ void FlowTracker::LearnAck(Flow& flow, const TcpHeader& header) {
 }
 
 // The flow's own stream ended at streamEnd or at its highest byte, whichever
-// is further; the flow joins the ended list.
+// is further; the table counts the flow as ended.
 void FlowTracker::EndStream(std::uint32_t index, std::uint32_t streamEnd) {
   Flow& flow = flows[index];
   const std::uint32_t front =
       flow.rangeCount > 0 ? flow.ranges[flow.rangeCount - 1].end : streamEnd;
   flow.streamEnd = Before(streamEnd, front) ? front : streamEnd;
-  if (!flow.ended) Link(index);
-  flow.ended = true;
+  flows.SetEnded(index, true);
   flow.closed = flow.closed || flow.peerEnded;
 }
 
@@ -221,7 +202,7 @@ void FlowTracker::EndPeerStream(std::uint32_t index, std::uint32_t peerEnd) {
   Flow& flow = flows[index];
   flow.peerEnd = peerEnd;
   flow.peerEnded = true;
-  flow.closed = flow.closed || flow.ended;
+  flow.closed = flow.closed || flows.Ended(index);
 }
 
 // A FIN of key's direction after bytes up to streamEnd: that stream ended,
@@ -229,7 +210,7 @@ void FlowTracker::EndPeerStream(std::uint32_t index, std::uint32_t peerEnd) {
 void FlowTracker::Finish(const PacketKey& key, std::uint32_t index, std::uint32_t streamEnd,
                          std::uint32_t now) {
   if (index != kNone) EndStream(index, streamEnd);
-  const std::uint32_t reverse = Find(Reversed(key), now);
+  const std::uint32_t reverse = flows.Find(Reversed(key), now);
   if (reverse != kNone) EndPeerStream(reverse, streamEnd + 1);  // the FIN takes a number
 }
 
@@ -241,7 +222,7 @@ void FlowTracker::Finish(const PacketKey& key, std::uint32_t index, std::uint32_
 bool FlowTracker::ResetInWindow(const PacketKey& key, std::uint32_t index,
                                 std::uint32_t sequence, std::uint32_t now) {
   std::uint32_t position;
-  const std::uint32_t reverse = Find(Reversed(key), now);
+  const std::uint32_t reverse = flows.Find(Reversed(key), now);
   if (index != kNone && flows[index].rangeCount > 0) {
     position = flows[index].ranges[flows[index].rangeCount - 1].end;
   } else if (index != kNone && flows[index].knowsInitialSequence) {
@@ -267,7 +248,7 @@ void FlowTracker::CloseConnection(const PacketKey& key, std::uint32_t index,
     EndStream(index, streamEnd);
     flows[index].closed = true;
   }
-  const std::uint32_t reverse = Find(Reversed(key), now);
+  const std::uint32_t reverse = flows.Find(Reversed(key), now);
   if (reverse == kNone) return;
   Flow& flow = flows[reverse];
   EndPeerStream(reverse, streamEnd);
@@ -354,90 +335,6 @@ void FlowTracker::Remember(Flow& flow, std::uint32_t base, std::uint32_t begin,
     --count;
   }
   flow.rangeCount = static_cast<std::uint8_t>(count);
-}
-
-std::uint32_t& FlowTracker::BucketOf(const PacketKey& key) {
-  return buckets[Hash(key) & bucketMask];
-}
-
-std::uint32_t FlowTracker::Find(const PacketKey& key, std::uint32_t now) {
-  for (std::uint32_t index = BucketOf(key); index != kNone; index = flows[index].nextInBucket) {
-    if (flows[index].key != key) continue;
-    // Capture time may step back (merged captures): only a real pause counts.
-    const std::uint32_t limit = flows[index].ended ? closedIdleSeconds : idleSeconds;
-    if (std::int64_t{now} - flows[index].lastSeen > limit) {
-      Remove(index);
-      return kNone;
-    }
-    return index;
-  }
-  return kNone;
-}
-
-std::uint32_t FlowTracker::Insert(const PacketKey& key, std::uint32_t now) {
-  if (freeList == kNone) MakeRoom();
-  const std::uint32_t index = freeList;
-  Flow& flow = flows[index];
-  freeList = flow.nextInBucket;
-  flow.key = key;
-  flow.lastSeen = now;
-  flow.seenAgain = false;
-  StartAfresh(index);
-  std::uint32_t& bucket = BucketOf(key);
-  flow.nextInBucket = bucket;
-  bucket = index;
-  return index;
-}
-
-// The table is full: the flow whose own stream ended first goes. With none
-// ended, the sweep passes flows seen again (and takes that mark from them)
-// and removes the first that was not.
-void FlowTracker::MakeRoom() {
-  if (oldestEnded != kNone) {
-    Remove(oldestEnded);
-    return;
-  }
-  for (;;) {
-    Flow& flow = flows[sweep];
-    const std::uint32_t index = sweep;
-    sweep = sweep + 1 == flows.size() ? 0 : sweep + 1;
-    if (!flow.seenAgain) {
-      Remove(index);
-      return;
-    }
-    flow.seenAgain = false;
-  }
-}
-
-void FlowTracker::Remove(std::uint32_t index) {
-  std::uint32_t* link = &BucketOf(flows[index].key);
-  while (*link != index) link = &flows[*link].nextInBucket;
-  *link = flows[index].nextInBucket;
-  if (flows[index].ended) Unlink(index);
-  flows[index].ended = false;
-  flows[index].nextInBucket = freeList;
-  freeList = index;
-}
-
-void FlowTracker::Link(std::uint32_t index) {
-  Flow& flow = flows[index];
-  flow.endedBefore = newestEnded;
-  flow.endedAfter = kNone;
-  (newestEnded != kNone ? flows[newestEnded].endedAfter : oldestEnded) = index;
-  newestEnded = index;
-}
-
-void FlowTracker::Unlink(std::uint32_t index) {
-  const Flow& flow = flows[index];
-  (flow.endedBefore != kNone ? flows[flow.endedBefore].endedAfter : oldestEnded) =
-      flow.endedAfter;
-  (flow.endedAfter != kNone ? flows[flow.endedAfter].endedBefore : newestEnded) =
-      flow.endedBefore;
-}
-
-void FlowTracker::Touch(std::uint32_t index, std::uint32_t now) {
-  flows[index].lastSeen = now;
-  flows[index].seenAgain = true;
 }
 
 }  // namespace tillwire

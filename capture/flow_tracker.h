@@ -72,28 +72,22 @@
 // close, repeats those first bytes. A copy that comes after its flow was
 // forgotten is new again (repeated).
 //
-// Storage is fixed when the tracker is made: at most maxFlows flows, each with
-// at most kRangesPerFlow remembered ranges. When a flow would need more, the
-// oldest gap is given up (a late fill of it is then taken for a copy). A flow
-// whose own stream ended (a FIN, or an accepted RST) is forgotten when not
-// seen for closedIdleSeconds (minutes, like TCP's TIME_WAIT), any other flow
-// when not seen for idleSeconds. When the table is full, the flow whose own
-// stream ended first makes room; only when there is none, an old open flow
-// does: one seen only once, or not again since the last sweep over the table
-// (a clock approximation of the least recently seen, which costs nothing per
-// segment). So short connections that come and go do not push out the idle,
-// long-lived connections of printers. A forgotten flow simply starts afresh
-// at its next segment. Nothing allocates per segment; for the engine's thread
-// only.
+// Storage is fixed when the tracker is made: the flows live in a FlowTable of
+// at most maxFlows flows (see there for when a flow is forgotten and which
+// flow makes room; a flow's stream ends with its FIN or an accepted RST),
+// each with at most kRangesPerFlow remembered ranges. When a flow would need
+// more, the oldest gap is given up (a late fill of it is then taken for a
+// copy). A forgotten flow simply starts afresh at its next segment. Nothing
+// allocates per segment; for the engine's thread only.
 #ifndef TILLWIRE_CAPTURE_FLOW_TRACKER_H
 #define TILLWIRE_CAPTURE_FLOW_TRACKER_H
 
+#include "capture/flow_table.h"
 #include "capture/packet_key.h"
 #include "capture/tcp_header.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 namespace tillwire {
 
@@ -152,19 +146,14 @@ class FlowTracker {
                std::uint32_t now);
 
  private:
-  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
-
   // Bytes [begin, end) in sequence numbers.
   struct Range {
     std::uint32_t begin;
     std::uint32_t end;
   };
-  // What a segment needs (the key, the state, the first range) lies in the
-  // first cache line; the links of the ended flows' list lie behind.
-  struct alignas(64) Flow {
-    PacketKey key;
-    std::uint32_t lastSeen;
-    std::uint32_t nextInBucket;  // or in the free list
+  // What the tracker knows of one flow's stream; its state and its first
+  // range share the table slot's first cache line.
+  struct Flow {
     std::uint32_t initialSequence;
     std::uint32_t firstAck;   // the first acknowledgment number this direction sent
     std::uint32_t lastAck;    // the last one
@@ -174,26 +163,15 @@ class FlowTracker {
     bool knowsInitialSequence;
     bool knowsAck;
     bool knowsPeerInitial;
-    bool ended;      // own stream ended (a FIN or an accepted RST); on the ended list
     bool peerEnded;  // the reverse direction's FIN or an accepted RST was seen
     bool closed;     // the connection is closed: both ended, or an accepted RST
-    bool seenAgain;  // since it was made or since the last sweep passed it
     std::uint8_t rangeCount;
     // Ascending, disjoint and not touching; the last one ends at the highest
     // byte forwarded. One spare slot for the insertion before a merge.
     Range ranges[kRangesPerFlow + 1];
-    // The ended list, oldest first.
-    std::uint32_t endedBefore;
-    std::uint32_t endedAfter;
   };
+  static constexpr std::uint32_t kNone = FlowTable<Flow>::kNone;
 
-  std::uint32_t& BucketOf(const PacketKey& key);
-  // The flow's index, or kNone; a flow idle too long is forgotten first.
-  std::uint32_t Find(const PacketKey& key, std::uint32_t now);
-  std::uint32_t Insert(const PacketKey& key, std::uint32_t now);
-  void Remove(std::uint32_t index);
-  void MakeRoom();
-  void Touch(std::uint32_t index, std::uint32_t now);
   void StartAfresh(std::uint32_t index);
   void TakeHandshake(const PacketKey& key, std::uint32_t index, const TcpHeader& header,
                      std::uint32_t now);
@@ -201,7 +179,7 @@ class FlowTracker {
   bool AnswersWithNewConnection(const PacketKey& key, const TcpHeader& header, std::uint32_t now);
   void TakeControl(const PacketKey& key, std::uint32_t index, const TcpHeader& header,
                    std::uint32_t end, bool reset, std::uint32_t now);
-  bool StartsAnotherConnection(const Flow& flow, const TcpHeader& header, std::uint32_t begin,
+  bool StartsAnotherConnection(std::uint32_t index, const TcpHeader& header, std::uint32_t begin,
                                std::uint32_t end) const;
   void EndStream(std::uint32_t index, std::uint32_t streamEnd);
   void EndPeerStream(std::uint32_t index, std::uint32_t peerEnd);
@@ -211,8 +189,6 @@ class FlowTracker {
                      std::uint32_t now);
   void CloseConnection(const PacketKey& key, std::uint32_t index, const TcpHeader& header,
                        std::uint32_t streamEnd, std::uint32_t now);
-  void Link(std::uint32_t index);
-  void Unlink(std::uint32_t index);
   static void LearnAck(Flow& flow, const TcpHeader& header);
   static std::uint32_t PeerFront(const Flow& flow);
   static bool ResponderMayBeTheSame(const Flow& flow, std::uint32_t sequence);
@@ -221,15 +197,7 @@ class FlowTracker {
                            std::uint32_t end, NewBytes* fresh);
   static void Remember(Flow& flow, std::uint32_t base, std::uint32_t begin, std::uint32_t end);
 
-  const std::uint32_t idleSeconds;
-  const std::uint32_t closedIdleSeconds;
-  std::vector<Flow> flows;
-  std::vector<std::uint32_t> buckets;
-  std::uint32_t bucketMask;
-  std::uint32_t freeList = kNone;
-  std::uint32_t sweep = 0;  // the next flow the sweep looks at
-  std::uint32_t oldestEnded = kNone;
-  std::uint32_t newestEnded = kNone;
+  FlowTable<Flow> flows;
 };
 
 }  // namespace tillwire
