@@ -32,9 +32,8 @@ bool ReadByteAt(HANDLE handle, LONGLONG offset, char& byte) {
 // is closed unused. Checking GetFileAttributes before an ordinary open instead
 // would leave a moment in which a link could be planted. A directory junction
 // does not open as a file at all and fails like any path that cannot be
-// opened. Share modes, access
-// and creation are those of the C runtime's fopen(path, "a"); reading is
-// added for EndsWithLineEnd.
+// opened. Share modes, access and creation are those of the C runtime's
+// fopen(path, "a"); reading is added for EndsWithLineEnd.
 UnfollowedFile OpenUnfollowed(const std::string& path) {
   const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,

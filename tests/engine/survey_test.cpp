@@ -146,15 +146,15 @@ TEST_F(SurveyTest, SurveysACaptureWithoutTillwireXml) {
 // so rather than giving the table's size as their number; the frames and
 // bytes of those not kept are counted together in a row of their own.
 TEST_F(SurveyTest, AFullTableSaysMoreConversationsWereSeen) {
-  const std::uint32_t kTables = 16384;
+  const std::uint32_t kCapacity = 16384;
   struct Case {
     std::uint32_t conversations;
     std::string summary;
     std::string othersRow;  // empty: none
   };
   const Case cases[] = {
-      {kTables, "16384 frames: 16384 in 16384 conversations, 0 not TCP or UDP over IPv4.", ""},
-      {kTables + 2, "16386 frames: 16386 in more than 16384 conversations, 0 not TCP or UDP over IPv4.",
+      {kCapacity, "16384 frames: 16384 in 16384 conversations, 0 not TCP or UDP over IPv4.", ""},
+      {kCapacity + 2, "16386 frames: 16386 in more than 16384 conversations, 0 not TCP or UDP over IPv4.",
        "    other conversations (table full)                  2         10"},
   };
   for (const Case& c : cases) {
