@@ -13,7 +13,7 @@
 //
 //   live_capture_benchmark [frames]
 #include "capture/capture_filter.h"
-#include "engine/capture_source.h"
+#include "source/capture_source.h"
 #include "support/capture_writer.h"
 #include "support/frame_builder.h"
 #include "support/log_watch.h"

@@ -6,15 +6,15 @@
 // should, and that the survey counted every payload byte.
 //
 //   playback_benchmark [frames]
-#include "engine/engine.h"
-#include "engine/survey.h"
 #include "config/terminal.h"
+#include "run/engine.h"
 #include "support/capture_writer.h"
 #include "support/frame_builder.h"
 #include "support/nvr_client.h"
 #include "support/reading_nvr.h"
-#include "support/terminal_tables.h"
 #include "support/temp_directory.h"
+#include "support/terminal_tables.h"
+#include "survey/survey.h"
 
 #include <chrono>
 #include <cstdio>

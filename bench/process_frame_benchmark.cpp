@@ -5,7 +5,7 @@
 // counts the bytes handed to it (no socket anywhere); AdmitSegments costs
 // flow tracking alone. Arguments: terminals, and active flows spread over
 // them (one flow belongs to the last terminal of the table).
-#include "engine/frame_router.h"
+#include "capture/frame_router.h"
 #include "support/frame_builder.h"
 #include "support/terminal_tables.h"
 

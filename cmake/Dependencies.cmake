@@ -44,12 +44,12 @@ target_include_directories(tillwire::pcap INTERFACE ${PCAP_INCLUDE_DIR})
 if(WIN32)
   # The pcap API comes from the capture driver's wpcap.dll at run time, never
   # from a library linked in: a delay-load import library made from
-  # engine/wpcap.def, which names exactly the functions the program calls,
-  # and mingw-w64's delay-load helper. engine/capture_library_windows.cpp
+  # source/wpcap.def, which names exactly the functions the program calls,
+  # and mingw-w64's delay-load helper. source/capture_library_windows.cpp
   # loads the DLL before the first call. Every wpcap.dll has the remote API,
   # so capture files are opened through pcap_open's "file://" sources
-  # (engine/capture_file_windows.cpp).
-  set(TILLWIRE_WPCAP_DEF ${PROJECT_SOURCE_DIR}/engine/wpcap.def)
+  # (source/capture_file_windows.cpp).
+  set(TILLWIRE_WPCAP_DEF ${PROJECT_SOURCE_DIR}/source/wpcap.def)
   set(TILLWIRE_WPCAP_DELAY_LIBRARY ${PROJECT_BINARY_DIR}/libwpcap_delay.a)
   find_program(TILLWIRE_DLLTOOL NAMES ${TILLWIRE_MINGW_TRIPLE}-dlltool REQUIRED)
   set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
@@ -66,7 +66,7 @@ if(WIN32)
   file(STRINGS ${TILLWIRE_WPCAP_DEF} wpcap_functions REGEX "^pcap_")
   list(TRANSFORM wpcap_functions REPLACE "^(pcap_[A-Za-z0-9_]+).*" "\"\\1\",\n")
   list(JOIN wpcap_functions "" wpcap_functions)
-  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/generated/engine/wpcap_functions.inc
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/generated/source/wpcap_functions.inc
        CONTENT "${wpcap_functions}" @ONLY)
   target_include_directories(tillwire::pcap INTERFACE ${PROJECT_BINARY_DIR}/generated)
 

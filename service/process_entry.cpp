@@ -1,8 +1,8 @@
 #include "service/process_entry.h"
 
-#include "engine/engine.h"
 #include "log/log_file.h"
 #include "platform/windows_api.h"
+#include "run/engine.h"
 #include "service/foreground_run.h"
 #include "service/process_exit.h"
 #include "service/service_host.h"

@@ -4,7 +4,7 @@
 #ifndef TILLWIRE_SERVICE_PROCESS_EXIT_H
 #define TILLWIRE_SERVICE_PROCESS_EXIT_H
 
-#include "engine/start_failure.h"
+#include "outcome/start_failure.h"
 
 namespace tillwire {
 

@@ -64,7 +64,7 @@ void WINAPI ServiceMain(DWORD argumentCount, LPSTR* arguments);
 void WINAPI ServiceControlHandler(DWORD control);
 
 // The service-specific exit code of the work's result: 0 after a stop
-// request, otherwise the result's magnitude (engine/exit_codes.h: 4 a link
+// request, otherwise the result's magnitude (outcome/exit_codes.h: 4 a link
 // type that cannot be decoded, 5 an error, 7 no usable terminal).
 DWORD ServiceExitCode(int engineResult);
 

@@ -1,10 +1,10 @@
 #include "service/survey_command.h"
 
-#include "engine/survey.h"
 #include "platform/windows_api.h"
 #include "service/foreground_run.h"
 #include "service/process_entry.h"
 #include "service/process_exit.h"
+#include "survey/survey.h"
 
 #include <cstdio>
 #include <string>

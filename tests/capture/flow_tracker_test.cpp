@@ -1,5 +1,5 @@
 #include "capture/flow_tracker.h"
-#include "engine/frame_router.h"
+#include "capture/frame_router.h"
 #include "support/recording_sink.h"
 #include "support/terminal_tables.h"
 #include "support/till_segments.h"

@@ -1,5 +1,5 @@
+#include "capture/frame_router.h"
 #include "capture/terminal_matcher.h"
-#include "engine/frame_router.h"
 #include "support/frame_builder.h"
 #include "support/recording_sink.h"
 #include "support/reference_matcher.h"

@@ -1,5 +1,5 @@
 #include "config/configuration.h"
-#include "engine/terminal_connections.h"
+#include "output/terminal_connections.h"
 #include "support/log_watch.h"
 #include "support/nvr_client.h"
 #include "support/temp_directory.h"

@@ -11,8 +11,8 @@
 // order and without overlap. The flow table is small and lives across
 // inputs, so that eviction and old flows are exercised too.
 #include "capture/flow_tracker.h"
+#include "capture/frame_router.h"
 #include "capture/link_layer.h"
-#include "engine/frame_router.h"
 #include "fuzz/fuzz_check.h"
 #include "support/reference_matcher.h"
 #include "support/terminal_tables.h"

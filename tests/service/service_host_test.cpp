@@ -1,11 +1,11 @@
 // The service runtime against the scripted Windows API, running work of the
 // test's own: status reports, controls, event-log entries, the program log and
 // dispatcher failures. Needs no root.
-#include "service/service_host.h"
 #include "service/foreground_run.h"
+#include "service/service_host.h"
 
-#include "engine/exit_codes.h"
 #include "log/log_file.h"
+#include "outcome/exit_codes.h"
 #include "support/console_texts.h"
 #include "support/fake_windows.h"
 #include "support/log_watch.h"

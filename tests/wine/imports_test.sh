@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # What the Windows executable takes from where: the system's DLLs at load
-# time, and the pcap functions of engine/wpcap.def from wpcap.dll, late,
+# time, and the pcap functions of source/wpcap.def from wpcap.dll, late,
 # through delay-load thunks, with no libpcap code linked in; and every one of
 # those functions is exported by each wpcap.dll given (libpcap's own build,
 # Wine's).
 #
-#   tests/wine/imports_test.sh tillwire.exe engine/wpcap.def WPCAP_DLL...
+#   tests/wine/imports_test.sh tillwire.exe source/wpcap.def WPCAP_DLL...
 set -euo pipefail
 if [ $# -lt 3 ]; then
   echo "usage: $0 tillwire.exe wpcap.def wpcap.dll..." >&2

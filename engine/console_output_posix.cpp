@@ -1,9 +1,0 @@
-#include "engine/console_output.h"
-
-#include <unistd.h>
-
-namespace tillwire {
-
-bool StandardOutputIsConsole() { return isatty(STDOUT_FILENO) == 1; }
-
-}  // namespace tillwire

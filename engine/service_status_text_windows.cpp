@@ -1,7 +1,0 @@
-#include "engine/service_status_text.h"
-
-namespace tillwire {
-
-void SetServiceStatusText(const std::string&) {}
-
-}  // namespace tillwire

@@ -1,0 +1,7 @@
+#include "platform/service_status_text.h"
+
+namespace tillwire {
+
+void SetServiceStatusText(const std::string&) {}
+
+}  // namespace tillwire

@@ -1,0 +1,126 @@
+#include "report/run_health.h"
+
+#include "log/log_file.h"
+#include "report/terminal_names.h"
+
+#include <boost/date_time/posix_time/posix_time_types.hpp>
+
+#include <utility>
+
+namespace tillwire {
+
+namespace {
+
+boost::posix_time::ptime WallClock() { return boost::posix_time::second_clock::local_time(); }
+
+}  // namespace
+
+RunHealth::RunHealth(const TerminalTable& table, const TerminalConnections& connections,
+                     std::string adapterAddress, void (*reportStatus)(const std::string& text),
+                     Clock::time_point now, Intervals intervals)
+    : table(table),
+      connections(connections),
+      adapterAddress(std::move(adapterAddress)),
+      reportStatus(reportStatus),
+      intervals(intervals),
+      nextStatus(now),
+      nextSummary(now + intervals.summary) {
+  for (std::size_t terminal = 0; terminal < connections.Size(); ++terminal) {
+    const std::uint64_t matched = connections[terminal].Counts().matched;
+    watched.push_back(Watched{matched, matched, now, WallClock(), false});
+  }
+}
+
+void RunHealth::Check(Clock::time_point now, std::uint64_t framesDropped) {
+  if (now < nextStatus) return;
+  nextStatus = now + intervals.status;
+  LookAtTerminals(now);
+  const SessionCounts sessions = AllSessions();
+  ReportStatus(now, sessions.written);
+  if (now >= nextSummary) {
+    nextSummary = now + intervals.summary;
+    LogSummary(sessions, framesDropped);
+  }
+}
+
+// A terminal whose NVR is connected and that matched nothing for the silence
+// interval gets one line for the episode; its next traffic another.
+void RunHealth::LookAtTerminals(Clock::time_point now) {
+  std::size_t terminal = 0;
+  for (const auto& entry : table) {
+    Watched& watch = watched[terminal];
+    const TerminalConnection& connection = connections[terminal++];
+    const std::uint64_t matched = connection.Counts().matched;
+    if (matched != watch.matched) {
+      watch.matched = matched;
+      watch.lastTraffic = now;
+      watch.lastTrafficClock = WallClock();
+      if (watch.silentLogged) {
+        LogFile::Instance().StartLine() << text::kTrafficBackPrefix
+                                        << TerminalName(entry.first, entry.second) << std::endl;
+      }
+      watch.silentLogged = false;
+    } else if (!watch.silentLogged && connection.NvrConnected() &&
+               now - watch.lastTraffic >= intervals.silence) {
+      LogFile::Instance().StartLine() << text::kSilentPrefix
+                                      << TerminalName(entry.first, entry.second)
+                                      << text::kSilentSince
+                                      << FormatTimestamp(watch.lastTrafficClock)
+                                      << text::kSilentSuffix << std::endl;
+      watch.silentLogged = true;
+    }
+  }
+}
+
+// "Capturing on ADDRESS: C of N NVRs connected; B bytes forwarded in the last
+// minute", told again only when it changed.
+void RunHealth::ReportStatus(Clock::time_point now, std::uint64_t written) {
+  samples.push_back(Sample{now, written});
+  // The oldest sample kept is the newest one at least a forwarded interval old.
+  while (samples.size() > 1 && now - samples[1].at >= intervals.forwarded) samples.pop_front();
+  const std::string status = text::kStatusCapturingOn + adapterAddress + ": " +
+                             std::to_string(NvrsConnected()) + " of " +
+                             std::to_string(connections.Size()) + " NVRs connected; " +
+                             GroupedCount(written - samples.front().written) +
+                             " bytes forwarded in the last minute";
+  if (status == lastStatus) return;
+  lastStatus = status;
+  reportStatus(status);
+}
+
+void RunHealth::LogSummary(const SessionCounts& sessions, std::uint64_t framesDropped) {
+  std::size_t withTraffic = 0;
+  for (Watched& watch : watched) {
+    if (watch.matched != watch.matchedAtSummary) ++withTraffic;
+    watch.matchedAtSummary = watch.matched;
+  }
+  const std::string terminals = std::to_string(connections.Size());
+  LogFile::Instance().StartLine()
+      << text::kSummaryPrefix << withTraffic << " of " << terminals << " terminals had traffic, "
+      << NvrsConnected() << " of " << terminals << " NVRs connected, "
+      << GroupedCount(sessions.written - atSummary.written) << " bytes forwarded, "
+      << GroupedCount(sessions.droppedPayloads - atSummary.droppedPayloads)
+      << " payloads dropped, "
+      << GroupedCount(framesDropped - framesDroppedAtSummary) << " frames dropped by the capture"
+      << std::endl;
+  atSummary = sessions;
+  framesDroppedAtSummary = framesDropped;
+}
+
+std::size_t RunHealth::NvrsConnected() const {
+  std::size_t connected = 0;
+  for (std::size_t terminal = 0; terminal < connections.Size(); ++terminal) {
+    if (connections[terminal].NvrConnected()) ++connected;
+  }
+  return connected;
+}
+
+SessionCounts RunHealth::AllSessions() const {
+  SessionCounts all;
+  for (std::size_t terminal = 0; terminal < connections.Size(); ++terminal) {
+    all += connections[terminal].Counts().sessions;
+  }
+  return all;
+}
+
+}  // namespace tillwire

@@ -1,0 +1,65 @@
+#include "source/capture_session.h"
+
+#include "capture/capture_filter.h"
+#include "log/log_file.h"
+#include "source/adapter_recovery.h"
+
+#include <utility>
+
+namespace tillwire {
+
+CaptureSession::CaptureSession(pcap_t* handle, boost::asio::io_context& eventQueue,
+                               std::optional<std::string> adapterAddress)
+    : handle(handle),
+      eventQueue(eventQueue),
+      adapterAddress(std::move(adapterAddress)),
+      link(LinkLayerOf(pcap_datalink(handle)).value_or(LinkLayer::kEthernet)),
+      reader(eventQueue, handle) {
+  // Only live capture drops frames.
+  if (Live()) drops.emplace(handle);
+}
+
+CaptureSession::~CaptureSession() { Close(); }
+
+void CaptureSession::SetFilter(const TerminalMatcher& matcher) {
+  filterMatcher = &matcher;
+  ApplyFilter();
+}
+
+void CaptureSession::Check(std::chrono::steady_clock::time_point now) {
+  if (drops) drops->Check(now);
+}
+
+const char* CaptureSession::ErrorText() const { return pcap_geterr(handle); }
+
+void CaptureSession::Reopen() {
+  Close();
+  handle = FindAdapterAgain(*adapterAddress, eventQueue);
+  reader.Follow(handle);
+  ApplyFilter();
+  if (drops) drops->Follow(handle);
+  link = LinkLayerOf(pcap_datalink(handle)).value_or(link);
+}
+
+void CaptureSession::ApplyFilter() {
+  if (filterMatcher == nullptr) return;
+  const std::string expression = CaptureFilterExpression(*filterMatcher, pcap_datalink(handle));
+  if (expression.empty()) return;
+  bpf_program program{};
+  const bool compiled =
+      pcap_compile(handle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) == 0;
+  if (!compiled || pcap_setfilter(handle, &program) != 0) {
+    LogFile::Instance().StartLine() << text::kFilterNotSetPrefix << pcap_geterr(handle)
+                                    << std::endl;
+  }
+  if (compiled) pcap_freecode(&program);
+}
+
+void CaptureSession::Close() {
+  // The reader lets go of the handle's descriptor before the handle closes it.
+  reader.Follow(nullptr);
+  if (handle != nullptr) pcap_close(handle);
+  handle = nullptr;
+}
+
+}  // namespace tillwire

@@ -1,0 +1,62 @@
+// The survey's report, as the console shows it: one two-line row per
+// conversation, the most payload first, then the Terminal lines it suggests.
+//
+//     Client                Server                 Frames      Bytes Service
+//   Text  First printable line                     NvrPort Terminal
+// TCP 192.168.10.31:51412   192.168.10.40:9100         16        416 raw printing
+//    99%  HARBOUR STREET DELI                        47001 192.168.10.31:::
+//
+// Without a terminal table (no Tillwire.xml) the second line ends after the
+// first printable line; a conversation that no terminal takes shows "-" as its
+// NvrPort. With one, the terminals that take no payload byte of any
+// conversation follow the rows (NvrPort and key, in key order).
+#ifndef TILLWIRE_SURVEY_SURVEY_REPORT_H
+#define TILLWIRE_SURVEY_SURVEY_REPORT_H
+
+#include "capture/conversation_table.h"
+#include "config/terminal.h"
+
+#include <cstddef>
+#include <string>
+
+namespace tillwire {
+
+namespace text {
+inline constexpr char kSurveyClient[] = "Client";
+inline constexpr char kSurveyServer[] = "Server";
+inline constexpr char kSurveyFrames[] = "Frames";
+inline constexpr char kSurveyBytes[] = "Bytes";
+inline constexpr char kSurveyService[] = "Service";
+inline constexpr char kSurveyText[] = "Text";
+inline constexpr char kSurveyFirstLine[] = "First printable line";
+inline constexpr char kSurveyNvrPort[] = "NvrPort";
+inline constexpr char kSurveyTerminal[] = "Terminal";
+inline constexpr char kSurveyNoTerminal[] = "-";
+inline constexpr char kSurveyOthers[] = "other conversations (table full)";
+inline constexpr char kSurveyMoreThan[] = "more than ";
+inline constexpr char kSurveyConversationsSuffix[] = " conversations";
+inline constexpr char kSurveyMoreSuffix[] = " more conversations not shown; add -all to list every one.";
+inline constexpr char kSurveyNoConversations[] = "No TCP or UDP conversations over IPv4 seen.";
+inline constexpr char kSurveyIdleTerminalsHeading[] = "Terminals that take no payload here:";
+inline constexpr char kSurveySuggestionsHeading[] =
+    "Receipts that no terminal takes; Terminal lines for Tillwire.xml:";
+inline constexpr char kSurveyNoSuggestions[] = "No receipts seen that no terminal takes.";
+inline constexpr char kSurveyChoosePort[] =
+    "Replace NvrPort=\"?\" with a free port for that terminal's NVR.";
+}  // namespace text
+
+// The conversations the table saw, for the summary and the progress line:
+// "9 conversations", or, once the table is full and a further conversation
+// has come, "more than 16384 conversations" (its capacity).
+std::string ConversationCount(const ConversationTable& table);
+
+// The report on the table's conversations: rows (0: every one) rows at most,
+// with each row's terminal and NvrPort from terminals when given (the table
+// the matcher of the conversation table was made from); every line ends
+// with '\n'.
+std::string SurveyReport(const ConversationTable& table, const TerminalTable* terminals,
+                         std::size_t rows);
+
+}  // namespace tillwire
+
+#endif
