@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace tillwire {
+
 struct ServiceManagerPaths {
   // Where the unit files <service name>.service are written.
   std::string unitDirectory = "/etc/systemd/system";
@@ -21,5 +23,7 @@ void SetServiceManagerPathsForTesting(const ServiceManagerPaths& paths);
 
 // The paths in force.
 const ServiceManagerPaths& CurrentServiceManagerPaths();
+
+}  // namespace tillwire
 
 #endif

@@ -1,6 +1,9 @@
 #include "platform/unfollowed_file.h"
 
-#include "platform/windows_api.h"
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>

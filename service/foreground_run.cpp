@@ -1,6 +1,7 @@
 #include "service/foreground_run.h"
 
 #include "log/log_file.h"
+#include "platform/console_stop.h"
 
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
@@ -10,8 +11,8 @@ namespace tillwire {
 
 namespace {
 
-// What the control handler and the waiting run share. The handler only
-// raises the request: the run's own thread logs it and interrupts the work,
+// What the console's stop and the waiting run share. The stop only raises
+// the request: the run's own thread logs it and interrupts the work,
 // so the work's thread object is touched by that thread alone.
 struct ForegroundState {
   boost::mutex mutex;
@@ -25,15 +26,14 @@ struct ForegroundState {
 // destroying a condition with a waiter would hang the exit.
 ForegroundState& foreground = *new ForegroundState;
 
-}  // namespace
-
-BOOL WINAPI ForegroundControlHandler(DWORD control) {
-  if (control != CTRL_C_EVENT && control != CTRL_BREAK_EVENT) return FALSE;
+// Raises the stop request; the run's own thread acts on it.
+void RequestStop() {
   const boost::mutex::scoped_lock lock(foreground.mutex);
   foreground.stopRequested = true;
   foreground.changed.notify_all();
-  return TRUE;
 }
+
+}  // namespace
 
 int RunInForeground(ServiceWork work, ForegroundStop stopLine) {
   {
@@ -41,9 +41,9 @@ int RunInForeground(ServiceWork work, ForegroundStop stopLine) {
     foreground.stopRequested = false;
     foreground.workEnded = false;
   }
-  // Without the handler the run still works; the signal then ends the
+  // Without the watch the run still works; the request then ends the
   // process abruptly, without the stop lines.
-  const BOOL handled = SetConsoleCtrlHandler(&ForegroundControlHandler, TRUE);
+  WatchConsoleStop(&RequestStop);
   int result = 0;
   boost::thread worker([&work, &result] {
     result = work();
@@ -64,7 +64,7 @@ int RunInForeground(ServiceWork work, ForegroundStop stopLine) {
     worker.interrupt();
   }
   worker.join();
-  if (handled) SetConsoleCtrlHandler(&ForegroundControlHandler, FALSE);
+  EndConsoleStopWatch();
   return result;
 }
 

@@ -5,7 +5,6 @@
 #ifndef TILLWIRE_SERVICE_FOREGROUND_RUN_H
 #define TILLWIRE_SERVICE_FOREGROUND_RUN_H
 
-#include "platform/windows_api.h"
 #include "service/service_host.h"
 
 namespace tillwire {
@@ -14,15 +13,10 @@ namespace tillwire {
 enum class ForegroundStop { kLogged, kNotLogged };
 
 // Runs work on a thread of its own until it ends by itself or a console
-// control event stops it; then logs the line of a service stop request
+// stop request (platform/console_stop.h) stops it; then logs the line of a service stop request
 // (unless asked not to), interrupts the work (boost::thread::interrupt) and
 // waits for its end. Returns the work's result: 0 after a stop.
 int RunInForeground(ServiceWork work, ForegroundStop stopLine = ForegroundStop::kLogged);
-
-// The console control handler while RunInForeground runs: takes
-// CTRL_C_EVENT and CTRL_BREAK_EVENT (TRUE) as a stop request, and leaves
-// every other event to the system (FALSE).
-BOOL WINAPI ForegroundControlHandler(DWORD control);
 
 }  // namespace tillwire
 

@@ -1,13 +1,15 @@
 #include "service/process_entry.h"
 
 #include "log/log_file.h"
-#include "platform/windows_api.h"
+#include "platform/service_commands.h"
 #include "run/engine.h"
 #include "service/foreground_run.h"
 #include "service/process_exit.h"
 #include "service/service_host.h"
 #include "service/service_installer.h"
 #include "service/survey_command.h"
+
+#include <boost/algorithm/string/predicate.hpp>
 
 #include <cstdio>
 #include <string>
@@ -23,8 +25,9 @@ namespace {
 int LiveRun() { return ResultOrEndProcess(RunEngine(std::string())); }
 
 int Install() {
-  const int result = InstallService(serviceName.c_str(), text::kServiceDisplayName,
-                                    text::kServiceDescription, "", &LogLine);
+  const ServiceDefinition service{serviceName, text::kServiceDisplayName,
+                                  text::kServiceDescription, ""};
+  const int result = InstallService(service, &LogLine);
   if (result != 0) std::printf("%s\n", text::kInstallError);
   return result;
 }
@@ -75,11 +78,11 @@ void PrintUsage() {
 
 int ProcessEntry(int argc, char** argv) {
   if (argc <= 1 || (argv[1][0] != '-' && argv[1][0] != '/')) return Service();
-  const char* option = argv[1] + 1;
-  if (_stricmp(option, "install") == 0) return Install();
-  if (_stricmp(option, "uninstall") == 0) return UninstallService(serviceName.c_str(), &LogLine);
-  if (_stricmp(option, "f") == 0) return Playback(argc, argv);
-  if (_stricmp(option, "survey") == 0) return SurveyCommand(argc, argv);
+  const std::string option = argv[1] + 1;
+  if (boost::iequals(option, "install")) return Install();
+  if (boost::iequals(option, "uninstall")) return UninstallService(serviceName, &LogLine);
+  if (boost::iequals(option, "f")) return Playback(argc, argv);
+  if (boost::iequals(option, "survey")) return SurveyCommand(argc, argv);
   PrintUsage();
   return 0;
 }

@@ -1,14 +1,11 @@
-// Tillwire under a service manager: the dispatcher, the service's main
-// function, its control handler, and the status and event-log reports that
-// the installer uses too. Written once against the Windows API; off Windows
-// platform/ provides that API on systemd and syslog.
+// Tillwire under a service manager: what the service does when the manager
+// starts it, stops it or asks what it does not know, and the service events
+// that the installer writes too. The service manager itself is the
+// platform's (platform/service_run.h, platform/service_events.h).
 #ifndef TILLWIRE_SERVICE_SERVICE_HOST_H
 #define TILLWIRE_SERVICE_SERVICE_HOST_H
 
-#include "platform/windows_api.h"
-
-#include <boost/thread/thread.hpp>
-
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -38,46 +35,32 @@ inline constexpr char kEngineEnded[] =
 // run that ended by itself and failed.
 using ServiceWork = std::function<int()>;
 
-// The service's name for the service manager and its event-log source.
+// The service's name for the service manager and its event source.
 extern const std::string serviceName;
-// Written by ServiceMain before it reports running; read by the control handler.
-extern SERVICE_STATUS_HANDLE statusHandle;
-extern boost::thread engineThread;
-// What the work returned; read after engineThread has been joined.
-extern int engineResult;
 
 // Hands the calling thread to the service manager until the service has
 // stopped, the service running work; returns 0 then (or the service-specific
 // code of work that ended by itself and failed, so that the process fails
 // too), or the error code of a dispatcher that could not start (1063 when
 // started from a console, after printing how to install).
+//
+// The service reports start pending, starts work on a thread of its own,
+// writes the start event and reports running. Work that ends by itself with a
+// failure reports the service stopped with ServiceExitCode of its result and
+// writes an error event. A stop request is logged, interrupts the work, waits
+// for its end and reports stopped; an unknown request is an error event.
 int RunServiceDispatcher(ServiceWork work);
-
-// The service: registers the control handler, reports start pending, runs
-// the dispatcher's work on engineThread and reports running. Work that ends
-// by itself with a failure reports the service stopped with ServiceExitCode of
-// its result and writes an error event.
-void WINAPI ServiceMain(DWORD argumentCount, LPSTR* arguments);
-
-// Stop and shutdown interrupt the work, wait for its end and report stopped;
-// interrogate is ignored; any other control is reported as an error event.
-void WINAPI ServiceControlHandler(DWORD control);
 
 // The service-specific exit code of the work's result: 0 after a stop
 // request, otherwise the result's magnitude (outcome/exit_codes.h: 4 a link
 // type that cannot be decoded, 5 an error, 7 no usable terminal).
-DWORD ServiceExitCode(int engineResult);
+std::uint32_t ServiceExitCode(int engineResult);
 
-// Reports a state to the service manager: own-process service, no controls
-// while start is pending, stop and shutdown otherwise.
-BOOL ReportServiceStatus(SERVICE_STATUS_HANDLE handle, DWORD state, DWORD win32ExitCode,
-                         DWORD serviceSpecificExitCode, DWORD checkPoint, DWORD waitHint);
-
-// Writes one event-log entry under source, with the insertion strings source
-// and message. Nothing happens when the source cannot be registered.
-void LogEvent(const char* source, const char* message, WORD type);
-// An error entry: message, two blanks, "Error code=0x" and code in 8 hex digits.
-void LogErrorEvent(const char* source, const char* message, DWORD code);
+// Writes one information event under the service's name.
+void ReportEvent(const char* message);
+// An error event: message, two blanks, "Error code=0x" and code in 8 hex
+// digits.
+void ReportErrorEvent(const char* message, std::uint32_t code);
 
 }  // namespace tillwire
 

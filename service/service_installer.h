@@ -1,10 +1,13 @@
 // Registering Tillwire with the service manager, and removing it again.
 //
-// Both operations report to the console, to the event log under the service's
-// name and, through the given function, to the program log; every handle they
-// open is closed on every path.
+// Both operations report to the console, to the service's events and,
+// through the given function, to the program log.
 #ifndef TILLWIRE_SERVICE_SERVICE_INSTALLER_H
 #define TILLWIRE_SERVICE_SERVICE_INSTALLER_H
+
+#include "platform/service_registration.h"
+
+#include <string>
 
 namespace tillwire {
 
@@ -37,28 +40,16 @@ inline constexpr char kEventSourceRemoveFailed[] =
 // Writes one whole line of the program log (LogLine).
 using LogFunction = void (*)(const char* text);
 
-// Registers the running executable as an automatically started service of
-// its own process, run as the local system account, with the description and
-// (when the shutdown privilege can be enabled) three restarts a minute apart
-// after failures. A path with blanks is registered in double quotes; a path
-// of MAX_PATH characters or more fails the install. The executable also
-// becomes the message file of the event source of the same name, so that the
-// event log shows the entries' text. Returns 0 when installed or already
+// Registers the running executable as the service (RegisterService) and
+// reports each step on its channels: the console, the service's events and,
+// through log, the program log. Returns 0 when installed or already
 // installed, -1 on failure.
-int InstallService(const char* name, const char* displayName, const char* description,
-                   const char* dependencies, LogFunction log);
+int InstallService(const ServiceDefinition& service, LogFunction log);
 
-// Stops the service if it runs (without waiting), deletes it and removes its
-// event source's registration. Returns 0 when removed or not installed, -1
-// on failure.
-int UninstallService(const char* name, LogFunction log);
-
-// True when the service manager and the service both open for reading.
-bool IsServiceInstalled(const char* name);
-
-// True when "SeShutdownPrivilege" is enabled in the process token, which
-// setting restart actions requires.
-bool EnableShutdownPrivilege();
+// Stops the service if it runs (without waiting) and deletes it
+// (RemoveService), reporting each step as InstallService does. Returns 0 when
+// removed or not installed, -1 on failure.
+int UninstallService(const std::string& name, LogFunction log);
 
 }  // namespace tillwire
 

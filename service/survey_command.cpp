@@ -1,10 +1,11 @@
 #include "service/survey_command.h"
 
-#include "platform/windows_api.h"
 #include "service/foreground_run.h"
 #include "service/process_entry.h"
 #include "service/process_exit.h"
 #include "survey/survey.h"
+
+#include <boost/algorithm/string/predicate.hpp>
 
 #include <cstdio>
 #include <string>
@@ -20,7 +21,7 @@ bool AllDigits(const std::string& argument) {
 }
 
 bool IsAllOption(const char* argument) {
-  return (argument[0] == '-' || argument[0] == '/') && _stricmp(argument + 1, "all") == 0;
+  return (argument[0] == '-' || argument[0] == '/') && boost::iequals(argument + 1, "all");
 }
 
 // Reads the arguments into request; the line that says what is wrong with

@@ -1,8 +1,8 @@
-// The command line against the scripted Windows API: which mode the first
+// The command line against a fake service manager: which mode the first
 // argument chooses, and what each mode prints and returns.
 #include "service/process_entry.h"
 #include "support/console_texts.h"
-#include "support/fake_windows.h"
+#include "support/fake_service_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -49,17 +49,17 @@ TEST(CommandLine, ChoosesTheModeByTheFirstArgumentOnly) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments.front());
-    FakeWindows windows;
+    FakeServicePlatform platform;
     testing::internal::CaptureStdout();
     EXPECT_EQ(Entry(c.arguments), c.status);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.console);
-    EXPECT_EQ(windows.Services().count("Tillwire"), c.installs ? 1u : 0u);
+    EXPECT_EQ(platform.Registrations().size(), c.installs ? 1u : 0u);
   }
 }
 
 TEST(CommandLine, InstallFailureAddsItsConsoleLine) {
-  FakeWindows windows;
-  windows.Fail("CreateServiceA", ERROR_ACCESS_DENIED);
+  FakeServicePlatform platform;
+  platform.ScriptRegistration({{RegistrationStep::kCreateFailed, 5}});
   testing::internal::CaptureStdout();
   EXPECT_EQ(Entry({"-install"}), -1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
@@ -69,15 +69,15 @@ TEST(CommandLine, InstallFailureAddsItsConsoleLine) {
 TEST(CommandLine, WithoutAnOptionTheDispatcherDecides) {
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{}, std::vector<std::string>{"install"}}) {
-    FakeWindows windows;
-    windows.Fail("StartServiceCtrlDispatcherA", ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+    FakeServicePlatform platform;
+    platform.FailDispatch({DispatchFailure::kNotStartedByServiceManager, 1063});
     const std::string usage = Usage();
     testing::internal::CaptureStdout();
     EXPECT_EQ(Entry(arguments), 1063);
     const std::string console = testing::internal::GetCapturedStdout();
     EXPECT_EQ(console, "Must be run with command line options or installed as a service\n\n" +
                            usage + kExpectedConsoleHelp);
-    EXPECT_EQ(windows.Services().count("Tillwire"), 0u);
+    EXPECT_TRUE(platform.Registrations().empty());
   }
 }
 

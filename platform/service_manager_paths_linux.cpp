@@ -1,5 +1,7 @@
 #include "platform/service_manager_paths.h"
 
+namespace tillwire {
+
 namespace {
 
 ServiceManagerPaths& Paths() {
@@ -12,3 +14,5 @@ ServiceManagerPaths& Paths() {
 void SetServiceManagerPathsForTesting(const ServiceManagerPaths& paths) { Paths() = paths; }
 
 const ServiceManagerPaths& CurrentServiceManagerPaths() { return Paths(); }
+
+}  // namespace tillwire

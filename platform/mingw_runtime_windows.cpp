@@ -1,6 +1,7 @@
 // What the mingw-w64 import library of msvcrt.dll leaves out of the runtime
 // library that Tillwire calls on Windows.
-#include "platform/windows_api.h"
+#include <errno.h>
+#include <stdlib.h>
 
 // The program's full path, as the runtime library keeps it in _pgmptr.
 errno_t __cdecl _get_pgmptr(char** value) {

@@ -9,6 +9,8 @@
 
 extern char** environ;
 
+namespace tillwire {
+
 bool SystemdIsRunning() {
   struct stat status;
   return stat(CurrentServiceManagerPaths().systemdRunDirectory.c_str(), &status) == 0 &&
@@ -32,3 +34,5 @@ bool Systemctl(const std::vector<std::string>& arguments) {
   }
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
+
+}  // namespace tillwire
