@@ -177,4 +177,6 @@ void LogFile::Rotate() {
 
 void LogLine(const char* text) { LogFile::Instance().StartLine() << text << std::endl; }
 
+void LogLine(const std::string& text) { LogLine(text.c_str()); }
+
 }  // namespace tillwire

@@ -133,6 +133,7 @@ class LogFile {
 // Writes text as one whole line of the process's log. A plain function, for
 // code that is handed a function to log with.
 void LogLine(const char* text);
+void LogLine(const std::string& text);
 
 // The timestamp of a log line: "2026-Dec-08 21:27:17".
 std::string FormatTimestamp(const boost::posix_time::ptime& time);

@@ -1,7 +1,7 @@
 #include "output/accept_retry.h"
 
 #include "log/log_file.h"
-#include "output/terminal_port.h"
+#include "output/output_texts.h"
 
 #include <boost/asio/error.hpp>
 #include <boost/system/error_code.hpp>
@@ -25,8 +25,7 @@ bool AcceptRetry::IsTransient(const boost::system::error_code& error) {
 
 void AcceptRetry::Failed(const boost::system::error_code& error) {
   if (!failing) {
-    LogFile::Instance().StartLine() << terminalPort << text::kAcceptRetrying << error.message()
-                                    << std::endl;
+    LogLine(text::AcceptFailedForNow(terminalPort, error.message()));
     failing = true;
   }
   pause.expires_after(kPause);

@@ -18,10 +18,6 @@
 
 namespace tillwire {
 
-namespace text {
-inline constexpr char kAcceptRetrying[] = " Accept failed for now, retrying: ";
-}  // namespace text
-
 class AcceptRetry {
  public:
   // The pause between two tries of a failing accept.

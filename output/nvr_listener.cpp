@@ -1,7 +1,7 @@
 #include "output/nvr_listener.h"
 
 #include "log/log_file.h"
-#include "output/terminal_port.h"
+#include "output/output_texts.h"
 
 
 #include <cstdlib>
@@ -70,8 +70,7 @@ NvrListener::NvrListener(boost::asio::io_context& eventQueue, const std::string&
       nvrTerminalPort(TerminalPortPrefix(nvrAddress, nvrPort)),
       acceptRetry(eventQueue, nvrPort, [this] { StartAccept(); }),
       rejectionLog(eventQueue, nvrPort, rejectionLinesInAll) {
-  LogFile::Instance().StartLine() << text::kCreatingTerminalConnectionPrefix << nvrAddress << ":"
-                                  << nvrPort << std::endl;
+  LogLine(text::CreatingTerminalConnection(nvrAddress, nvrPort));
   try {
     const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::tcp::v4(),
                                                   NvrPortNumber(nvrPort));
@@ -80,9 +79,7 @@ NvrListener::NvrListener(boost::asio::io_context& eventQueue, const std::string&
     acceptor.bind(endpoint);
     acceptor.listen(boost::asio::socket_base::max_connections);
   } catch (const std::exception& error) {
-    LogFile::Instance().StartLine() << text::kAcceptorBindFailedPrefix << nvrPort
-                                    << text::kAcceptorBindFailedError << error.what()
-                                    << std::endl;
+    LogLine(text::AcceptorBindFailed(nvrPort, error.what()));
     boost::system::error_code ignored;
     acceptor.close(ignored);
     return;
@@ -131,8 +128,7 @@ void NvrListener::HandleAccept(const boost::system::error_code& error) {
     return;
   }
   if (error) {
-    LogFile::Instance().StartLine() << terminalPort << text::kAcceptFailed << error.message()
-                                    << std::endl;
+    LogLine(text::AcceptFailed(terminalPort, error.message()));
     return;
   }
   acceptRetry.Succeeded();
@@ -152,12 +148,11 @@ void NvrListener::HandleAccept(const boost::system::error_code& error) {
 // dropped with it, so the new one starts at the beginning of a payload.
 void NvrListener::Admit() {
   if (session && session->Open()) {
-    LogFile::Instance().StartLine() << nvrTerminalPort << text::kNvrReplaced << std::endl;
+    LogLine(text::NvrConnectedAgain(nvrTerminalPort));
   }
   EndSession();
   session = std::make_shared<NvrSession>(eventQueue, std::move(*incoming), nvrTerminalPort);
-  LogFile::Instance().StartLine() << text::kAcceptedConnectionPrefix << nvrAddress
-                                  << text::kAcceptedConnectionPort << nvrPort << std::endl;
+  LogLine(text::AcceptedConnection(nvrAddress, nvrPort));
 }
 
 // Closes the current session, if any, and keeps the count of what its NVR took.

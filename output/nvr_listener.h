@@ -28,16 +28,6 @@
 
 namespace tillwire {
 
-namespace text {
-inline constexpr char kCreatingTerminalConnectionPrefix[] = "Creating terminal connection: ";
-inline constexpr char kAcceptorBindFailedPrefix[] = "Acceptor bind failed: Port ";
-inline constexpr char kAcceptorBindFailedError[] = " Error: ";
-inline constexpr char kAcceptFailed[] = " Accept failed: ";
-inline constexpr char kAcceptedConnectionPrefix[] = "Accepted connection from NVR address: ";
-inline constexpr char kAcceptedConnectionPort[] = " Port: ";
-inline constexpr char kNvrReplaced[] = " NVR connected again: closing its previous connection";
-}  // namespace text
-
 // The TCP port that an NvrPort text names: the text read as atoi reads it
 // (leading blanks, a sign, digits up to the first other character, 0 when
 // there are none; out-of-range values saturate), keeping the low 16 bits.

@@ -1,6 +1,7 @@
 #include "output/nvr_session.h"
 
 #include "log/log_file.h"
+#include "output/output_texts.h"
 #include "output/dead_peer_detection.h"
 #include "output/unacknowledged_bytes.h"
 
@@ -51,7 +52,7 @@ bool NvrSession::Send(const unsigned char* data, int length) {
   }
   if (waiting.size() + count > kMaxWaiting) {
     if (!dropping) {
-      LogFile::Instance().StartLine() << terminalPort << text::kSendQueueFull << std::endl;
+      LogLine(text::NvrNotKeepingUp(terminalPort));
       dropping = true;
     }
     counts.droppedBytes += count;
@@ -86,8 +87,7 @@ void NvrSession::HandleWrite(const boost::system::error_code& error, std::size_t
   // A write of a session ended since, or cancelled by its close.
   if (ended) return;
   if (error) {
-    LogFile::Instance().StartLine() << terminalPort << text::kWriteFailed << error.message()
-                                    << std::endl;
+    LogLine(text::WriteFailed(terminalPort, error.message()));
     Close();
     return;
   }

@@ -30,11 +30,6 @@
 
 namespace tillwire {
 
-namespace text {
-inline constexpr char kWriteFailed[] = " Write failed: ";
-inline constexpr char kSendQueueFull[] = " NVR is not keeping up: dropping payloads until it catches up";
-}  // namespace text
-
 class NvrSession : public std::enable_shared_from_this<NvrSession> {
  public:
   // Payloads larger than this are cut to it (no IPv4 packet carries more).

@@ -1,6 +1,7 @@
 #include "output/rejection_log.h"
 
 #include "log/log_file.h"
+#include "output/output_texts.h"
 
 namespace tillwire {
 
@@ -9,7 +10,7 @@ RejectionLog::RejectionLog(boost::asio::io_context& eventQueue, const std::strin
     : nvrPort(nvrPort),
       maxRemembered(limits.maxRemembered),
       ownLines(eventQueue, limits.linesPerPeriod, limits.period,
-               text::kRejectedConnectionPort + nvrPort),
+               text::OnPort(nvrPort)),
       allTerminals(allTerminals) {}
 
 void RejectionLog::Rejected(const std::string& peerAddress) {
@@ -24,8 +25,7 @@ void RejectionLog::Rejected(const std::string& peerAddress) {
   }
   ownLines.Used();
   allTerminals.Used();
-  LogFile::Instance().StartLine() << text::kRejectedConnectionPrefix << peerAddress
-                                  << text::kRejectedConnectionPort << nvrPort << std::endl;
+  LogLine(text::RejectedConnection(peerAddress, nvrPort));
   if (remembered.size() < maxRemembered) remembered.insert(peerAddress);
 }
 

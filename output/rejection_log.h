@@ -20,11 +20,6 @@
 
 namespace tillwire {
 
-namespace text {
-inline constexpr char kRejectedConnectionPrefix[] = "Rejected connection from address: ";
-inline constexpr char kRejectedConnectionPort[] = " on port ";
-}  // namespace text
-
 struct RejectionLimits {
   // Reported addresses remembered per terminal; past this, a stranger not
   // remembered may be reported again.

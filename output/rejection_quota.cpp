@@ -1,6 +1,7 @@
 #include "output/rejection_quota.h"
 
 #include "log/log_file.h"
+#include "output/output_texts.h"
 
 #include <boost/asio/error.hpp>
 
@@ -46,8 +47,7 @@ void RejectionQuota::HandlePeriodEnd(const boost::system::error_code& error) {
 
 void RejectionQuota::LogCount() {
   if (notLogged == 0) return;
-  LogFile::Instance().StartLine() << text::kRejectionsNotLoggedPrefix << notLogged << countScope
-                                  << std::endl;
+  LogLine(text::RejectionsNotLogged(notLogged, countScope));
   notLogged = 0;
 }
 

@@ -11,6 +11,8 @@
 #ifndef TILLWIRE_OUTPUT_REJECTION_QUOTA_H
 #define TILLWIRE_OUTPUT_REJECTION_QUOTA_H
 
+#include "output/output_texts.h"
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/system/error_code.hpp>
@@ -20,11 +22,6 @@
 #include <string>
 
 namespace tillwire {
-
-namespace text {
-inline constexpr char kRejectionsNotLoggedPrefix[] = "Rejected connections not logged one by one: ";
-inline constexpr char kOnAllPorts[] = " on all ports";
-}  // namespace text
 
 // Rejection lines a minute for all terminals together.
 inline constexpr int kRejectionLinesInAll = 30;
