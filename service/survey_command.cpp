@@ -42,7 +42,7 @@ std::string ReadArguments(int argc, char** argv, SurveyRequest* request) {
     }
     const long seconds = argument.size() > 6 ? 0 : std::stol(argument);
     if (seconds < 1 || seconds > kLongestSurveySeconds) {
-      return text::kSurveyBadDurationPrefix + argument + ".";
+      return text::SurveyBadDuration(argument);
     }
     request->duration = std::chrono::seconds(seconds);
   }
@@ -50,6 +50,11 @@ std::string ReadArguments(int argc, char** argv, SurveyRequest* request) {
 }
 
 }  // namespace
+
+std::string text::SurveyBadDuration(const std::string& argument) {
+  return "A survey lasts 1 to " + std::to_string(kLongestSurveySeconds) + " seconds, not " +
+         argument + ".";
+}
 
 int SurveyCommand(int argc, char** argv) {
   SurveyRequest request;

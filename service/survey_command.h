@@ -2,6 +2,8 @@
 #ifndef TILLWIRE_SERVICE_SURVEY_COMMAND_H
 #define TILLWIRE_SERVICE_SURVEY_COMMAND_H
 
+#include <string>
+
 namespace tillwire {
 
 namespace text {
@@ -11,9 +13,10 @@ inline constexpr char kSurveyUsage[] =
     "      (for 60 seconds unless given) or in a capture file, which terminal\n"
     "      takes each, and Terminal lines for receipts that none takes;\n"
     "      -all lists every conversation, not only the 50 with the most bytes.\n";
-inline constexpr char kSurveyBadDurationPrefix[] = "A survey lasts 1 to 86400 seconds, not ";
 inline constexpr char kSurveyTooManyArguments[] =
     "The survey takes one capture file or one number of seconds.";
+// "A survey lasts 1 to 86400 seconds, not ARGUMENT."
+std::string SurveyBadDuration(const std::string& argument);
 }  // namespace text
 
 // Runs the survey that the arguments after argv[1] ask for, in the
