@@ -1,5 +1,6 @@
 // The NVR listener: binding, admission of the terminal's own NVR, refusal of
-// strangers within the rejection lines' bounds, and accept retries.
+// strangers within the rejection lines' bounds (accept retries, which need
+// the process out of descriptors, in nvr_listener_posix_test.cpp).
 #include "output/nvr_listener_fixture.h"
 #include "support/socket_settings.h"
 
