@@ -16,13 +16,6 @@ bool IsSynWithoutAck(const DecodedFrame& frame) {
   return frame.tcp && (frame.tcpHeader.flags & (kTcpSyn | kTcpAck)) == kTcpSyn;
 }
 
-// A frame cut short before its ports has an all-zero key (no real packet has
-// one: even a DHCP request from 0.0.0.0 has its ports).
-bool HasPorts(const DecodedFrame& frame) {
-  const PacketKey& key = frame.key;
-  return (key.srcAddress | key.dstAddress | key.srcPort | key.dstPort) != 0;
-}
-
 bool IsVisible(unsigned char byte) { return byte > 0x20 && byte < 0x7F; }
 
 }  // namespace
@@ -71,11 +64,8 @@ ConversationTable::ConversationTable(const TerminalMatcher* matcher, std::size_t
 }
 
 void ConversationTable::Add(const DecodedFrame& frame, std::uint32_t seconds) {
-  ++frames;
-  if (frame.kind == FrameKind::kOther || !HasPorts(frame)) {
-    ++framesWithoutConversation;
-    return;
-  }
+  kinds.Add(frame.kind);
+  if (!IsTcpOrUdp(frame.kind)) return;
   const std::uint32_t index = FindOrMake(frame);
   Conversation* conversation = index == kEmpty ? nullptr : &conversations[index];
   if (conversation == nullptr) {

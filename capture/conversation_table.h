@@ -16,6 +16,7 @@
 #define TILLWIRE_CAPTURE_CONVERSATION_TABLE_H
 
 #include "capture/flow_tracker.h"
+#include "capture/frame_counts.h"
 #include "capture/ipv4_decoder.h"
 #include "capture/packet_key.h"
 #include "capture/terminal_matcher.h"
@@ -96,9 +97,11 @@ class ConversationTable {
   void Add(const DecodedFrame& frame, std::uint32_t seconds);
 
   // Every frame given to Add, and those of them that belong to no
-  // conversation: no IPv4 TCP or UDP, or cut short before the ports.
-  std::uint64_t Frames() const { return frames; }
-  std::uint64_t FramesWithoutConversation() const { return framesWithoutConversation; }
+  // conversation: the frames not taken (no IPv4 TCP or UDP, or cut short
+  // before the ports), whose reasons FrameKinds tells.
+  std::uint64_t Frames() const { return kinds.All(); }
+  std::uint64_t FramesWithoutConversation() const { return kinds.NotTaken(); }
+  const FrameCounts& FrameKinds() const { return kinds; }
   // The conversations, in the order they were first seen.
   const std::vector<Conversation>& Conversations() const { return conversations; }
   const Overflow& Others() const { return others; }
@@ -124,8 +127,7 @@ class ConversationTable {
   std::vector<std::uint32_t> slots;  // open addressing, twice the capacity or more
   std::uint32_t slotMask;
   FlowTracker flows;
-  std::uint64_t frames = 0;
-  std::uint64_t framesWithoutConversation = 0;
+  FrameCounts kinds;
   Overflow others;
 };
 

@@ -13,6 +13,7 @@
 #define TILLWIRE_CAPTURE_FRAME_ROUTER_H
 
 #include "capture/flow_tracker.h"
+#include "capture/frame_counts.h"
 #include "capture/link_layer.h"
 #include "capture/terminal_matcher.h"
 
@@ -35,12 +36,14 @@ class FrameRouter {
   // tracker has not seen forwarded go. The tracker also learns of every SYN,
   // FIN and RST, with or without payload, taken by a terminal or not: they
   // start and end the connections whose bytes it follows. seconds is the
-  // frame's capture time. Returns true for TCP and UDP frames, with or
-  // without payload, and false for the rest.
+  // frame's capture time. Every frame is counted by its kind (Counts).
+  // Returns true for TCP and UDP frames, with or without payload, and false
+  // for the rest.
   bool Route(const unsigned char* frame, std::uint32_t capturedLength, std::uint32_t seconds,
              LinkLayer link = LinkLayer::kEthernet) {
     const DecodedFrame decoded = DecodeFrame(frame, capturedLength, link);
-    if (decoded.kind == FrameKind::kOther) return false;
+    counts.Add(decoded.kind);
+    if (!IsTcpOrUdp(decoded.kind)) return false;
     const bool control = decoded.tcp && (decoded.tcpHeader.flags & kControl) != 0;
     const bool syn = control && (decoded.tcpHeader.flags & kTcpSyn) != 0;
     // Only a SYN makes a flow, and only of a direction a terminal takes; a
@@ -61,6 +64,9 @@ class FrameRouter {
     return true;
   }
 
+  // The frames routed so far, by kind: those not taken by reason.
+  const FrameCounts& Counts() const { return counts; }
+
  private:
   static constexpr std::uint8_t kControl = kTcpSyn | kTcpFin | kTcpRst;
 
@@ -79,6 +85,7 @@ class FrameRouter {
   const TerminalMatcher& matcher;
   FlowTracker& flows;
   Sink& sink;
+  FrameCounts counts;
 };
 
 }  // namespace tillwire

@@ -41,33 +41,33 @@ DecodedFrame DecodeIpv4(const unsigned char* bytes, std::uint32_t ipOffset,
   if (!ip.Holds(0, kIpv4MinimumHeader) || !ip.Read8(0, &versionAndLength) ||
       !ip.Read8(9, &protocol) || !ip.Read16(2, &totalLength) || !ip.Read16(6, &fragment) ||
       !ip.Read32(12, &key.srcAddress) || !ip.Read32(16, &key.dstAddress)) {
-    return kOtherFrame;
+    return FrameOfKind(FrameKind::kTruncated);
   }
   const std::uint32_t ipHeaderLength = (versionAndLength & 0x0Fu) * 4;
+  if ((versionAndLength >> 4) != 4) return FrameOfKind(FrameKind::kNotIpv4);
+  if (ipHeaderLength < kIpv4MinimumHeader) return FrameOfKind(FrameKind::kTruncated);
+  if (protocol != kProtocolTcp && protocol != kProtocolUdp) {
+    return FrameOfKind(FrameKind::kNotTcpUdp);
+  }
   // A fragment after the first carries the middle of a packet, no TCP or UDP
   // header: read as one, its bytes would give made-up ports and sequence
   // numbers.
-  if ((versionAndLength >> 4) != 4 || ipHeaderLength < kIpv4MinimumHeader ||
-      (protocol != kProtocolTcp && protocol != kProtocolUdp) ||
-      (fragment & kFragmentOffsetMask) != 0) {
-    return kOtherFrame;
-  }
+  if ((fragment & kFragmentOffsetMask) != 0) return FrameOfKind(FrameKind::kFragment);
 
-  DecodedFrame decoded = kOtherFrame;
-  decoded.kind = FrameKind::kNoPayload;
+  DecodedFrame decoded = FrameOfKind(FrameKind::kNoPayload);
   const BoundedReader transport = ip.From(ipHeaderLength);
   const bool tcp = protocol == kProtocolTcp;
   decoded.tcp = tcp;
   if (!transport.Holds(0, tcp ? kTcpBytesRead : kUdpBytesRead) ||
       !transport.Read16(0, &key.srcPort) || !transport.Read16(2, &key.dstPort)) {
-    return decoded;
+    return FrameOfKind(FrameKind::kTruncated);
   }
   std::uint32_t transportHeaderLength = kUdpHeader;
   if (tcp) {
     std::uint8_t dataOffset = 0;
-    if (!transport.Read8(12, &dataOffset)) return decoded;
+    if (!transport.Read8(12, &dataOffset)) return FrameOfKind(FrameKind::kTruncated);
     transportHeaderLength = (dataOffset >> 4) * 4u;
-    if (transportHeaderLength < kTcpMinimumHeader) return kOtherFrame;
+    if (transportHeaderLength < kTcpMinimumHeader) return FrameOfKind(FrameKind::kTruncated);
     decoded.tcpHeader = ReadTcpHeader(transport);
   }
   decoded.key = key;

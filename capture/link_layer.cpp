@@ -23,60 +23,72 @@ const int kDltLinuxSll2 = 276;
 const int kDltIpv4 = 228;
 const int kNoDataLinkType = -1;
 
-// Where a link header says its IPv4 packet starts: true, with *ip set, when
-// the header is captured and announces IPv4.
-using FindIpv4 = bool (*)(const BoundedReader& frame, std::uint32_t* ip);
+// Stands for "an IPv4 packet follows" where a link header is read: the IPv4
+// decoder then decides the frame's kind.
+const FrameKind kIpv4Follows = FrameKind::kPayload;
 
-bool HasIpv4Type(const BoundedReader& frame, std::uint32_t offset) {
-  std::uint16_t type = 0;
-  return frame.Read16(offset, &type) && type == kIpv4Type;
+// Where a link header says its IPv4 packet starts: kIpv4Follows, with *ip
+// set, when the header is captured and announces IPv4; otherwise kTruncated
+// or kNotIpv4.
+using FindIpv4 = FrameKind (*)(const BoundedReader& frame, std::uint32_t* ip);
+
+FrameKind KindOfType(std::uint16_t type) {
+  return type == kIpv4Type ? kIpv4Follows : FrameKind::kNotIpv4;
 }
 
-bool HasIpv4Family(const BoundedReader& frame, bool eitherOrder) {
+FrameKind Ipv4Type(const BoundedReader& frame, std::uint32_t offset) {
+  std::uint16_t type = 0;
+  if (!frame.Read16(offset, &type)) return FrameKind::kTruncated;
+  return KindOfType(type);
+}
+
+FrameKind Ipv4Family(const BoundedReader& frame, bool eitherOrder) {
   std::uint32_t family = 0;
-  return frame.Read32(0, &family) &&
-         (family == kIpv4Family || (eitherOrder && family == kIpv4FamilyByteSwapped));
+  if (!frame.Read32(0, &family)) return FrameKind::kTruncated;
+  return family == kIpv4Family || (eitherOrder && family == kIpv4FamilyByteSwapped)
+             ? kIpv4Follows
+             : FrameKind::kNotIpv4;
 }
 
 // 14 bytes, the type last; an 802.1Q tag puts 4 bytes and the inner type
 // before the IPv4 packet.
-bool EthernetIpv4(const BoundedReader& frame, std::uint32_t* ip) {
+FrameKind EthernetIpv4(const BoundedReader& frame, std::uint32_t* ip) {
   std::uint16_t type = 0;
-  if (!frame.Read16(12, &type)) return false;
+  if (!frame.Read16(12, &type)) return FrameKind::kTruncated;
   if (type != kVlanType) {
     *ip = 14;
-    return type == kIpv4Type;
+    return KindOfType(type);
   }
   *ip = 18;
-  return HasIpv4Type(frame, 16);
+  return Ipv4Type(frame, 16);
 }
 
 // 16 bytes, the protocol type last.
-bool LinuxCookedIpv4(const BoundedReader& frame, std::uint32_t* ip) {
+FrameKind LinuxCookedIpv4(const BoundedReader& frame, std::uint32_t* ip) {
   *ip = 16;
-  return HasIpv4Type(frame, 14);
+  return Ipv4Type(frame, 14);
 }
 
 // 20 bytes, the protocol type first.
-bool LinuxCooked2Ipv4(const BoundedReader& frame, std::uint32_t* ip) {
+FrameKind LinuxCooked2Ipv4(const BoundedReader& frame, std::uint32_t* ip) {
   *ip = 20;
-  return HasIpv4Type(frame, 0);
+  return Ipv4Type(frame, 0);
 }
 
 // No header; the IPv4 decoder checks the version.
-bool RawIpv4(const BoundedReader&, std::uint32_t* ip) {
+FrameKind RawIpv4(const BoundedReader&, std::uint32_t* ip) {
   *ip = 0;
-  return true;
+  return kIpv4Follows;
 }
 
-bool NullLoopbackIpv4(const BoundedReader& frame, std::uint32_t* ip) {
+FrameKind NullLoopbackIpv4(const BoundedReader& frame, std::uint32_t* ip) {
   *ip = 4;
-  return HasIpv4Family(frame, true);
+  return Ipv4Family(frame, true);
 }
 
-bool LoopLoopbackIpv4(const BoundedReader& frame, std::uint32_t* ip) {
+FrameKind LoopLoopbackIpv4(const BoundedReader& frame, std::uint32_t* ip) {
   *ip = 4;
-  return HasIpv4Family(frame, false);
+  return Ipv4Family(frame, false);
 }
 
 struct LinkDecoder {
@@ -113,10 +125,10 @@ std::optional<LinkLayer> LinkLayerOf(int dataLinkType) {
 DecodedFrame DecodeFrame(const unsigned char* frame, std::uint32_t capturedLength,
                          LinkLayer link) {
   std::uint32_t ip = 0;
-  if (!kLinkDecoders[static_cast<std::size_t>(link)].findIpv4(BoundedReader(frame, capturedLength),
-                                                                &ip)) {
-    return kOtherFrame;
-  }
+  const FrameKind linkKind =
+      kLinkDecoders[static_cast<std::size_t>(link)].findIpv4(BoundedReader(frame, capturedLength),
+                                                              &ip);
+  if (linkKind != kIpv4Follows) return FrameOfKind(linkKind);
   return DecodeIpv4(frame, ip, capturedLength);
 }
 

@@ -29,9 +29,9 @@ enum class LinkLayer {
 // The pcap link type (pcap_datalink) as one that is decoded, if it is one.
 std::optional<LinkLayer> LinkLayerOf(int dataLinkType);
 
-// Decodes a frame of capturedLength bytes of the link layer: kOther unless
-// its link header is captured whole and announces IPv4, and then what
-// DecodeIpv4 makes of the bytes after it.
+// Decodes a frame of capturedLength bytes of the link layer: kTruncated when
+// its link header is not captured whole, kNotIpv4 when it announces another
+// protocol, and otherwise what DecodeIpv4 makes of the bytes after it.
 DecodedFrame DecodeFrame(const unsigned char* frame, std::uint32_t capturedLength,
                          LinkLayer link = LinkLayer::kEthernet);
 

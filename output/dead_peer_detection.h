@@ -33,11 +33,10 @@ inline constexpr std::chrono::minutes kDeadPeerTimeout(5);
 // so that an idle connection to a dead peer ends after about
 // kDeadPeerTimeout; on Linux also bounds the time that sent data may stay
 // unacknowledged, and that the peer's receive window may stay shut although
-// the peer answers the probes, to kDeadPeerTimeout (TCP_USER_TIMEOUT). On
-// Windows data in flight is bounded by the system's own retransmission limit,
-// and a shut window is probed for as long as the peer answers. The next
-// write on a connection ended this way fails. Best effort: an option the
-// system refuses leaves the connection as it was.
+// the peer answers the probes, to kDeadPeerTimeout (GiveUpSilentPeer in
+// platform/socket_options.h tells what each system does). The next write on a
+// connection ended this way fails. Best effort: an option the system refuses
+// leaves the connection as it was.
 void DetectDeadPeer(boost::asio::ip::tcp::socket& socket);
 
 }  // namespace tillwire

@@ -2,7 +2,7 @@
 
 #include "log/log_file.h"
 #include "output/output_texts.h"
-
+#include "platform/socket_options.h"
 
 #include <cstdlib>
 #include <exception>
@@ -18,37 +18,6 @@ const int kConnectionAbortedByLocalSystem = 1236;
 bool IsAbortedAccept(const boost::system::error_code& error) {
   return error == boost::asio::error::operation_aborted ||
          error.value() == kConnectionAbortedByLocalSystem;
-}
-
-#ifdef _WIN32
-// Windows' SO_EXCLUSIVEADDRUSE as an Asio socket option.
-class ExclusiveAddressUse {
- public:
-  template <typename Protocol>
-  int level(const Protocol&) const { return SOL_SOCKET; }
-  template <typename Protocol>
-  int name(const Protocol&) const { return SO_EXCLUSIVEADDRUSE; }
-  template <typename Protocol>
-  const int* data(const Protocol&) const { return &value; }
-  template <typename Protocol>
-  std::size_t size(const Protocol&) const { return sizeof value; }
-
- private:
-  int value = 1;
-};
-#endif
-
-// Makes the listener the port's only owner. On Windows SO_REUSEADDR would let
-// any other socket bind the port as well and take the NVR's connections, so
-// the listener is exclusive there. On POSIX systems address reuse only lets a
-// new run bind while connections of the last one linger in TIME_WAIT; no
-// second socket can listen on the port.
-void ClaimPort(boost::asio::ip::tcp::acceptor& acceptor) {
-#ifdef _WIN32
-  acceptor.set_option(ExclusiveAddressUse());
-#else
-  acceptor.set_option(boost::asio::socket_base::reuse_address(true));
-#endif
 }
 
 }  // namespace
@@ -75,7 +44,7 @@ NvrListener::NvrListener(boost::asio::io_context& eventQueue, const std::string&
     const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::tcp::v4(),
                                                   NvrPortNumber(nvrPort));
     acceptor.open(endpoint.protocol());
-    ClaimPort(acceptor);
+    ClaimPortAlone(acceptor);
     acceptor.bind(endpoint);
     acceptor.listen(boost::asio::socket_base::max_connections);
   } catch (const std::exception& error) {

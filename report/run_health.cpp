@@ -13,18 +13,45 @@ namespace {
 
 boost::posix_time::ptime WallClock() { return boost::posix_time::second_clock::local_time(); }
 
+// What an hourly summary tells; counts are of the hour unless said otherwise.
+struct HourCounts {
+  std::size_t terminalsWithTraffic;
+  std::size_t terminals;
+  std::size_t nvrsConnected;  // now
+  std::uint64_t bytesForwarded;
+  std::uint64_t payloadsDropped;
+  std::uint64_t framesDropped;  // by the capture
+  FrameCounts frames;           // decoded
+};
+
+// "Hourly summary: T of N terminals had traffic, C of N NVRs connected, B
+// bytes forwarded, P payloads dropped, F frames dropped by the capture; not
+// taken: ..." with the frames not taken by reason.
+std::string SummaryLine(const HourCounts& hour) {
+  const std::string terminals = std::to_string(hour.terminals);
+  return text::kSummaryPrefix + std::to_string(hour.terminalsWithTraffic) + " of " + terminals +
+         " terminals had traffic, " + std::to_string(hour.nvrsConnected) + " of " + terminals +
+         " NVRs connected, " + GroupedCount(hour.bytesForwarded) + " bytes forwarded, " +
+         GroupedCount(hour.payloadsDropped) + " payloads dropped, " +
+         GroupedCount(hour.framesDropped) + " frames dropped by the capture" +
+         text::kSummaryNotTaken + FramesNotTaken(hour.frames);
+}
+
 }  // namespace
 
 RunHealth::RunHealth(const TerminalTable& table, const TerminalConnections& connections,
-                     std::string adapterAddress, void (*reportStatus)(const std::string& text),
-                     Clock::time_point now, Intervals intervals)
+                     const FrameCounts& frames, std::string adapterAddress,
+                     void (*reportStatus)(const std::string& text), Clock::time_point now,
+                     Intervals intervals)
     : table(table),
       connections(connections),
+      frames(frames),
       adapterAddress(std::move(adapterAddress)),
       reportStatus(reportStatus),
       intervals(intervals),
       nextStatus(now),
-      nextSummary(now + intervals.summary) {
+      nextSummary(now + intervals.summary),
+      framesAtSummary(frames) {
   for (std::size_t terminal = 0; terminal < connections.Size(); ++terminal) {
     const std::uint64_t matched = connections[terminal].Counts().matched;
     watched.push_back(Watched{matched, matched, now, WallClock(), false});
@@ -94,17 +121,16 @@ void RunHealth::LogSummary(const SessionCounts& sessions, std::uint64_t framesDr
     if (watch.matched != watch.matchedAtSummary) ++withTraffic;
     watch.matchedAtSummary = watch.matched;
   }
-  const std::string terminals = std::to_string(connections.Size());
   LogFile::Instance().StartLine()
-      << text::kSummaryPrefix << withTraffic << " of " << terminals << " terminals had traffic, "
-      << NvrsConnected() << " of " << terminals << " NVRs connected, "
-      << GroupedCount(sessions.written - atSummary.written) << " bytes forwarded, "
-      << GroupedCount(sessions.droppedPayloads - atSummary.droppedPayloads)
-      << " payloads dropped, "
-      << GroupedCount(framesDropped - framesDroppedAtSummary) << " frames dropped by the capture"
+      << SummaryLine(HourCounts{withTraffic, connections.Size(), NvrsConnected(),
+                                sessions.written - atSummary.written,
+                                sessions.droppedPayloads - atSummary.droppedPayloads,
+                                framesDropped - framesDroppedAtSummary,
+                                frames.Since(framesAtSummary)})
       << std::endl;
   atSummary = sessions;
   framesDroppedAtSummary = framesDropped;
+  framesAtSummary = frames;
 }
 
 std::size_t RunHealth::NvrsConnected() const {

@@ -9,6 +9,7 @@
 #ifndef TILLWIRE_REPORT_RUN_HEALTH_H
 #define TILLWIRE_REPORT_RUN_HEALTH_H
 
+#include "capture/frame_counts.h"
 #include "config/terminal.h"
 #include "output/terminal_connections.h"
 
@@ -25,6 +26,7 @@ namespace tillwire {
 namespace text {
 inline constexpr char kStatusCapturingOn[] = "Capturing on ";
 inline constexpr char kSummaryPrefix[] = "Hourly summary: ";
+inline constexpr char kSummaryNotTaken[] = "; not taken: ";
 inline constexpr char kSilentPrefix[] = "No traffic matched for ";
 inline constexpr char kSilentSince[] = " since ";
 inline constexpr char kSilentSuffix[] = ", while its NVR is connected";
@@ -42,13 +44,15 @@ class RunHealth {
     Clock::duration silence = std::chrono::hours(1);     // a silent terminal's line after
   };
 
-  // Watches the table's terminals through their connections (in table order;
-  // both must outlive it), captured on the adapter of adapterAddress.
+  // Watches the table's terminals through their connections (in table order)
+  // and the frames the run decoded (the router's counts), captured on the
+  // adapter of adapterAddress; all three must outlive it.
   // reportStatus is called with each new status text (the service manager's,
   // see SetServiceStatusText). Starts watching at now.
   RunHealth(const TerminalTable& table, const TerminalConnections& connections,
-            std::string adapterAddress, void (*reportStatus)(const std::string& text),
-            Clock::time_point now, Intervals intervals);
+            const FrameCounts& frames, std::string adapterAddress,
+            void (*reportStatus)(const std::string& text), Clock::time_point now,
+            Intervals intervals);
 
   // Does what is due at now: the status text, the summary line, the silent
   // terminals' lines. framesDropped is the capture's drop count so far.
@@ -75,6 +79,7 @@ class RunHealth {
 
   const TerminalTable& table;
   const TerminalConnections& connections;
+  const FrameCounts& frames;
   const std::string adapterAddress;
   void (*const reportStatus)(const std::string& text);
   const Intervals intervals;
@@ -85,6 +90,7 @@ class RunHealth {
   Clock::time_point nextSummary;
   SessionCounts atSummary;
   std::uint64_t framesDroppedAtSummary = 0;
+  FrameCounts framesAtSummary;
 };
 
 }  // namespace tillwire

@@ -59,7 +59,8 @@ void Capture(CaptureSession& session, boost::asio::io_context& eventQueue,
              const Tables& tables, const TerminalConnections& connections,
              const Configuration& configuration) {
   session.SetFilter(matcher);
-  RunHealth health(tables.terminalTable, connections, *configuration.adapterAddress,
+  RunHealth health(tables.terminalTable, connections, router.Counts(),
+                   *configuration.adapterAddress,
                    &SetServiceStatusText, std::chrono::steady_clock::now(),
                    RunHealth::Intervals());
   RunCaptureLoop(session, eventQueue, router, nullptr, &health);

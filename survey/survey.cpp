@@ -7,6 +7,7 @@
 #include "outcome/exit_codes.h"
 #include "platform/console_output.h"
 #include "platform/program_directory.h"
+#include "report/terminal_names.h"
 #include "run/engine.h"
 #include "source/capture_session.h"
 #include "source/capture_source.h"
@@ -193,7 +194,8 @@ OrStartFailure<pcap_t*> OpenSurveySource(const SurveyRequest& request,
   return handle;
 }
 
-// The line before the rows: what was read, and for how long.
+// The line before the rows: what was read, for how long, and why frames were
+// not taken.
 std::string Summary(const ConversationTable& table, const SurveyRequest& request,
                     const SurveyReading& reading) {
   const std::uint64_t outside = table.FramesWithoutConversation();
@@ -210,7 +212,7 @@ std::string Summary(const ConversationTable& table, const SurveyRequest& request
   } else if (reading.stopped) {
     summary += std::string(" ") + text::kSurveyStoppedReading;
   }
-  return summary;
+  return summary + text::kSurveyNotTaken + FramesNotTaken(table.FrameKinds()) + ".";
 }
 
 }  // namespace

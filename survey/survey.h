@@ -28,6 +28,7 @@ inline constexpr char kSurveyOfSuffix[] = " s of ";
 inline constexpr char kSurveyBytesOf[] = " of ";
 inline constexpr char kSurveyBytesReadSuffix[] = " bytes read, ";
 inline constexpr char kSurveyStoppedReading[] = "Stopped before the end of the file.";
+inline constexpr char kSurveyNotTaken[] = " Not taken: ";
 }  // namespace text
 
 struct SurveyRequest {

@@ -95,6 +95,7 @@ TEST_F(ConversationTableTest, CountsATcpConnectionsBytesOnceAndBothDirections) {
   EXPECT_FALSE(c.terminalToServer);
   EXPECT_EQ(table.Frames(), 6u);
   EXPECT_EQ(table.FramesWithoutConversation(), 1u);
+  EXPECT_EQ(table.FrameKinds().Of(FrameKind::kNotIpv4), 1u);
 }
 
 // The client is the side that sent the SYN, even when it is seen after the

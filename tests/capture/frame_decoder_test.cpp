@@ -21,7 +21,15 @@ FrameFields With(FrameFields fields, Change change) {
   return fields;
 }
 
-TEST(DecodeFrame, ReadsEthernetIpv4TcpAndUdp) {
+// The frame's first size bytes, as a capture with a short snap length keeps them.
+std::vector<unsigned char> Cut(std::vector<unsigned char> frame, std::size_t size) {
+  frame.resize(size);
+  return frame;
+}
+
+// IPv4 TCP and UDP are taken, with or without payload; every other frame is
+// not, with its reason.
+TEST(DecodeFrame, ReadsEthernetIpv4TcpAndUdpAndGivesTheReasonForTheRest) {
   const std::string hundred(100, 'p');
   struct Case {
     const char* name;
@@ -55,35 +63,54 @@ TEST(DecodeFrame, ReadsEthernetIpv4TcpAndUdp) {
       {"total length past the captured bytes: cut to them",
        BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.totalLength = 1000; })),
        FrameKind::kPayload, "abc"},
-      {"ARP whose byte 23 is 6", ArpFrame(), FrameKind::kOther, ""},
+      {"ARP whose byte 23 is 6", ArpFrame(), FrameKind::kNotIpv4, ""},
       {"IPv6", BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.etherType = 0x86DD; })),
-       FrameKind::kOther, ""},
+       FrameKind::kNotIpv4, ""},
       {"tagged ARP",
        BuildFrame(With(Tcp("abc"), [](FrameFields& s) {
          s.vlanId = 1;
          s.etherType = 0x0806;
        })),
-       FrameKind::kOther, ""},
+       FrameKind::kNotIpv4, ""},
       {"IP version 6 in an IPv4 frame",
-       BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.ipVersion = 6; })), FrameKind::kOther,
-       ""},
+       BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.ipVersion = 6; })),
+       FrameKind::kNotIpv4, ""},
       {"IP header length below 5 words",
        BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.ipHeaderWords = 4; })),
-       FrameKind::kOther, ""},
+       FrameKind::kTruncated, ""},
       {"TCP data offset below 5 words",
        BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.tcpHeaderWords = 4; })),
-       FrameKind::kOther, ""},
+       FrameKind::kTruncated, ""},
+      {"cut inside the Ethernet header", Cut(BuildFrame(Tcp("abc")), 13), FrameKind::kTruncated,
+       ""},
+      {"cut before the tag's inner type",
+       Cut(BuildFrame(With(Udp("abc"), [](FrameFields& s) { s.vlanId = 5; })), 17),
+       FrameKind::kTruncated, ""},
+      {"cut inside the IPv4 header", Cut(BuildFrame(Udp("abc")), 14 + 19), FrameKind::kTruncated,
+       ""},
+      {"cut before the UDP ports", Cut(BuildFrame(Udp("abc")), 14 + 20 + 3),
+       FrameKind::kTruncated, ""},
+      {"cut before the TCP data offset", Cut(BuildFrame(Tcp("abc")), 14 + 20 + 12),
+       FrameKind::kTruncated, ""},
+      {"cut after the TCP data offset, before the payload",
+       Cut(BuildFrame(Tcp("abc")), 14 + 20 + 13), FrameKind::kNoPayload, ""},
       {"ICMP", BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.protocol = 1; })),
-       FrameKind::kOther, ""},
+       FrameKind::kNotTcpUdp, ""},
+      {"ICMP fragment after the first",
+       BuildFrame(With(Tcp("abc"), [](FrameFields& s) {
+         s.protocol = 1;
+         s.fragment = 185;
+       })),
+       FrameKind::kNotTcpUdp, ""},
       {"first fragment (more fragments follow): its part of the payload",
        BuildFrame(With(Udp("first part"), [](FrameFields& s) { s.fragment = 0x2000; })),
        FrameKind::kPayload, "first part"},
       {"later fragment: no transport header in it",
        BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.fragment = 0x2000 | 185; })),
-       FrameKind::kOther, ""},
+       FrameKind::kFragment, ""},
       {"last fragment",
        BuildFrame(With(Udp("abc"), [](FrameFields& s) { s.fragment = 1; })),
-       FrameKind::kOther, ""},
+       FrameKind::kFragment, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -130,9 +157,9 @@ TEST(DecodeFrame, NeverReadsPastTheCapturedBytes) {
       std::unique_ptr<unsigned char[]> captured(new unsigned char[cut ? cut : 1]);
       std::copy(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut), captured.get());
       const DecodedFrame decoded = DecodeFrame(captured.get(), static_cast<std::uint32_t>(cut));
-      if (cut < transport - fields.ipHeaderWords * 4 + 20) {
-        EXPECT_EQ(decoded.kind, FrameKind::kOther);
-      } else if (cut <= payloadOffset || cut < headersRead) {
+      if (cut < headersRead) {
+        EXPECT_EQ(decoded.kind, FrameKind::kTruncated);
+      } else if (cut <= payloadOffset) {
         EXPECT_EQ(decoded.kind, FrameKind::kNoPayload);
       } else {
         ASSERT_EQ(decoded.kind, FrameKind::kPayload);

@@ -97,7 +97,7 @@ TEST_F(MatcherTest, AgreesWithTheTextWalkOnRandomTables) {
 }
 
 // A packet goes to one NVR at most: the winning terminal takes it even when
-// its NVR is not connected.
+// its NVR is not connected. Every frame routed is counted by its kind.
 TEST(FrameRouter, SendsToTheWinnerOnly) {
   const TerminalMatcher matcher(TableOf({RecordOf({"192.168.10.31", "", "", ""}, "0"),
                                          RecordOf({"", "192.168.10.40", "", ""}, "00")}));
@@ -120,6 +120,9 @@ TEST(FrameRouter, SendsToTheWinnerOnly) {
   EXPECT_FALSE(route(ArpFrame()));
   const std::map<std::size_t, std::string> expected{{0, "swallowedswallowed"}, {1, "delivered"}};
   EXPECT_EQ(sink.received, expected);
+  EXPECT_EQ(router.Counts().Of(FrameKind::kPayload), 3u);
+  EXPECT_EQ(router.Counts().Of(FrameKind::kNotIpv4), 1u);
+  EXPECT_EQ(router.Counts().All(), 4u);
 }
 
 }  // namespace

@@ -82,7 +82,7 @@ void CheckDecoded(const DecodedFrame& decoded, const std::uint8_t* data, std::si
     FUZZ_CHECK(decoded.payload > data);
     FUZZ_CHECK(static_cast<std::size_t>(decoded.payload - data) + decoded.payloadLength <= size);
   }
-  if (decoded.kind != FrameKind::kOther) {
+  if (IsTcpOrUdp(decoded.kind)) {
     FUZZ_CHECK(fixture.matcher->FindTerminal(decoded.key) ==
                ReferenceFind(fixture.table, decoded.key));
   }
@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckDecoded(decoded, data, size, fixture);
   CheckNewBytes(decoded, now, flows);
   sink = FrameBoundsSink{fixture.table.size(), data, size};
-  FUZZ_CHECK(router.Route(data, capturedLength, now) == (decoded.kind != FrameKind::kOther));
+  FUZZ_CHECK(router.Route(data, capturedLength, now) == IsTcpOrUdp(decoded.kind));
   for (const LinkLayer link : {LinkLayer::kLinuxCooked, LinkLayer::kLinuxCooked2,
                                LinkLayer::kRawIp, LinkLayer::kNullLoopback,
                                LinkLayer::kLoopLoopback}) {

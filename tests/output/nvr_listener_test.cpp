@@ -1,24 +1,13 @@
 // The NVR listener: binding, admission of the terminal's own NVR, refusal of
-// strangers within the rejection lines' bounds, and accept retries.
-#include "output/nvr_listener.h"
-#include "support/log_watch.h"
-#include "support/nvr_client.h"
+// strangers within the rejection lines' bounds (accept retries, which need
+// the process out of descriptors, in nvr_listener_posix_test.cpp).
+#include "output/nvr_listener_fixture.h"
+#include "support/socket_settings.h"
 
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <unistd.h>
-#endif
-
-#include <algorithm>
 #include <memory>
 #include <vector>
-
-#ifndef _WIN32
-#include <sys/socket.h>
-#endif
 
 using namespace tillwire;
 
@@ -40,28 +29,6 @@ TEST(NvrPortNumber, ReadsThePortAsAtoiAndKeepsSixteenBits) {
   };
   for (const auto& c : cases) EXPECT_EQ(NvrPortNumber(c.first), c.second) << c.first;
 }
-
-class NvrListenerTest : public testing::Test {
- protected:
-  std::unique_ptr<NvrListener> Listen(const std::string& nvrAddress, const std::string& nvrPort) {
-    return std::unique_ptr<NvrListener>(
-        new NvrListener(eventQueue, nvrAddress, nvrPort, rejectionLines));
-  }
-  static unsigned short PortOf(const NvrListener& listener) {
-    return listener.ListeningEndpoint().port();
-  }
-  // Whether the listener has admitted its NVR, whose session is open.
-  static bool Admitted(const NvrListener& listener) {
-    return listener.Session() != nullptr && listener.Session()->Open();
-  }
-  bool PollUntil(const std::function<bool()>& done) {
-    return tillwire::PollUntil(eventQueue, done);
-  }
-
-  LogWatch watch;
-  boost::asio::io_context eventQueue;
-  RejectionQuota rejectionLines{eventQueue};
-};
 
 TEST_F(NvrListenerTest, AdmitsItsOwnNvrOnly) {
   const std::string port = std::to_string(FreePort());
@@ -128,55 +95,6 @@ TEST_F(NvrListenerTest, AStrangerFloodCostsAFewLinesPerTerminal) {
   }
 }
 
-#ifndef _WIN32
-// Holds every descriptor the process may still open, under a lowered limit,
-// until released.
-class DescriptorExhaustion {
- public:
-  DescriptorExhaustion() {
-    getrlimit(RLIMIT_NOFILE, &saved);
-    rlimit lowered = saved;
-    lowered.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 512);
-    setrlimit(RLIMIT_NOFILE, &lowered);
-    for (int held = open("/dev/null", O_RDONLY); held >= 0; held = open("/dev/null", O_RDONLY)) {
-      descriptors.push_back(held);
-    }
-  }
-  ~DescriptorExhaustion() { Release(); }
-  void Release() {
-    for (int held : descriptors) close(held);
-    descriptors.clear();
-    setrlimit(RLIMIT_NOFILE, &saved);
-  }
-
- private:
-  rlimit saved;
-  std::vector<int> descriptors;
-};
-
-// Out of descriptors, accepting fails; the terminal keeps trying and takes its
-// NVR once descriptors are free again, with one line for the whole episode.
-TEST_F(NvrListenerTest, AcceptsAgainOnceDescriptorsAreFree) {
-  auto listener = Listen("127.0.0.1", "0");
-  const auto admitted = [&] { return Admitted(*listener); };
-  // The NVR's socket is opened first; the accept is tried only when polled.
-  NvrClient nvr(eventQueue, PortOf(*listener));
-  DescriptorExhaustion exhaustion;
-  // Several pauses' worth of failed tries.
-  EXPECT_FALSE(tillwire::PollUntil(eventQueue, admitted, 3 * AcceptRetry::kPause));
-  exhaustion.Release();
-  ASSERT_TRUE(PollUntil(admitted));
-
-  EXPECT_EQ(watch.Texts(),
-            (std::vector<std::string>{
-                "Creating terminal connection: 127.0.0.1:0",
-                "Terminal port 0 Accept failed for now, retrying: " +
-                    boost::system::error_code(EMFILE, boost::system::system_category()).message(),
-                "Accepted connection from NVR address: 127.0.0.1 Port: 0",
-            }));
-}
-#endif
-
 TEST_F(NvrListenerTest, RefusesAStrangerEveryTimeAndLogsItOncePerTerminal) {
   auto first = Listen("127.0.0.1", "abc");
   auto second = Listen("127.0.0.1", "0");
@@ -235,18 +153,7 @@ TEST_F(NvrListenerTest, PortInUseFailsOneTerminalOnly) {
 // stays on.
 TEST_F(NvrListenerTest, ListenerOwnsItsPort) {
   auto listener = Listen("127.0.0.1", "0");
-#ifdef _WIN32
-  const int option = SO_EXCLUSIVEADDRUSE;
-  int size = sizeof(int);
-#else
-  const int option = SO_REUSEADDR;
-  socklen_t size = sizeof(int);
-#endif
-  int value = 0;
-  ASSERT_EQ(getsockopt(listener->Handle(), SOL_SOCKET, option,
-                       reinterpret_cast<char*>(&value), &size),
-            0);
-  EXPECT_NE(value, 0);
+  EXPECT_TRUE(HoldsPortAlone(listener->Handle()));
 
   boost::asio::ip::tcp::acceptor intruder(eventQueue, boost::asio::ip::tcp::v4());
   intruder.set_option(boost::asio::socket_base::reuse_address(true));

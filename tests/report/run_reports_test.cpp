@@ -11,6 +11,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -98,8 +99,20 @@ TEST_F(RunReportsTest, HealthTellsStatusSummaryAndSilentTerminals) {
   RunHealth::Intervals intervals;  // the service's: 10 s, a minute, an hour, an hour
   const auto start = RunHealth::Clock::time_point();
   LogWatch watch;
-  RunHealth health(tables.terminalTable, *connections, "127.0.0.1", &RecordStatus, start,
+  // The frames the run decoded: those before the watch began are not the
+  // hour's.
+  FrameCounts frames;
+  frames.Add(FrameKind::kFragment);
+  RunHealth health(tables.terminalTable, *connections, frames, "127.0.0.1", &RecordStatus, start,
                    intervals);
+  const auto count = [&frames](FrameKind kind, int times) {
+    for (int i = 0; i < times; ++i) frames.Add(kind);
+  };
+  count(FrameKind::kPayload, 20);
+  count(FrameKind::kNoPayload, 30);
+  count(FrameKind::kNotIpv4, 1204);
+  count(FrameKind::kFragment, 3);
+  count(FrameKind::kNotTcpUdp, 12);
   health.Check(start, 0);
   Deliver(0, std::string(12345, 'a'));
   health.Check(start + seconds(5), 0);  // not due
@@ -128,12 +141,23 @@ TEST_F(RunReportsTest, HealthTellsStatusSummaryAndSilentTerminals) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0],
             "Hourly summary: 1 of 3 terminals had traffic, 1 of 3 NVRs connected, 12,345 bytes "
-            "forwarded, 0 payloads dropped, 7 frames dropped by the capture");
+            "forwarded, 0 payloads dropped, 7 frames dropped by the capture; not taken: 1,204 not "
+            "IPv4, 3 fragmented, 0 truncated, 12 not TCP/UDP");
   EXPECT_EQ(lines[1].rfind("No traffic matched for terminal 10.0.0.1::: (NvrPort 0) since ", 0),
             0u)
       << lines[1];
   EXPECT_NE(lines[1].find(", while its NVR is connected"), std::string::npos) << lines[1];
   EXPECT_EQ(lines[2], "Traffic matched again for terminal 10.0.0.1::: (NvrPort 0)");
+
+  // The next hour's summary counts the frames of its hour.
+  count(FrameKind::kTruncated, 1);
+  health.Check(start + minutes(120), 7);
+  lines = watch.Texts();
+  ASSERT_EQ(lines.size(), 4u);
+  const std::string notTaken = "; not taken: 0 not IPv4, 0 fragmented, 1 truncated, 0 not TCP/UDP";
+  EXPECT_EQ(lines[3].substr(lines[3].size() - std::min(lines[3].size(), notTaken.size())),
+            notTaken)
+      << lines[3];
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ std::string Usage() {
 }
 
 TEST(CommandLine, ChoosesTheModeByTheFirstArgumentOnly) {
-  const std::string usage = kExpectedUsage;
+  const std::string usage = ExpectedUsage();
   EXPECT_EQ(Usage(), usage);
   struct Case {
     std::vector<std::string> arguments;

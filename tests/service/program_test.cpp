@@ -44,12 +44,12 @@ TEST(Program, ModesThatLogNothingCreateNoLogFile) {
   const Case cases[] = {
       {{}, ExitStatus(1063),
        std::string("Must be run with command line options or installed as a service\n\n") +
-           kExpectedUsage + kExpectedConsoleHelp},
+           ExpectedUsage() + kExpectedConsoleHelp},
       {{"install"}, ExitStatus(1063),
        std::string("Must be run with command line options or installed as a service\n\n") +
-           kExpectedUsage + kExpectedConsoleHelp},
-      {{"--install"}, 0, kExpectedUsage},
-      {{"-"}, 0, kExpectedUsage},
+           ExpectedUsage() + kExpectedConsoleHelp},
+      {{"--install"}, 0, ExpectedUsage()},
+      {{"-"}, 0, ExpectedUsage()},
       {{"-f"}, 0,
        "Running in command line file playback mode\nNo file name provided with -f option\n"},
   };

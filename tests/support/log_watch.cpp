@@ -24,6 +24,10 @@ bool HasLogPrefix(const std::string& line) {
   return std::regex_search(line, PrefixPattern());
 }
 
+std::size_t FileLineLength(const std::string& text) {
+  return kPrefixLength + text.size() + std::string(kFileLineEnd).size();
+}
+
 std::vector<std::string> LogTexts(const std::string& content) {
   std::vector<std::string> texts;
   std::istringstream in(content);
@@ -42,14 +46,6 @@ LogWatch::LogWatch() : start(ReadFile(ProgramLogPath()).size()) {}
 std::vector<std::string> LogWatch::Texts() const {
   const std::string content = ReadFile(ProgramLogPath());
   return LogTexts(content.size() >= start ? content.substr(start) : content);
-}
-
-int ExitStatus(int code) {
-#ifdef _WIN32
-  return code;
-#else
-  return code & 0xFF;
-#endif
 }
 
 }  // namespace tillwire

@@ -2,17 +2,14 @@
 #ifndef TILLWIRE_TESTS_SUPPORT_LOG_WATCH_H
 #define TILLWIRE_TESTS_SUPPORT_LOG_WATCH_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace tillwire {
 
 // The line end as it lies in the log file: CR LF on Windows, LF elsewhere.
-#ifdef _WIN32
-inline constexpr char kFileLineEnd[] = "\r\n";
-#else
-inline constexpr char kFileLineEnd[] = "\n";
-#endif
+extern const char kFileLineEnd[];
 
 // The texts of a log file's lines, without the "[ timestamp ] " prefix and the
 // line end. A line without a well-formed prefix is returned whole, marked
@@ -21,6 +18,9 @@ std::vector<std::string> LogTexts(const std::string& content);
 
 // True when line (without its line end) is "[ YYYY-Mon-DD hh:mm:ss ] " text.
 bool HasLogPrefix(const std::string& line);
+
+// The bytes that a line of text takes in the log file: prefix, text, line end.
+std::size_t FileLineLength(const std::string& text);
 
 // Watches the process's own log (Tillwire.log in the program directory) from
 // the moment of construction on.

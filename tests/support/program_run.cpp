@@ -1,29 +1,13 @@
 #include "support/program_run.h"
 
 #include "support/log_watch.h"
+#include "support/system_command.h"
 
 #include <boost/filesystem.hpp>
 
 #include <cstdlib>
 
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
-
 namespace tillwire {
-
-namespace {
-
-// The exit status of a program that std::system ran.
-int ExitStatusOf(int systemResult) {
-#ifdef _WIN32
-  return systemResult;
-#else
-  return WIFEXITED(systemResult) ? WEXITSTATUS(systemResult) : -1000;
-#endif
-}
-
-}  // namespace
 
 ProgramDirectoryFixture::ProgramDirectoryFixture(const std::string& executable) {
   const boost::filesystem::path source(executable);
@@ -51,16 +35,10 @@ void ProgramDirectoryFixture::WriteConfiguration(const std::string& xml) const {
 void ProgramDirectoryFixture::Start(const std::vector<std::string>& arguments) {
   std::string command = "\"" + program + "\"";
   for (const std::string& argument : arguments) command += " " + argument;
-  command += " > \"" + Path() + "stdout.txt\"";
-#ifdef _WIN32
-  // cmd.exe drops the outermost quotes of its command line.
-  command = "\"" + command + " < NUL\"";
-#else
-  command = "timeout -k 5 120 " + command + " < /dev/null";
-#endif
+  command = SystemCommand(command + " > \"" + Path() + "stdout.txt\"");
   ended = false;
   runner = std::thread([this, command] {
-    status = ExitStatusOf(std::system(command.c_str()));
+    status = ExitStatusOfSystem(std::system(command.c_str()));
     ended = true;
   });
 }

@@ -1,30 +1,14 @@
 #include "support/reading_nvr.h"
 
+#include "support/socket_settings.h"
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-
-#ifndef _WIN32
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#endif
 
 #include <algorithm>
 #include <vector>
 
 namespace tillwire {
-
-namespace {
-
-void MakeBuffersSmall(boost::asio::ip::tcp::socket& socket) {
-  socket.set_option(boost::asio::socket_base::receive_buffer_size(4096));
-#ifdef TCP_MAXSEG
-  const int segmentSize = 500;
-  setsockopt(socket.native_handle(), IPPROTO_TCP, TCP_MAXSEG, &segmentSize, sizeof segmentSize);
-#endif
-}
-
-}  // namespace
 
 ReadingNvr::ReadingNvr(unsigned short port, std::size_t chunk, std::chrono::microseconds pause,
                        bool smallBuffers)

@@ -79,7 +79,8 @@ TEST_F(SurveyTest, ReportsConversationsTerminalsAndSuggestions) {
   EXPECT_EQ(Survey({capture}), 0);
   EXPECT_EQ(run.StandardOutput(), ConsoleText({
       "Surveying file://" + capture,
-      "10 frames: 9 in 4 conversations, 1 not TCP or UDP over IPv4.",
+      "10 frames: 9 in 4 conversations, 1 not TCP or UDP over IPv4. Not taken: 1 not IPv4, 0 "
+      "fragmented, 0 truncated, 0 not TCP/UDP.",
       "",
       "    Client                Server                 Frames      Bytes Service",
       "  Text  First printable line                     NvrPort Terminal",
@@ -153,8 +154,13 @@ TEST_F(SurveyTest, AFullTableSaysMoreConversationsWereSeen) {
     std::string othersRow;  // empty: none
   };
   const Case cases[] = {
-      {kCapacity, "16384 frames: 16384 in 16384 conversations, 0 not TCP or UDP over IPv4.", ""},
-      {kCapacity + 2, "16386 frames: 16386 in more than 16384 conversations, 0 not TCP or UDP over IPv4.",
+      {kCapacity,
+       "16384 frames: 16384 in 16384 conversations, 0 not TCP or UDP over IPv4. Not taken: 0 "
+       "not IPv4, 0 fragmented, 0 truncated, 0 not TCP/UDP.",
+       ""},
+      {kCapacity + 2,
+       "16386 frames: 16386 in more than 16384 conversations, 0 not TCP or UDP over IPv4. Not "
+       "taken: 0 not IPv4, 0 fragmented, 0 truncated, 0 not TCP/UDP.",
        "    other conversations (table full)                  2         10"},
   };
   for (const Case& c : cases) {
@@ -180,6 +186,38 @@ TEST_F(SurveyTest, AFullTableSaysMoreConversationsWereSeen) {
           << console.substr(console.find(others) - 10, 200);
     }
   }
+}
+
+// The summary tells why the frames outside any conversation were not taken:
+// another protocol than IPv4 (ARP, IPv6), a later fragment of a packet, a
+// frame cut short by the capture, and IPv4 carrying neither TCP nor UDP.
+TEST_F(SurveyTest, SummaryCountsTheFramesNotTakenByReason) {
+  const std::string capture = run.Path() + "mixed.pcap";
+  {
+    CaptureWriter writer(capture);
+    FrameFields receipt = FieldsBetween(0xC0A80A3C, 50001, 0xC0A80A2D, 9100, "ORDER 57\n", 17);
+    writer.Write(BuildFrame(receipt));
+    writer.Write(ArpFrame());
+    FrameFields ipv6 = receipt;
+    ipv6.etherType = 0x86DD;
+    writer.Write(BuildFrame(ipv6));
+    FrameFields fragment = receipt;
+    fragment.fragment = 185;
+    writer.Write(BuildFrame(fragment));
+    std::vector<unsigned char> cut = BuildFrame(receipt);
+    cut.resize(14 + 20 + 2);  // the ports cut in half
+    writer.Write(cut);
+    FrameFields icmp = receipt;
+    icmp.protocol = 1;
+    writer.Write(BuildFrame(icmp));
+    writer.Write(BuildFrame(icmp));
+  }
+  ASSERT_EQ(Survey({capture}), 0);
+  const std::string console = run.StandardOutput();
+  const std::string summary =
+      "7 frames: 1 in 1 conversations, 6 not TCP or UDP over IPv4. Not taken: 2 not IPv4, 1 "
+      "fragmented, 1 truncated, 2 not TCP/UDP.";
+  EXPECT_NE(console.find(kFileLineEnd + summary + kFileLineEnd), std::string::npos) << console;
 }
 
 // What keeps a survey from starting ends it as it ends a run, with the same
