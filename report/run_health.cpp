@@ -29,12 +29,32 @@ struct HourCounts {
 // taken: ..." with the frames not taken by reason.
 std::string SummaryLine(const HourCounts& hour) {
   const std::string terminals = std::to_string(hour.terminals);
-  return text::kSummaryPrefix + std::to_string(hour.terminalsWithTraffic) + " of " + terminals +
+  return "Hourly summary: " + std::to_string(hour.terminalsWithTraffic) + " of " + terminals +
          " terminals had traffic, " + std::to_string(hour.nvrsConnected) + " of " + terminals +
          " NVRs connected, " + GroupedCount(hour.bytesForwarded) + " bytes forwarded, " +
          GroupedCount(hour.payloadsDropped) + " payloads dropped, " +
          GroupedCount(hour.framesDropped) + " frames dropped by the capture" +
-         text::kSummaryNotTaken + FramesNotTaken(hour.frames);
+         "; not taken: " + FramesNotTaken(hour.frames);
+}
+
+// "No traffic matched for <terminal> since TIME, while its NVR is connected"
+std::string SilentLine(const std::string& terminal, const boost::posix_time::ptime& since) {
+  return "No traffic matched for " + terminal + " since " + FormatTimestamp(since) +
+         ", while its NVR is connected";
+}
+
+// "Traffic matched again for <terminal>"
+std::string TrafficBackLine(const std::string& terminal) {
+  return "Traffic matched again for " + terminal;
+}
+
+// "Capturing on ADDRESS: C of N NVRs connected; B bytes forwarded in the last
+// minute"
+std::string StatusText(const std::string& adapterAddress, std::size_t nvrsConnected,
+                       std::size_t nvrs, std::uint64_t forwarded) {
+  return "Capturing on " + adapterAddress + ": " + std::to_string(nvrsConnected) + " of " +
+         std::to_string(nvrs) + " NVRs connected; " + GroupedCount(forwarded) +
+         " bytes forwarded in the last minute";
 }
 
 }  // namespace
@@ -83,33 +103,24 @@ void RunHealth::LookAtTerminals(Clock::time_point now) {
       watch.lastTraffic = now;
       watch.lastTrafficClock = WallClock();
       if (watch.silentLogged) {
-        LogFile::Instance().StartLine() << text::kTrafficBackPrefix
-                                        << TerminalName(entry.first, entry.second) << std::endl;
+        LogLine(TrafficBackLine(TerminalName(entry.first, entry.second)));
       }
       watch.silentLogged = false;
     } else if (!watch.silentLogged && connection.NvrConnected() &&
                now - watch.lastTraffic >= intervals.silence) {
-      LogFile::Instance().StartLine() << text::kSilentPrefix
-                                      << TerminalName(entry.first, entry.second)
-                                      << text::kSilentSince
-                                      << FormatTimestamp(watch.lastTrafficClock)
-                                      << text::kSilentSuffix << std::endl;
+      LogLine(SilentLine(TerminalName(entry.first, entry.second), watch.lastTrafficClock));
       watch.silentLogged = true;
     }
   }
 }
 
-// "Capturing on ADDRESS: C of N NVRs connected; B bytes forwarded in the last
-// minute", told again only when it changed.
+// The status text, told again only when it changed.
 void RunHealth::ReportStatus(Clock::time_point now, std::uint64_t written) {
   samples.push_back(Sample{now, written});
   // The oldest sample kept is the newest one at least a forwarded interval old.
   while (samples.size() > 1 && now - samples[1].at >= intervals.forwarded) samples.pop_front();
-  const std::string status = text::kStatusCapturingOn + adapterAddress + ": " +
-                             std::to_string(NvrsConnected()) + " of " +
-                             std::to_string(connections.Size()) + " NVRs connected; " +
-                             GroupedCount(written - samples.front().written) +
-                             " bytes forwarded in the last minute";
+  const std::string status = StatusText(adapterAddress, NvrsConnected(), connections.Size(),
+                                        written - samples.front().written);
   if (status == lastStatus) return;
   lastStatus = status;
   reportStatus(status);
@@ -121,13 +132,11 @@ void RunHealth::LogSummary(const SessionCounts& sessions, std::uint64_t framesDr
     if (watch.matched != watch.matchedAtSummary) ++withTraffic;
     watch.matchedAtSummary = watch.matched;
   }
-  LogFile::Instance().StartLine()
-      << SummaryLine(HourCounts{withTraffic, connections.Size(), NvrsConnected(),
-                                sessions.written - atSummary.written,
-                                sessions.droppedPayloads - atSummary.droppedPayloads,
-                                framesDropped - framesDroppedAtSummary,
-                                frames.Since(framesAtSummary)})
-      << std::endl;
+  LogLine(SummaryLine(HourCounts{withTraffic, connections.Size(), NvrsConnected(),
+                                 sessions.written - atSummary.written,
+                                 sessions.droppedPayloads - atSummary.droppedPayloads,
+                                 framesDropped - framesDroppedAtSummary,
+                                 frames.Since(framesAtSummary)}));
   atSummary = sessions;
   framesDroppedAtSummary = framesDropped;
   framesAtSummary = frames;

@@ -23,16 +23,6 @@
 
 namespace tillwire {
 
-namespace text {
-inline constexpr char kStatusCapturingOn[] = "Capturing on ";
-inline constexpr char kSummaryPrefix[] = "Hourly summary: ";
-inline constexpr char kSummaryNotTaken[] = "; not taken: ";
-inline constexpr char kSilentPrefix[] = "No traffic matched for ";
-inline constexpr char kSilentSince[] = " since ";
-inline constexpr char kSilentSuffix[] = ", while its NVR is connected";
-inline constexpr char kTrafficBackPrefix[] = "Traffic matched again for ";
-}  // namespace text
-
 class RunHealth {
  public:
   using Clock = std::chrono::steady_clock;
