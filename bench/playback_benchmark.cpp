@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 using namespace tillwire;
 
@@ -70,15 +71,13 @@ double Seconds(std::chrono::steady_clock::duration duration) {
 
 double BareLoopRate(const std::string& path) {
   char errorText[PCAP_ERRBUF_SIZE];
-  pcap_t* handle = pcap_open_offline(path.c_str(), errorText);
+  const CaptureHandle handle(pcap_open_offline(path.c_str(), errorText));
   pcap_pkthdr* header;
   const unsigned char* data;
   long frames = 0;
   const auto begin = std::chrono::steady_clock::now();
-  while (pcap_next_ex(handle, &header, &data) == 1) ++frames;
-  const double rate = frames / Seconds(std::chrono::steady_clock::now() - begin);
-  pcap_close(handle);
-  return rate;
+  while (pcap_next_ex(handle.get(), &header, &data) == 1) ++frames;
+  return frames / Seconds(std::chrono::steady_clock::now() - begin);
 }
 
 // The survey's reading of the file (as tillwire -survey reads it, without the
@@ -88,7 +87,8 @@ double SurveyRate(const std::string& path, const TerminalMatcher& matcher,
                   std::uint64_t* payloadBytes) {
   char errorText[PCAP_ERRBUF_SIZE];
   boost::asio::io_context eventQueue;
-  CaptureSession session(pcap_open_offline(path.c_str(), errorText), eventQueue, std::nullopt);
+  CaptureSession session(CaptureHandle(pcap_open_offline(path.c_str(), errorText)), eventQueue,
+                         std::nullopt);
   SurveyRequest request;
   request.captureFile = path;
   const std::unique_ptr<ConversationTable> table(new ConversationTable(&matcher));
@@ -132,12 +132,12 @@ int main(int argc, char** argv) {
   PollUntil(eventQueue, [&] { return connections->AllNvrsConnected(); });
 
   char errorText[PCAP_ERRBUF_SIZE];
-  pcap_t* handle = pcap_open_offline(path.c_str(), errorText);
+  CaptureHandle handle(pcap_open_offline(path.c_str(), errorText));
   const auto keepServing = boost::asio::make_work_guard(eventQueue);
   const auto begin = std::chrono::steady_clock::now();
   double engineSeconds = 0;
   {
-    CaptureSession session(handle, eventQueue, std::nullopt);
+    CaptureSession session(std::move(handle), eventQueue, std::nullopt);
     FlowTracker flows;
     FrameRouter<TerminalConnections> router(matcher, flows, *connections);
     PlaybackPacer pacer(eventQueue, *connections);

@@ -3,6 +3,8 @@
 #include "config/xml_file.h"
 #include "platform/program_directory.h"
 
+#include <tinyxml.h>
+
 #include <memory>
 #include <set>
 
@@ -59,40 +61,11 @@ void ReadTerminal(const TiXmlElement& element, const std::string& nvrAddress,
   tables.walk.push_back(TableStep{TableStep::Kind::kAccepted, key});
 }
 
-}  // namespace
-
-std::variant<Configuration, ConfigurationFailure> ReadConfiguration(const std::string& path) {
-  Configuration configuration;
-  configuration.document = std::make_unique<TiXmlDocument>();
-  if (const std::optional<std::string> reason = LoadXmlFile(*configuration.document, path)) {
-    return ConfigurationFailure{ConfigurationFailure::Problem::kNotLoaded,
-                                {text::kFailedToLoadConfiguration, *reason}};
-  }
-  const TiXmlElement* root = configuration.document->RootElement();
-  if (root == nullptr) {
-    return ConfigurationFailure{ConfigurationFailure::Problem::kNoRootElement,
-                                {text::kNoRootElement}};
-  }
-  // The last Network element decides, even when it has no adapter address.
-  for (const TiXmlElement* network = root->FirstChildElement("Network"); network != nullptr;
-       network = network->NextSiblingElement("Network")) {
-    const char* address = network->Attribute("SniffAdapterAddress");
-    configuration.adapterAddress =
-        address ? std::optional<std::string>(address) : std::nullopt;
-  }
-  return configuration;
-}
-
-std::variant<Configuration, ConfigurationFailure> LoadConfiguration() {
-  return ReadConfiguration(ProgramDirectory() + text::kConfigurationFileName);
-}
-
-Tables BuildTables(const TiXmlDocument& document) {
+// The NVR and terminal tables of the document's root, with the walk.
+Tables ReadTables(const TiXmlElement& root) {
   Tables tables;
   std::set<std::string> usedNvrPorts;
-  const TiXmlElement* root = document.RootElement();
-  if (root == nullptr) return tables;
-  for (const TiXmlElement* network = root->FirstChildElement("Network"); network != nullptr;
+  for (const TiXmlElement* network = root.FirstChildElement("Network"); network != nullptr;
        network = network->NextSiblingElement("Network")) {
     // Terminals admit only the NVR of their own Network element.
     const std::string nvrAddress = ReadNvr(*network, tables);
@@ -102,6 +75,35 @@ Tables BuildTables(const TiXmlDocument& document) {
     }
   }
   return tables;
+}
+
+}  // namespace
+
+std::variant<Configuration, ConfigurationFailure> ReadConfiguration(const std::string& path) {
+  TiXmlDocument document;
+  if (const std::optional<std::string> reason = LoadXmlFile(document, path)) {
+    return ConfigurationFailure{ConfigurationFailure::Problem::kNotLoaded,
+                                {text::kFailedToLoadConfiguration, *reason}};
+  }
+  const TiXmlElement* root = document.RootElement();
+  if (root == nullptr) {
+    return ConfigurationFailure{ConfigurationFailure::Problem::kNoRootElement,
+                                {text::kNoRootElement}};
+  }
+  Configuration configuration;
+  // The last Network element decides, even when it has no adapter address.
+  for (const TiXmlElement* network = root->FirstChildElement("Network"); network != nullptr;
+       network = network->NextSiblingElement("Network")) {
+    const char* address = network->Attribute("SniffAdapterAddress");
+    configuration.adapterAddress =
+        address ? std::optional<std::string>(address) : std::nullopt;
+  }
+  configuration.tables = ReadTables(*root);
+  return configuration;
+}
+
+std::variant<Configuration, ConfigurationFailure> LoadConfiguration() {
+  return ReadConfiguration(ProgramDirectory() + text::kConfigurationFileName);
 }
 
 }  // namespace tillwire

@@ -1,16 +1,15 @@
 // Tillwire.xml: the adapter to capture on, the NVRs and the terminals.
 //
-// Read in two steps of an engine run: the document is loaded before the
-// capture source is opened (that needs the adapter address), and the tables
-// are built once the run can make listeners. Both steps yield values and log
-// nothing: what the user reads about the file (why it failed, which entries
-// were skipped) comes back as lines, in the file's order, for the run to log.
+// Read once, into values: the adapter address, the NVR and terminal tables
+// and the walk over the file's terminals. Reading logs nothing: what the user
+// reads about the file (why it failed, which entries were skipped) comes back
+// as lines, in the file's order, for the run to log when it makes the
+// terminals' listeners (TerminalConnections), after its capture source is
+// open. The XML parser stays inside config/.
 #ifndef TILLWIRE_CONFIG_CONFIGURATION_H
 #define TILLWIRE_CONFIG_CONFIGURATION_H
 
 #include "config/terminal.h"
-
-#include <tinyxml.h>
 
 #include <map>
 #include <memory>
@@ -33,13 +32,6 @@ inline constexpr char kNvrPortInUsePrefix[] = "NVR Port ";
 inline constexpr char kNvrPortInUseSuffix[] = " is already in use. Ignoring.";
 }  // namespace text
 
-// A loaded Tillwire.xml: the document, kept for BuildTables, and the
-// SniffAdapterAddress of its last Network element, if that one has it.
-struct Configuration {
-  std::unique_ptr<TiXmlDocument> document;
-  std::optional<std::string> adapterAddress;
-};
-
 // One NVR named in the file; the table serves to report an address listed twice.
 struct NVRData {
   std::string address;
@@ -54,7 +46,7 @@ struct TableStep {
   std::string text;  // kNote: the line; kAccepted: the terminal's key in the table
 };
 
-// What BuildTables makes.
+// The NVR and terminal tables of Tillwire.xml, with the walk that led to them.
 struct Tables {
   NvrTable nvrTable;
   TerminalTable terminalTable;
@@ -62,6 +54,14 @@ struct Tables {
   // so that the run can log the notes and open each terminal's listener
   // (which logs too) in the file's order.
   std::vector<TableStep> walk;
+};
+
+// A read Tillwire.xml: the SniffAdapterAddress of its last Network element,
+// if that one has it, and its tables. An empty terminal table is the
+// caller's to handle.
+struct Configuration {
+  std::optional<std::string> adapterAddress;
+  Tables tables;
 };
 
 // Why Tillwire.xml could not be read: the problem, and the lines that say it.
@@ -74,15 +74,11 @@ struct ConfigurationFailure {
   std::vector<std::string> lines;
 };
 
-// Loads the given file: the configuration, or the failure.
+// Reads the given file: the configuration, or the failure.
 std::variant<Configuration, ConfigurationFailure> ReadConfiguration(const std::string& path);
 
 // ReadConfiguration of Tillwire.xml in the program directory.
 std::variant<Configuration, ConfigurationFailure> LoadConfiguration();
-
-// Builds the NVR and terminal tables from a loaded document, with the walk
-// that led to them. An empty terminal table is the caller's to handle.
-Tables BuildTables(const TiXmlDocument& document);
 
 }  // namespace tillwire
 

@@ -9,6 +9,7 @@
 #include "report/run_health.h"
 #include "run/playback_pacer.h"
 #include "source/capture_session.h"
+#include "source/read_loop.h"
 
 #include <boost/asio/io_context.hpp>
 
@@ -16,21 +17,6 @@
 #include <vector>
 
 namespace tillwire {
-
-namespace text {
-inline constexpr char kStartBannerPrefix[] = "------ Starting Tillwire version ";
-// The program's version, from the build (the CMake project version).
-inline constexpr char kVersion[] = TILLWIRE_VERSION;
-inline constexpr char kNoTerminals[] = "No terminals were configured correctly. Exiting.";
-inline constexpr char kReadErrorPrefix[] = "Error reading the packets: ";
-inline constexpr char kEndOfFilePrefix[] = "EOF: ";
-inline constexpr char kStopSignal[] = "Received stop signal from SCM";
-inline constexpr char kExceptionPrefix[] = "Exception: ";
-inline constexpr char kExiting[] = "Exiting.";
-}  // namespace text
-
-// How the capture loop ended, when it was not stopped.
-enum class CaptureEnd { kEndOfFile, kReadError };
 
 // Runs the whole job: loads Tillwire.xml, opens the capture source (the named
 // capture file, or live capture when captureFile is empty), listens for every
@@ -60,20 +46,19 @@ OrStartFailure<int> RunEngine(const std::string& captureFile,
 // The playback start: ten seconds in which NVRs can connect (ServeUntil).
 void WaitForNvrs(boost::asio::io_context& eventQueue);
 
-// Reads the session's frames and hands them to the router until
-// the end of the capture file, serving the event queue and checking for a
-// stop request at least every millisecond while frames come and after every
-// read that found no frame (which waits at most FrameReader::kQuietWait,
-// serving the event queue meanwhile on Linux); in playback (with a pacer) it
-// lets NVRs that are behind catch up; in live capture (with health) it keeps
-// the health's reports due. Read errors are logged once per
+// The run's read loop (ReadFrames, source/read_loop.h): reads the session's
+// frames and hands them to the router until the end of the capture file. At
+// every look it serves the event queue, checks for a stop request, and then
+// in playback (with a pacer) lets NVRs that are behind catch up, does the
+// session's periodic work (the drop report) and in live capture (with
+// health) keeps the health's reports due. Read errors are logged once per
 // episode; a live session is then reopened once its adapter is back. In
 // playback a read error ends the loop: the bytes after it cannot be trusted
-// to be frames. Returns how the file ended; raises boost::thread_interrupted
-// when the thread is interrupted.
-CaptureEnd RunCaptureLoop(CaptureSession& session, boost::asio::io_context& eventQueue,
-                          FrameRouter<TerminalConnections>& router, PlaybackPacer* pacer,
-                          RunHealth* health = nullptr);
+// to be frames. Returns ReadEnd::kEndOfFile or kReadError; raises
+// boost::thread_interrupted when the thread is interrupted.
+ReadEnd RunCaptureLoop(CaptureSession& session, boost::asio::io_context& eventQueue,
+                       FrameRouter<TerminalConnections>& router, PlaybackPacer* pacer,
+                       RunHealth* health = nullptr);
 
 }  // namespace tillwire
 

@@ -1,9 +1,9 @@
 #include "source/adapter_recovery.h"
 
 #include "source/capture_source.h"
-
 #include "source/event_queue_wait.h"
 
+#include <utility>
 #include <variant>
 
 namespace tillwire {
@@ -12,18 +12,19 @@ namespace {
 
 // Opens the adapter that now carries adapterAddress as the run's start does
 // (logging "Listening on ..."), or returns null.
-pcap_t* TryOpen(const std::string& adapterAddress) {
-  OrStartFailure<pcap_t*> opened = OpenCaptureSource(std::string(), adapterAddress);
-  pcap_t** handle = std::get_if<pcap_t*>(&opened);
-  return handle != nullptr ? *handle : nullptr;
+CaptureHandle TryOpen(const std::string& adapterAddress) {
+  OrStartFailure<CaptureHandle> opened = OpenCaptureSource(std::string(), adapterAddress);
+  CaptureHandle* handle = std::get_if<CaptureHandle>(&opened);
+  return handle != nullptr ? std::move(*handle) : nullptr;
 }
 
 }  // namespace
 
-pcap_t* FindAdapterAgain(const std::string& adapterAddress, boost::asio::io_context& eventQueue) {
+CaptureHandle FindAdapterAgain(const std::string& adapterAddress,
+                               boost::asio::io_context& eventQueue) {
   for (;;) {
     ServeUntil(eventQueue, std::chrono::steady_clock::now() + kAdapterRetryInterval);
-    if (pcap_t* handle = TryOpen(adapterAddress)) return handle;
+    if (CaptureHandle handle = TryOpen(adapterAddress)) return handle;
   }
 }
 

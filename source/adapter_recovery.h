@@ -9,8 +9,9 @@
 #ifndef TILLWIRE_SOURCE_ADAPTER_RECOVERY_H
 #define TILLWIRE_SOURCE_ADAPTER_RECOVERY_H
 
+#include "source/capture_handle.h"
+
 #include <boost/asio/io_context.hpp>
-#include <pcap.h>
 
 #include <chrono>
 #include <string>
@@ -25,7 +26,8 @@ inline constexpr std::chrono::seconds kAdapterRetryInterval(3);
 // returns the handle. Failed attempts are not logged. Serves the event queue
 // while it waits (ServeUntil) and checks for a stop request at least every
 // kStopCheck; raises boost::thread_interrupted on a stop.
-pcap_t* FindAdapterAgain(const std::string& adapterAddress, boost::asio::io_context& eventQueue);
+CaptureHandle FindAdapterAgain(const std::string& adapterAddress,
+                               boost::asio::io_context& eventQueue);
 
 }  // namespace tillwire
 

@@ -7,7 +7,7 @@
 #ifndef TILLWIRE_SOURCE_CAPTURE_FILE_H
 #define TILLWIRE_SOURCE_CAPTURE_FILE_H
 
-#include <pcap.h>
+#include "source/capture_handle.h"
 
 #include <string>
 
@@ -21,7 +21,7 @@ namespace tillwire {
 // (boost::this_thread::interrupt) at least every kStopCheck, and fail on one
 // (pcap_next_ex: -1; the open: null). On Windows the capture library opens
 // and reads every capture file itself.
-pcap_t* OpenCaptureFile(const std::string& path, char* errorText);
+CaptureHandle OpenCaptureFile(const std::string& path, char* errorText);
 
 }  // namespace tillwire
 

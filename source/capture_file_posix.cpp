@@ -1,6 +1,5 @@
 #include "source/capture_file.h"
 
-#include "source/capture_source.h"
 #include "source/event_queue_wait.h"
 
 #include <boost/thread/thread.hpp>
@@ -45,14 +44,14 @@ int CloseDescriptor(void* cookie) { return close(DescriptorOf(cookie)); }
 
 // A failed open of the pipe, with the system's reason as the capture
 // library gives it for a file ("PATH: No such file or directory").
-pcap_t* OpenFailed(const std::string& path, int error, char* errorText) {
+CaptureHandle OpenFailed(const std::string& path, int error, char* errorText) {
   std::snprintf(errorText, PCAP_ERRBUF_SIZE, "%s: %s", path.c_str(), std::strerror(error));
   return nullptr;
 }
 
 // Opened without waiting (a FIFO's open would wait for a writer), read
 // through ReadWaiting.
-pcap_t* OpenPipe(const std::string& path, char* errorText) {
+CaptureHandle OpenPipe(const std::string& path, char* errorText) {
   const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) return OpenFailed(path, errno, errorText);
   const cookie_io_functions_t functions{&ReadWaiting, nullptr, nullptr, &CloseDescriptor};
@@ -65,7 +64,7 @@ pcap_t* OpenPipe(const std::string& path, char* errorText) {
   }
   // The handle owns the stream from here on and closes it; a failed open
   // leaves it to the caller.
-  pcap_t* handle = pcap_fopen_offline(stream, errorText);
+  CaptureHandle handle(pcap_fopen_offline(stream, errorText));
   if (handle == nullptr) std::fclose(stream);
   return handle;
 }
@@ -77,9 +76,9 @@ bool IsPipe(const std::string& path) {
 
 }  // namespace
 
-pcap_t* OpenCaptureFile(const std::string& path, char* errorText) {
+CaptureHandle OpenCaptureFile(const std::string& path, char* errorText) {
   if (IsPipe(path)) return OpenPipe(path, errorText);
-  return pcap_open_offline(path.c_str(), errorText);
+  return CaptureHandle(pcap_open_offline(path.c_str(), errorText));
 }
 
 }  // namespace tillwire

@@ -14,15 +14,6 @@
 
 namespace tillwire {
 
-namespace text {
-inline constexpr char kNoCaptureLibrary[] =
-    "Unable to load wpcap.dll, the packet capture library. Install Npcap (with or without its "
-    "WinPcap API-compatible mode) or WinPcap, then start Tillwire again.";
-inline constexpr char kCaptureLibraryIncomplete[] =
-    "The wpcap.dll found lacks the function ";
-inline constexpr char kCaptureLibraryIncompleteEnd[] = ". Install a current Npcap.";
-}  // namespace text
-
 // Makes the pcap API callable. Returns nothing when it is, otherwise the one
 // line for the log that says what is missing and what to install. Cheap after
 // the first success; for the engine's thread.

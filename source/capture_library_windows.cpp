@@ -1,5 +1,7 @@
 #include "source/capture_library.h"
 
+#include "source/source_texts.h"
+
 #include <windows.h>
 
 namespace tillwire {
@@ -38,8 +40,7 @@ std::optional<std::string> LoadCaptureLibrary() {
   // delay-load helper; an old or foreign wpcap.dll is refused here instead.
   for (const char* name : kFunctions) {
     if (GetProcAddress(module, name) == nullptr) {
-      return text::kCaptureLibraryIncomplete + std::string(name) +
-             text::kCaptureLibraryIncompleteEnd;
+      return text::CaptureLibraryIncompleteLine(name);
     }
   }
   loaded = true;

@@ -3,20 +3,21 @@
 #include "capture/capture_filter.h"
 #include "log/log_file.h"
 #include "source/adapter_recovery.h"
+#include "source/source_texts.h"
 
 #include <utility>
 
 namespace tillwire {
 
-CaptureSession::CaptureSession(pcap_t* handle, boost::asio::io_context& eventQueue,
+CaptureSession::CaptureSession(CaptureHandle handle, boost::asio::io_context& eventQueue,
                                std::optional<std::string> adapterAddress)
-    : handle(handle),
+    : handle(std::move(handle)),
       eventQueue(eventQueue),
       adapterAddress(std::move(adapterAddress)),
-      link(LinkLayerOf(pcap_datalink(handle)).value_or(LinkLayer::kEthernet)),
-      reader(eventQueue, handle) {
+      link(LinkLayerOf(pcap_datalink(this->handle.get())).value_or(LinkLayer::kEthernet)),
+      reader(eventQueue, this->handle.get()) {
   // Only live capture drops frames.
-  if (Live()) drops.emplace(handle);
+  if (Live()) drops.emplace(this->handle.get());
 }
 
 CaptureSession::~CaptureSession() { Close(); }
@@ -30,26 +31,27 @@ void CaptureSession::Check(std::chrono::steady_clock::time_point now) {
   if (drops) drops->Check(now);
 }
 
-const char* CaptureSession::ErrorText() const { return pcap_geterr(handle); }
+const char* CaptureSession::ErrorText() const { return pcap_geterr(handle.get()); }
 
 void CaptureSession::Reopen() {
   Close();
   handle = FindAdapterAgain(*adapterAddress, eventQueue);
-  reader.Follow(handle);
+  reader.Follow(handle.get());
   ApplyFilter();
-  if (drops) drops->Follow(handle);
-  link = LinkLayerOf(pcap_datalink(handle)).value_or(link);
+  if (drops) drops->Follow(handle.get());
+  link = LinkLayerOf(pcap_datalink(handle.get())).value_or(link);
 }
 
 void CaptureSession::ApplyFilter() {
   if (filterMatcher == nullptr) return;
-  const std::string expression = CaptureFilterExpression(*filterMatcher, pcap_datalink(handle));
+  const std::string expression =
+      CaptureFilterExpression(*filterMatcher, pcap_datalink(handle.get()));
   if (expression.empty()) return;
   bpf_program program{};
   const bool compiled =
-      pcap_compile(handle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) == 0;
-  if (!compiled || pcap_setfilter(handle, &program) != 0) {
-    LogFile::Instance().StartLine() << text::kFilterNotSetPrefix << pcap_geterr(handle)
+      pcap_compile(handle.get(), &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) == 0;
+  if (!compiled || pcap_setfilter(handle.get(), &program) != 0) {
+    LogFile::Instance().StartLine() << text::FilterNotSetLine(pcap_geterr(handle.get()))
                                     << std::endl;
   }
   if (compiled) pcap_freecode(&program);
@@ -58,8 +60,7 @@ void CaptureSession::ApplyFilter() {
 void CaptureSession::Close() {
   // The reader lets go of the handle's descriptor before the handle closes it.
   reader.Follow(nullptr);
-  if (handle != nullptr) pcap_close(handle);
-  handle = nullptr;
+  handle.reset();
 }
 
 }  // namespace tillwire

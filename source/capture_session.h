@@ -1,11 +1,12 @@
-// The run's capture: one object owns the pcap handle (and is the one place
-// that closes it), the reader of its frames, its link layer, live capture's
-// drop report and capture filter, and the reopening of a lost adapter.
+// A capture, the run's or the survey's: one object owns the pcap handle (and
+// closes it), the reader of its frames, its link layer, live capture's drop
+// report and capture filter, and the reopening of a lost adapter.
 #ifndef TILLWIRE_SOURCE_CAPTURE_SESSION_H
 #define TILLWIRE_SOURCE_CAPTURE_SESSION_H
 
 #include "capture/link_layer.h"
 #include "capture/terminal_matcher.h"
+#include "source/capture_handle.h"
 #include "source/drop_report.h"
 #include "source/frame_reader.h"
 
@@ -19,16 +20,12 @@
 
 namespace tillwire {
 
-namespace text {
-inline constexpr char kFilterNotSetPrefix[] = "Capture filter not set, capturing every frame: ";
-}  // namespace text
-
 class CaptureSession {
  public:
   // Takes over an opened handle, whose frames are read on eventQueue (which
   // must outlive the session). With an adapterAddress the capture is live:
   // drops are reported and a lost adapter can be found again by it.
-  CaptureSession(pcap_t* handle, boost::asio::io_context& eventQueue,
+  CaptureSession(CaptureHandle handle, boost::asio::io_context& eventQueue,
                  std::optional<std::string> adapterAddress);
   // Closes the handle.
   ~CaptureSession();
@@ -36,8 +33,8 @@ class CaptureSession {
   CaptureSession& operator=(const CaptureSession&) = delete;
 
   bool Live() const { return adapterAddress.has_value(); }
-  // How the frames' link layer is decoded. Checked when the handle was
-  // opened (CaptureLinkLayer); an adapter found again whose link type has
+  // How the frames' link layer is decoded. Checked when the capture started
+  // (StartCapture); an adapter found again whose link type has
   // become one that the decoder does not know is read as before.
   LinkLayer Link() const { return link; }
 
@@ -46,9 +43,11 @@ class CaptureSession {
   // fails, logs one line with the library's reason and leaves the handle
   // capturing every frame. The matcher must outlive the session.
   void SetFilter(const TerminalMatcher& matcher);
-  // The next frame, as FrameReader::Next reads it.
-  int Next(pcap_pkthdr** header, const unsigned char** frame) {
-    return reader.Next(header, frame);
+  // Reads the next frame, as FrameReader::Next reads it, with the link
+  // layer it is decoded by.
+  ReadResult Next(CapturedFrame& frame) {
+    frame.link = link;
+    return reader.Next(frame);
   }
   // The periodic work of a live capture: the drop report.
   void Check(std::chrono::steady_clock::time_point now);
@@ -68,7 +67,7 @@ class CaptureSession {
   void Close();
   void ApplyFilter();
 
-  pcap_t* handle;
+  CaptureHandle handle;
   boost::asio::io_context& eventQueue;
   const std::optional<std::string> adapterAddress;
   LinkLayer link;

@@ -3,36 +3,13 @@
 #ifndef TILLWIRE_SOURCE_CAPTURE_SOURCE_H
 #define TILLWIRE_SOURCE_CAPTURE_SOURCE_H
 
-#include "capture/link_layer.h"
 #include "outcome/start_failure.h"
-
-#include <pcap.h>
+#include "source/capture_handle.h"
 
 #include <optional>
 #include <string>
 
 namespace tillwire {
-
-namespace text {
-inline constexpr char kFindAllDevsFailedPrefix[] = "Error in pcap_findalldevs: ";
-inline constexpr char kFileSourcePrefix[] = "file://";
-inline constexpr char kPlayingFromPrefix[] = "Playing from ";
-inline constexpr char kUnableToOpenFilePrefix[] = "Unable to open the file: ";
-inline constexpr char kNoInterfaces[] =
-    "No interfaces found! Make sure WinPcap (Windows) or libpcap (Linux) is installed and that "
-    "you are running with administrator or root privileges.";
-inline constexpr char kNoAdapterAddress[] =
-    "No SniffAdapterAddress in the last Network element of Tillwire.xml: cannot choose the "
-    "adapter to listen on. Exiting.";
-inline constexpr char kMatchingInterfaceNotFound[] = "Matching interface not found!";
-inline constexpr char kUnableToOpenAdapterPrefix[] = "Unable to open the adapter. ";
-inline constexpr char kUnableToOpenAdapterSuffix[] = " is not supported by pcap library.";
-inline constexpr char kListeningOnPrefix[] = "Listening on ";
-inline constexpr char kUnsupportedLinkType[] = "Unsupported link type ";
-inline constexpr char kUnsupportedLinkTypeEnd[] =
-    "): Tillwire reads Ethernet, Linux cooked (v1 and v2), raw IPv4 and BSD loopback captures. "
-    "Exiting.";
-}  // namespace text
 
 // Live capture: whole frames, promiscuous, frames handed over at the latest
 // 10 ms (the read time-out) after they arrive, and a kernel buffer that holds
@@ -50,9 +27,9 @@ inline constexpr int kLiveBufferBytes = 16 * 1024 * 1024;
 // engine's thread only.
 const char* FormatIpv4(const unsigned char* address);
 
-// Opens the run's capture handle: the capture file when captureFile is not
-// empty, otherwise the first adapter, in the library's order, that carries an
-// IPv4 address whose text equals adapterAddress byte for byte, promiscuous.
+// Opens a capture handle: the capture file when captureFile is not empty,
+// otherwise the first adapter, in the library's order, that carries an IPv4
+// address whose text equals adapterAddress byte for byte, promiscuous.
 // Logs the source in use ("Playing from file://...", "Listening on <adapter>
 // <address>"), or, when shownSource is given, logs nothing and stores there
 // the source as those lines name it ("file://...", "<adapter> <address>").
@@ -62,16 +39,9 @@ const char* FormatIpv4(const unsigned char* address);
 // line, then the library's reason in a line of its own). Raises
 // boost::thread_interrupted when a stop request cut short the wait for a
 // pipe's capture header (OpenCaptureFile).
-OrStartFailure<pcap_t*> OpenCaptureSource(const std::string& captureFile,
-                                          const std::optional<std::string>& adapterAddress,
-                                          std::string* shownSource = nullptr);
-
-// The link layer of the handle's frames; when it is none that is decoded,
-// logs UnsupportedLinkTypeLine and returns none.
-std::optional<LinkLayer> CaptureLinkLayer(pcap_t* captureHandle);
-
-// "Unsupported link type <number> (<name>): ..." for the handle's link type.
-std::string UnsupportedLinkTypeLine(pcap_t* captureHandle);
+OrStartFailure<CaptureHandle> OpenCaptureSource(const std::string& captureFile,
+                                                const std::optional<std::string>& adapterAddress,
+                                                std::string* shownSource = nullptr);
 
 }  // namespace tillwire
 

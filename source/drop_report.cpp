@@ -1,6 +1,7 @@
 #include "source/drop_report.h"
 
 #include "log/log_file.h"
+#include "source/source_texts.h"
 
 namespace tillwire {
 
@@ -26,9 +27,7 @@ void DropReport::Check(std::chrono::steady_clock::time_point now) {
   lastDropped = dropped;
   if (sinceLastLook == 0) return;
   totalDropped += sinceLastLook;
-  LogFile::Instance().StartLine() << text::kDroppedPrefix << sinceLastLook
-                                  << text::kDroppedInfix << totalDropped << text::kDroppedSuffix
-                                  << std::endl;
+  LogLine(text::DroppedLine(sinceLastLook, totalDropped));
 }
 
 bool DropReport::ReadDropped(std::uint32_t* dropped) const {

@@ -12,12 +12,6 @@
 
 namespace tillwire {
 
-namespace text {
-inline constexpr char kDroppedPrefix[] = "Capture dropped ";
-inline constexpr char kDroppedInfix[] = " frames in the last minute, ";
-inline constexpr char kDroppedSuffix[] = " since the capture started";
-}  // namespace text
-
 class DropReport {
  public:
   static constexpr std::chrono::seconds kInterval{60};

@@ -26,12 +26,14 @@ FrameReader::FrameReader(boost::asio::io_context& eventQueue, pcap_t* captureHan
 
 FrameReader::~FrameReader() = default;
 
-int FrameReader::Next(pcap_pkthdr** header, const unsigned char** frame) {
-  const int result = pcap_next_ex(captureHandle, header, frame);
-  // A pipe's read that a stop request cut short (OpenCaptureFile) is that
-  // stop, not a damaged file.
-  if (result == PCAP_ERROR) boost::this_thread::interruption_point();
-  if (result != 0) return result;
+ReadResult FrameReader::NoFrame(int result) {
+  if (result == PCAP_ERROR_BREAK) return ReadResult::kEndOfFile;
+  if (result != 0) {
+    // A pipe's read that a stop request cut short (OpenCaptureFile) is that
+    // stop, not a damaged file.
+    if (result == PCAP_ERROR) boost::this_thread::interruption_point();
+    return ReadResult::kError;
+  }
   if (!watch) watch = std::make_unique<Watch>(eventQueue, pcap_get_selectable_fd(captureHandle));
   Watch& current = *watch;
   current.readable = false;
@@ -48,7 +50,7 @@ int FrameReader::Next(pcap_pkthdr** header, const unsigned char** frame) {
   }
   // The handlers that become ready meanwhile run as they come.
   ServeUntil(eventQueue, std::chrono::steady_clock::now() + kQuietWait, &current.readable);
-  return 0;
+  return ReadResult::kNoFrameYet;
 }
 
 void FrameReader::Follow(pcap_t* reopenedHandle) {

@@ -11,8 +11,9 @@ FrameReader::FrameReader(boost::asio::io_context& eventQueue, pcap_t* captureHan
 
 FrameReader::~FrameReader() = default;
 
-int FrameReader::Next(pcap_pkthdr** header, const unsigned char** frame) {
-  return pcap_next_ex(captureHandle, header, frame);
+ReadResult FrameReader::NoFrame(int result) {
+  if (result == 0) return ReadResult::kNoFrameYet;
+  return result == PCAP_ERROR_BREAK ? ReadResult::kEndOfFile : ReadResult::kError;
 }
 
 void FrameReader::Follow(pcap_t* reopenedHandle) { captureHandle = reopenedHandle; }

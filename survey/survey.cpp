@@ -7,21 +7,22 @@
 #include "outcome/exit_codes.h"
 #include "platform/console_output.h"
 #include "platform/program_directory.h"
-#include "report/terminal_names.h"
-#include "run/engine.h"
 #include "source/capture_session.h"
-#include "source/capture_source.h"
+#include "source/capture_start.h"
+#include "source/read_loop.h"
+#include "source/source_texts.h"
 #include "survey/survey_report.h"
+#include "survey/survey_texts.h"
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/thread/exceptions.hpp>
-#include <boost/thread/thread.hpp>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace tillwire {
 
@@ -30,10 +31,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const std::chrono::seconds kProgressInterval(1);
-// As the run's capture loop: a stop request is looked for every millisecond
-// and every 256 KiB read, so reading costs no clock read per frame.
-const std::chrono::milliseconds kLookInterval(1);
-const std::uint64_t kLookBytes = 256 * 1024;
 // A pcap file's header and each record's header, for the bytes read so far.
 const std::uint64_t kFileHeaderBytes = 24;
 const std::uint64_t kRecordHeaderBytes = 16;
@@ -79,10 +76,15 @@ class ProgressLine {
   std::size_t width = 0;
 };
 
-class Surveyor {
+// The survey's policy of the read loop (source/read_loop.h), and its
+// reading's account: at every look, after the stop check, it ends a live
+// capture once its duration is over and shows the progress about once a
+// second; a read error ends the reading.
+class SurveyLooks {
  public:
-  Surveyor(CaptureSession& session, ConversationTable& table, const SurveyRequest& request)
-      : session(session), table(table), request(request) {
+  SurveyLooks(CaptureSession& session, const ConversationTable& table,
+              const SurveyRequest& request, SurveyReading& reading)
+      : session(session), table(table), request(request), reading(reading) {
     boost::system::error_code error;
     if (!request.captureFile.empty()) {
       fileBytes = boost::filesystem::file_size(request.captureFile, error);
@@ -90,136 +92,88 @@ class Surveyor {
     }
   }
 
-  // Reads until the end of the file, the end of the live capture's duration,
-  // a read error or a stop request.
-  SurveyReading Read() {
-    SurveyReading reading;
-    const Clock::time_point begin = Clock::now();
-    const Clock::time_point end = begin + request.duration;
-    Clock::time_point nextLook;
-    Clock::time_point nextProgress = begin;
-    std::uint64_t bytesSinceLook = 0;
-    try {
-      for (;;) {
-        const Clock::time_point now = Clock::now();
-        if (now >= nextLook || bytesSinceLook >= kLookBytes) {
-          boost::this_thread::interruption_point();
-          reading.elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - begin);
-          if (request.captureFile.empty() && now >= end) {
-            reading.elapsed = request.duration;
-            break;
-          }
-          if (now >= nextProgress) {
-            progress.Show(ProgressText(reading.elapsed));
-            nextProgress = now + kProgressInterval;
-          }
-          nextLook = now + kLookInterval;
-          bytesSinceLook = 0;
-        }
-        pcap_pkthdr* header = nullptr;
-        const unsigned char* frame = nullptr;
-        const int result = session.Next(&header, &frame);
-        if (result == 1) {
-          table.Add(DecodeFrame(frame, header->caplen, session.Link()),
-                    static_cast<std::uint32_t>(header->ts.tv_sec));
-          bytesRead += kRecordHeaderBytes + header->caplen;
-          bytesSinceLook += header->caplen;
-        } else if (result == -2) {
-          break;
-        } else if (result < 0) {
-          reading.readFailed = true;
-          reading.errorText = session.ErrorText();
-          break;
-        } else {
-          nextLook = Clock::time_point();
-        }
-      }
-    } catch (const boost::thread_interrupted&) {
-      reading.stopped = true;
+  // A frame read, with its record's header.
+  void Count(const CapturedFrame& frame) { bytesRead += kRecordHeaderBytes + frame.capturedLength; }
+
+  void Serve() {}
+
+  bool Look(Clock::time_point now) {
+    reading.elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - begin);
+    if (request.captureFile.empty() && now >= end) {
+      reading.elapsed = request.duration;
+      return false;
     }
-    progress.Clear();
-    return reading;
+    if (now >= nextProgress) {
+      progress.Show(ProgressText(reading.elapsed));
+      nextProgress = now + kProgressInterval;
+    }
+    return true;
   }
+
+  bool ReadFailed(bool) {
+    reading.readFailed = true;
+    reading.errorText = session.ErrorText();
+    return false;
+  }
+
+  // Blanks the progress line once the reading is over.
+  void Finish() { progress.Clear(); }
 
  private:
   std::string ProgressText(std::chrono::seconds elapsed) const {
-    std::string position;
     if (request.captureFile.empty()) {
-      position = std::to_string(elapsed.count()) + text::kSurveyOfSuffix +
-                 std::to_string(request.duration.count()) + " s, ";
-    } else if (fileBytes == 0) {
-      // A pipe, whose size is not known beforehand.
-      position = std::to_string(bytesRead) + text::kSurveyBytesReadSuffix;
-    } else {
-      position = std::to_string(std::min(bytesRead, fileBytes)) + text::kSurveyBytesOf +
-                 std::to_string(fileBytes) + text::kSurveyBytesReadSuffix;
+      return text::SurveyLiveProgressText(elapsed, request.duration, table.Frames(),
+                                          ConversationsSeen(table));
     }
-    return position + std::to_string(table.Frames()) + text::kSurveyFramesSuffix +
-           ConversationCount(table);
+    if (fileBytes == 0) {
+      // A pipe, whose size is not known beforehand.
+      return text::SurveyPipeProgressText(bytesRead, table.Frames(), ConversationsSeen(table));
+    }
+    return text::SurveyFileProgressText(std::min(bytesRead, fileBytes), fileBytes,
+                                        table.Frames(), ConversationsSeen(table));
   }
 
   CaptureSession& session;
-  ConversationTable& table;
+  const ConversationTable& table;
   const SurveyRequest& request;
+  SurveyReading& reading;
+  const Clock::time_point begin = Clock::now();
+  const Clock::time_point end = begin + request.duration;
+  Clock::time_point nextProgress = begin;
   ProgressLine progress;
   std::uint64_t fileBytes = 0;
   std::uint64_t bytesRead = kFileHeaderBytes;
 };
 
-// The survey's capture source, opened as a run opens it, its link type
-// checked; the failures with their lines for the console too. Null after a
-// stop request that came while a pipe's capture header was awaited.
-OrStartFailure<pcap_t*> OpenSurveySource(const SurveyRequest& request,
-                                         const std::optional<Configuration>& configuration,
-                                         std::string* shownSource) {
-  OrStartFailure<pcap_t*> opened = nullptr;
-  try {
-    opened = OpenCaptureSource(
-        request.captureFile,
-        configuration ? configuration->adapterAddress : std::optional<std::string>(), shownSource);
-  } catch (const boost::thread_interrupted&) {
-    *shownSource = text::kFileSourcePrefix + request.captureFile;
-    return nullptr;
-  }
-  if (StartFailure* failure = std::get_if<StartFailure>(&opened)) {
-    failure->onConsoleToo = true;
-    return opened;
-  }
-  pcap_t* handle = std::get<pcap_t*>(opened);
-  if (!LinkLayerOf(pcap_datalink(handle))) {
-    const std::string line = UnsupportedLinkTypeLine(handle);
-    pcap_close(handle);
-    return StartFailure{kUnsupportedLinkTypeResult, {line}, true};
-  }
-  return handle;
-}
-
-// The line before the rows: what was read, for how long, and why frames were
-// not taken.
+// The line before the rows: what was read, and for how long.
 std::string Summary(const ConversationTable& table, const SurveyRequest& request,
                     const SurveyReading& reading) {
-  const std::uint64_t outside = table.FramesWithoutConversation();
-  std::string summary = std::to_string(table.Frames()) + text::kSurveyFramesIn +
-                        std::to_string(table.Frames() - outside) + text::kSurveyInPrefix +
-                        ConversationCount(table) + ", " + std::to_string(outside) +
-                        text::kSurveyOutsideSuffix;
-  if (request.captureFile.empty() && !reading.stopped) {
-    summary += " " + std::to_string(reading.elapsed.count()) + text::kSurveyCapturedSuffix;
-  } else if (request.captureFile.empty()) {
-    summary += std::string(" ") + text::kSurveyStoppedPrefix +
-               std::to_string(reading.elapsed.count()) + text::kSurveyOfSuffix +
-               std::to_string(request.duration.count()) + " s.";
-  } else if (reading.stopped) {
-    summary += std::string(" ") + text::kSurveyStoppedReading;
+  if (request.captureFile.empty()) {
+    return text::SurveyLiveSummaryLine(CountsOf(table), reading.elapsed, request.duration,
+                                       reading.stopped);
   }
-  return summary + text::kSurveyNotTaken + FramesNotTaken(table.FrameKinds()) + ".";
+  return text::SurveyFileSummaryLine(CountsOf(table), reading.stopped);
 }
 
 }  // namespace
 
 SurveyReading ReadSurveyFrames(CaptureSession& session, ConversationTable& table,
                                const SurveyRequest& request) {
-  return Surveyor(session, table, request).Read();
+  SurveyReading reading;
+  SurveyLooks looks(session, table, request, reading);
+  try {
+    ReadFrames(
+        session,
+        [&table, &looks](const CapturedFrame& frame) {
+          table.Add(DecodeFrame(frame.bytes, frame.capturedLength, frame.link), frame.seconds);
+          looks.Count(frame);
+        },
+        looks);
+  } catch (const boost::thread_interrupted&) {
+    reading.stopped = true;
+  }
+  looks.Finish();
+  return reading;
 }
 
 OrStartFailure<int> RunSurvey(const SurveyRequest& request) {
@@ -228,33 +182,34 @@ OrStartFailure<int> RunSurvey(const SurveyRequest& request) {
   if (const StartFailure* failure = std::get_if<StartFailure>(&loaded)) return *failure;
   const std::optional<Configuration>& configuration =
       std::get<std::optional<Configuration>>(loaded);
+  boost::asio::io_context eventQueue;
   std::string shownSource;
-  OrStartFailure<pcap_t*> opened = OpenSurveySource(request, configuration, &shownSource);
-  if (const StartFailure* failure = std::get_if<StartFailure>(&opened)) return *failure;
-  pcap_t* handle = std::get<pcap_t*>(opened);
-  std::printf("%s%s\n", text::kSurveyingPrefix, shownSource.c_str());
+  // Started as a run starts, but logging nothing: a live session neither
+  // reports drops nor reopens the adapter, and a read error ends the survey.
+  CaptureStart start = StartCapture(
+      request.captureFile,
+      configuration ? configuration->adapterAddress : std::optional<std::string>(), eventQueue,
+      &shownSource);
+  if (StartFailure* failure = std::get_if<StartFailure>(&start)) return std::move(*failure);
+  if (const auto* unsupported = std::get_if<UnsupportedLinkType>(&start)) {
+    return StartFailure{kUnsupportedLinkTypeResult, {unsupported->line}, true};
+  }
+  std::printf("%s\n", text::SurveyingLine(shownSource).c_str());
   std::fflush(stdout);
 
-  std::optional<Tables> tables;
+  const TerminalTable* terminals = configuration ? &configuration->tables.terminalTable : nullptr;
   std::unique_ptr<TerminalMatcher> matcher;
-  if (configuration) {
-    tables.emplace(BuildTables(*configuration->document));
-    matcher = std::make_unique<TerminalMatcher>(tables->terminalTable);
-  }
+  if (terminals != nullptr) matcher = std::make_unique<TerminalMatcher>(*terminals);
   const std::unique_ptr<ConversationTable> table(new ConversationTable(matcher.get()));
   SurveyReading reading;
-  reading.stopped = handle == nullptr;
-  if (handle != nullptr) {
-    boost::asio::io_context eventQueue;
-    // Without an adapter address the session neither reports drops nor
-    // reopens the adapter, and so logs nothing: a read error ends the survey.
-    CaptureSession session(handle, eventQueue, std::nullopt);
-    reading = ReadSurveyFrames(session, *table, request);
+  if (CaptureSession* session = std::get_if<CaptureSession>(&start)) {
+    reading = ReadSurveyFrames(*session, *table, request);
+  } else {
+    reading.stopped = true;  // before the capture's header came
   }
-  const std::string report =
-      SurveyReport(*table, tables ? &tables->terminalTable : nullptr, request.rows);
+  const std::string report = SurveyReport(*table, terminals, request.rows);
   std::printf("%s\n\n%s", Summary(*table, request, reading).c_str(), report.c_str());
-  if (reading.readFailed) std::printf("%s%s\n", text::kReadErrorPrefix, reading.errorText.c_str());
+  if (reading.readFailed) std::printf("%s\n", text::ReadErrorLine(reading.errorText).c_str());
   std::fflush(stdout);
   return reading.readFailed ? kDamagedCaptureResult : 0;
 }

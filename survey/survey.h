@@ -16,21 +16,6 @@
 
 namespace tillwire {
 
-namespace text {
-inline constexpr char kSurveyingPrefix[] = "Surveying ";
-inline constexpr char kSurveyFramesSuffix[] = " frames, ";
-inline constexpr char kSurveyFramesIn[] = " frames: ";
-inline constexpr char kSurveyInPrefix[] = " in ";
-inline constexpr char kSurveyOutsideSuffix[] = " not TCP or UDP over IPv4.";
-inline constexpr char kSurveyCapturedSuffix[] = " s captured.";
-inline constexpr char kSurveyStoppedPrefix[] = "Stopped after ";
-inline constexpr char kSurveyOfSuffix[] = " s of ";
-inline constexpr char kSurveyBytesOf[] = " of ";
-inline constexpr char kSurveyBytesReadSuffix[] = " bytes read, ";
-inline constexpr char kSurveyStoppedReading[] = "Stopped before the end of the file.";
-inline constexpr char kSurveyNotTaken[] = " Not taken: ";
-}  // namespace text
-
 struct SurveyRequest {
   std::string captureFile;  // empty: live capture on the configured adapter
   std::chrono::seconds duration{60};  // of a live capture

@@ -112,11 +112,14 @@ std::string Suggestions(const std::vector<const Conversation*>& byPayload,
 
 }  // namespace
 
-std::string ConversationCount(const ConversationTable& table) {
-  if (table.Others().frames > 0) {
-    return text::kSurveyMoreThan + Number(table.Capacity()) + text::kSurveyConversationsSuffix;
-  }
-  return Number(table.Conversations().size()) + text::kSurveyConversationsSuffix;
+SeenConversations ConversationsSeen(const ConversationTable& table) {
+  if (table.Others().frames > 0) return SeenConversations{table.Capacity(), true};
+  return SeenConversations{table.Conversations().size(), false};
+}
+
+SurveyCounts CountsOf(const ConversationTable& table) {
+  return SurveyCounts{table.Frames(), table.FramesWithoutConversation(), ConversationsSeen(table),
+                      table.FrameKinds()};
 }
 
 std::string SurveyReport(const ConversationTable& table, const TerminalTable* terminals,
@@ -148,7 +151,7 @@ std::string SurveyReport(const ConversationTable& table, const TerminalTable* te
                              Number(others.frames).c_str(), Number(others.payloadBytes).c_str()));
     }
     if (shown < byPayload.size()) {
-      report += Line(Number(byPayload.size() - shown) + text::kSurveyMoreSuffix);
+      report += Line(text::SurveyMoreConversationsLine(byPayload.size() - shown));
     }
   }
   if (shownTerminals != nullptr) report += IdleTerminals(conversations, byIndex);

@@ -15,40 +15,20 @@
 
 #include "capture/conversation_table.h"
 #include "config/terminal.h"
+#include "survey/survey_texts.h"
 
 #include <cstddef>
 #include <string>
 
 namespace tillwire {
 
-namespace text {
-inline constexpr char kSurveyClient[] = "Client";
-inline constexpr char kSurveyServer[] = "Server";
-inline constexpr char kSurveyFrames[] = "Frames";
-inline constexpr char kSurveyBytes[] = "Bytes";
-inline constexpr char kSurveyService[] = "Service";
-inline constexpr char kSurveyText[] = "Text";
-inline constexpr char kSurveyFirstLine[] = "First printable line";
-inline constexpr char kSurveyNvrPort[] = "NvrPort";
-inline constexpr char kSurveyTerminal[] = "Terminal";
-inline constexpr char kSurveyNoTerminal[] = "-";
-inline constexpr char kSurveyOthers[] = "other conversations (table full)";
-inline constexpr char kSurveyMoreThan[] = "more than ";
-inline constexpr char kSurveyConversationsSuffix[] = " conversations";
-inline constexpr char kSurveyMoreSuffix[] = " more conversations not shown; add -all to list every one.";
-inline constexpr char kSurveyNoConversations[] = "No TCP or UDP conversations over IPv4 seen.";
-inline constexpr char kSurveyIdleTerminalsHeading[] = "Terminals that take no payload here:";
-inline constexpr char kSurveySuggestionsHeading[] =
-    "Receipts that no terminal takes; Terminal lines for Tillwire.xml:";
-inline constexpr char kSurveyNoSuggestions[] = "No receipts seen that no terminal takes.";
-inline constexpr char kSurveyChoosePort[] =
-    "Replace NvrPort=\"?\" with a free port for that terminal's NVR.";
-}  // namespace text
-
 // The conversations the table saw, for the summary and the progress line:
-// "9 conversations", or, once the table is full and a further conversation
-// has come, "more than 16384 conversations" (its capacity).
-std::string ConversationCount(const ConversationTable& table);
+// their number, or, once the table is full and a further conversation has
+// come, more than its capacity.
+SeenConversations ConversationsSeen(const ConversationTable& table);
+
+// What the table counted, for the summary.
+SurveyCounts CountsOf(const ConversationTable& table);
 
 // The report on the table's conversations: rows (0: every one) rows at most,
 // with each row's terminal and NvrPort from terminals when given (the table

@@ -32,7 +32,7 @@ Configuration Read(const std::string& path) {
   std::variant<Configuration, ConfigurationFailure> result = ReadConfiguration(path);
   if (const auto* failure = std::get_if<ConfigurationFailure>(&result)) {
     ADD_FAILURE() << "did not load: " << failure->lines.front();
-    return Configuration{std::unique_ptr<TiXmlDocument>(new TiXmlDocument()), std::nullopt};
+    return Configuration{};
   }
   return std::move(std::get<Configuration>(result));
 }
@@ -62,7 +62,7 @@ TEST(Configuration, WorkedExample) {
   const Configuration configuration = Read(path);
   EXPECT_EQ(configuration.adapterAddress, std::optional<std::string>("192.168.10.2"));
 
-  const Tables tables = BuildTables(*configuration.document);
+  const Tables& tables = configuration.tables;
   boost::asio::io_context eventQueue;
   RejectionQuota rejectionLines(eventQueue);
   TerminalConnections connections(tables, eventQueue, rejectionLines);
@@ -90,7 +90,7 @@ TEST(Configuration, WorkedExample) {
 TEST(Configuration, PackagedSampleReadsAsDocumented) {
   const Configuration configuration = Read(TILLWIRE_SAMPLE_CONFIGURATION);
   EXPECT_EQ(configuration.adapterAddress, std::optional<std::string>("192.168.10.2"));
-  const Tables tables = BuildTables(*configuration.document);
+  const Tables& tables = configuration.tables;
   using Entry = std::pair<std::string, std::string>;
   EXPECT_EQ(Summary(tables.terminalTable),
             (std::vector<Entry>{{"192.168.10.31:::", "192.168.10.50"},
@@ -172,10 +172,10 @@ TEST(Configuration, TablesFollowTheFileRules) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDirectory directory;
+    LogWatch watch;
     const Configuration configuration =
         Read(WriteConfiguration(directory, std::string("<Root>") + c.body + "</Root>"));
-    LogWatch watch;
-    const Tables tables = BuildTables(*configuration.document);
+    const Tables& tables = configuration.tables;
     EXPECT_EQ(Summary(tables.terminalTable), c.terminals);
     EXPECT_EQ(Steps(tables, TableStep::Kind::kNote), c.messages);
     EXPECT_TRUE(watch.Texts().empty()) << "the run logs the notes";
@@ -197,7 +197,7 @@ TEST(Configuration, SamePortWrittenTwoWaysGivesTwoTerminals) {
                      R"("/><Terminal SrcAddress="10.0.0.2" NvrPort="0)" + port +
                      R"("/></Network></Root>)"));
   LogWatch watch;
-  const Tables tables = BuildTables(*configuration.document);
+  const Tables& tables = configuration.tables;
   boost::asio::io_context eventQueue;
   RejectionQuota rejectionLines(eventQueue);
   const TerminalConnections connections(tables, eventQueue, rejectionLines);
@@ -254,7 +254,7 @@ TEST(Configuration, HostileFileGivesACleanTable) {
   body += "</Network></Root>";
   TempDirectory directory;
   const Configuration configuration = Read(WriteConfiguration(directory, body));
-  const Tables tables = BuildTables(*configuration.document);
+  const Tables& tables = configuration.tables;
   EXPECT_EQ(tables.terminalTable.size(), static_cast<std::size_t>(many + 2));
   EXPECT_EQ(tables.terminalTable.count(hugeAddress + ":::"), 1u);
   EXPECT_EQ(tables.terminalTable.at("\xe5\x9c\xb0\xe5\x9d\x80:::").nvrAddress, "\xc3\xa9\xff");

@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::variant<Configuration, ConfigurationFailure> result = ReadConfiguration(path);
   const Configuration* configuration = std::get_if<Configuration>(&result);
   if (configuration == nullptr) return 0;
-  const Tables tables = BuildTables(*configuration->document);
+  const Tables& tables = configuration->tables;
   CheckTable(tables.terminalTable);
   CheckMatcher(tables.terminalTable);
   return 0;

@@ -3,8 +3,10 @@
 #include "capture/capture_filter.h"
 #include "platform/program_directory.h"
 #include "run/engine.h"
+#include "run/run_texts.h"
 #include "source/capture_source.h"
 #include "source/drop_report.h"
+#include "source/source_texts.h"
 #include "support/log_watch.h"
 #include "support/network_namespace.h"
 #include "support/nvr_client.h"
@@ -36,8 +38,8 @@ void WriteProgramConfiguration(const std::string& xml) {
 
 // The "Listening on" line that a run logs for the near end of a veth pair.
 std::string ListeningLine(const NetworkNamespace& veth) {
-  return std::string(text::kListeningOnPrefix) + veth.LocalLink() + " " +
-         veth.LocalAddress().to_string();
+  return text::ListeningOnLine(
+      text::AdapterSource(veth.LocalLink(), veth.LocalAddress().to_string()));
 }
 
 // Tillwire.xml for a terminal behind the far end of a veth pair (UDP to port
@@ -146,8 +148,8 @@ TEST_F(LiveTest, ForwardsLoopbackTrafficAndStopsPromptly) {
 
   const std::vector<std::string> texts = watch.Texts();
   ASSERT_GE(texts.size(), 5u);
-  EXPECT_EQ(texts[0], std::string(text::kStartBannerPrefix) + text::kVersion);
-  EXPECT_EQ(texts[1].rfind(text::kListeningOnPrefix, 0), 0u) << texts[1];
+  EXPECT_EQ(texts[0], text::StartBannerLine());
+  EXPECT_EQ(texts[1].rfind(text::ListeningOnLine(""), 0), 0u) << texts[1];
   EXPECT_EQ(texts[1].substr(texts[1].size() - 10), " 127.0.0.1");
   EXPECT_EQ(std::vector<std::string>(texts.end() - 2, texts.end()),
             (std::vector<std::string>{"Received stop signal from SCM", "Exiting."}));
@@ -270,7 +272,7 @@ TEST_F(LiveTest, ForwardsTrafficSeenOnAVethPair) {
       },
       10);
   EXPECT_LT(Stop().count(), 1000);
-  EXPECT_FALSE(Contains(watch.Texts(), text::kFilterNotSetPrefix)) << "the prefilter was set";
+  EXPECT_FALSE(Contains(watch.Texts(), text::FilterNotSetLine(""))) << "the prefilter was set";
 }
 
 // A capture that is not read while a burst arrives loses frames: the report
@@ -337,7 +339,7 @@ TEST_F(LiveTest, FindsARemovedAdapterAgain) {
   ASSERT_TRUE(PollUntil(eventQueue, [&] { return nvr->Received() == "before\n"; }));
 
   ASSERT_TRUE(veth.RemoveLink());
-  ASSERT_TRUE(LogContains(text::kReadErrorPrefix));
+  ASSERT_TRUE(LogContains(text::ReadErrorLine("")));
   ASSERT_TRUE(veth.CreateLink());
   // Looked for every few seconds; a slow machine (a sanitizer build under
   // load) takes a while to bring the pair back.
@@ -351,11 +353,11 @@ TEST_F(LiveTest, FindsARemovedAdapterAgain) {
     return nvr->Received().find("after\n") != std::string::npos;
   }, patience));
   EXPECT_FALSE(nvr->Closed());
-  EXPECT_EQ(CountStartingWith(watch.Texts(), text::kReadErrorPrefix), 1u);
+  EXPECT_EQ(CountStartingWith(watch.Texts(), text::ReadErrorLine("")), 1u);
 
   ASSERT_TRUE(veth.RemoveLink());
   ASSERT_TRUE(PollUntil(eventQueue, [&] {
-    return CountStartingWith(watch.Texts(), text::kReadErrorPrefix) == 2;
+    return CountStartingWith(watch.Texts(), text::ReadErrorLine("")) == 2;
   }));
   EXPECT_LT(Stop().count(), 1000);
   EXPECT_EQ(watch.Texts().back(), "Exiting.");
@@ -386,8 +388,7 @@ TEST(LiveCapture, NoAdapterToChooseFailsToStartWithMinusThree) {
     EXPECT_EQ(ExitStatus(failure->exitCode), 253);
     EXPECT_EQ(failure->lines, std::vector<std::string>{c.second});
     EXPECT_FALSE(failure->onConsoleToo);
-    EXPECT_EQ(watch.Texts(), (std::vector<std::string>{
-                                 std::string(text::kStartBannerPrefix) + text::kVersion}));
+    EXPECT_EQ(watch.Texts(), std::vector<std::string>{text::StartBannerLine()});
   }
 }
 

@@ -63,7 +63,7 @@ class PlaybackPacing : public testing::Test {
     if (handle == nullptr) return std::chrono::seconds(0);
     const auto begin = std::chrono::steady_clock::now();
     {
-      CaptureSession session(handle, eventQueue, std::nullopt);
+      CaptureSession session(CaptureHandle(handle), eventQueue, std::nullopt);
       const TerminalMatcher matcher(table);
       FlowTracker flows;
       FrameRouter<TerminalConnections> router(matcher, flows, *connections);

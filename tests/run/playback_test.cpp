@@ -5,6 +5,8 @@
 #include "config/configuration.h"
 #include "report/terminal_names.h"
 #include "run/engine.h"
+#include "run/run_texts.h"
+#include "source/source_texts.h"
 #include "support/capture_writer.h"
 #include "support/frame_builder.h"
 #include "support/log_watch.h"
@@ -128,7 +130,7 @@ TEST_F(PlaybackTest, NvrsReceiveExactlyTheirTerminalsBytes) {
   EXPECT_TRUE(nvrA->Received() == expectedA) << nvrA->Received().size() << " bytes";
   EXPECT_TRUE(nvrB->Received() == expectedB) << nvrB->Received().size() << " bytes";
   EXPECT_EQ(run.LogTexts(), (std::vector<std::string>{
-                                std::string(text::kStartBannerPrefix) + TILLWIRE_VERSION,
+                                text::StartBannerLine(),
                                 "Playing from file://" + capturePath,
                                 "Creating terminal connection: 127.0.0.1:" + portA,
                                 "Creating terminal connection: 127.0.0.1:" + portB,
@@ -323,7 +325,7 @@ TEST_F(PlaybackTest, FatalStartsEndTheProcessWithTheirCode) {
     EXPECT_EQ(fatal.Wait(std::chrono::seconds(30)), ExitStatus(c.exitCode));
     EXPECT_EQ(fatal.StandardOutput(), PlaybackConsole(capture));
 
-    std::vector<std::string> expected{std::string(text::kStartBannerPrefix) + text::kVersion};
+    std::vector<std::string> expected{text::StartBannerLine()};
     for (std::string line : c.afterBanner) {
       const std::size_t at = line.find("%s");
       if (at != std::string::npos) line.replace(at, 2, source);
@@ -435,11 +437,11 @@ TEST_F(PlaybackTest, ADamagedCaptureDeliversWhatCameBeforeAndFails) {
     EXPECT_EQ(playback.nvr->Received(), playback.expected);
     EXPECT_EQ(playback.program->LogTexts(),
               (std::vector<std::string>{
-                  std::string(text::kStartBannerPrefix) + TILLWIRE_VERSION,
+                  text::StartBannerLine(),
                   "Playing from file://" + playback.capture,
                   "Creating terminal connection: 127.0.0.1:" + playback.port,
                   "Accepted connection from NVR address: 127.0.0.1 Port: " + playback.port,
-                  text::kReadErrorPrefix + LibraryReadError(playback.capture),
+                  text::ReadErrorLine(LibraryReadError(playback.capture)),
                   "Exiting.",
               }));
   }

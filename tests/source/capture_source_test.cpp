@@ -26,7 +26,7 @@ TEST(CaptureSource, UnopenableFileIsReturnedNotLogged) {
   TempDirectory directory;
   const std::string missing = directory.Path() + "missing.pcap";
   LogWatch watch;
-  const OrStartFailure<pcap_t*> result = OpenCaptureSource(missing, std::nullopt);
+  const OrStartFailure<CaptureHandle> result = OpenCaptureSource(missing, std::nullopt);
   const StartFailure* failure = std::get_if<StartFailure>(&result);
   ASSERT_NE(failure, nullptr);
   EXPECT_EQ(failure->exitCode, kExitCaptureNotOpened);

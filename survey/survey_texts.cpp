@@ -1,0 +1,77 @@
+#include "survey/survey_texts.h"
+
+#include "report/terminal_names.h"
+
+namespace tillwire {
+namespace text {
+
+namespace {
+
+std::string Number(std::uint64_t value) { return std::to_string(value); }
+
+std::string Seconds(std::chrono::seconds value) { return std::to_string(value.count()); }
+
+// "9 conversations", "more than 16384 conversations"
+std::string Conversations(SeenConversations conversations) {
+  return (conversations.moreThan ? "more than " : "") + Number(conversations.number) +
+         " conversations";
+}
+
+// The progress line's end: "<frames> frames, <conversations>".
+std::string FramesAndConversations(std::uint64_t frames, SeenConversations conversations) {
+  return Number(frames) + " frames, " + Conversations(conversations);
+}
+
+// "<frames> frames: <n> in <conversations>, <m> not TCP or UDP over IPv4."
+std::string Summary(const SurveyCounts& counts) {
+  return Number(counts.frames) + " frames: " +
+         Number(counts.frames - counts.framesWithoutConversation) + " in " +
+         Conversations(counts.conversations) + ", " + Number(counts.framesWithoutConversation) +
+         " not TCP or UDP over IPv4.";
+}
+
+// " Not taken: <reasons>."
+std::string NotTaken(const SurveyCounts& counts) {
+  return " Not taken: " + FramesNotTaken(counts.frameKinds) + ".";
+}
+
+}  // namespace
+
+std::string SurveyingLine(const std::string& source) { return "Surveying " + source; }
+
+std::string SurveyLiveProgressText(std::chrono::seconds elapsed, std::chrono::seconds duration,
+                                   std::uint64_t frames, SeenConversations conversations) {
+  return Seconds(elapsed) + " s of " + Seconds(duration) + " s, " +
+         FramesAndConversations(frames, conversations);
+}
+
+std::string SurveyFileProgressText(std::uint64_t bytesRead, std::uint64_t fileBytes,
+                                   std::uint64_t frames, SeenConversations conversations) {
+  return Number(bytesRead) + " of " + Number(fileBytes) + " bytes read, " +
+         FramesAndConversations(frames, conversations);
+}
+
+std::string SurveyPipeProgressText(std::uint64_t bytesRead, std::uint64_t frames,
+                                   SeenConversations conversations) {
+  return Number(bytesRead) + " bytes read, " + FramesAndConversations(frames, conversations);
+}
+
+std::string SurveyLiveSummaryLine(const SurveyCounts& counts, std::chrono::seconds elapsed,
+                                  std::chrono::seconds duration, bool stopped) {
+  const std::string how = stopped ? " Stopped after " + Seconds(elapsed) + " s of " +
+                                        Seconds(duration) + " s."
+                                  : " " + Seconds(elapsed) + " s captured.";
+  return Summary(counts) + how + NotTaken(counts);
+}
+
+std::string SurveyFileSummaryLine(const SurveyCounts& counts, bool stopped) {
+  return Summary(counts) + (stopped ? " Stopped before the end of the file." : "") +
+         NotTaken(counts);
+}
+
+std::string SurveyMoreConversationsLine(std::size_t notShown) {
+  return Number(notShown) + " more conversations not shown; add -all to list every one.";
+}
+
+}  // namespace text
+}  // namespace tillwire
