@@ -10,6 +10,14 @@
 
 namespace tillwire {
 
+std::string text::NvrAlreadyDefined(const std::string& address) {
+  return "NVR " + address + " already defined.  Skipping duplicate.";
+}
+
+std::string text::NvrPortInUse(const std::string& nvrPort) {
+  return "NVR Port " + nvrPort + " is already in use. Ignoring.";
+}
+
 namespace {
 
 // An attribute's text as TinyXML decoded it; a missing attribute is empty.
@@ -30,7 +38,7 @@ std::string ReadNvr(const TiXmlElement& network, Tables& tables) {
   const std::string address = AttributeText(*nvr, "Address");
   if (address.empty()) return address;
   if (tables.nvrTable.count(address) != 0) {
-    Note(tables, text::kNvrAlreadyDefinedPrefix + address + text::kNvrAlreadyDefinedSuffix);
+    Note(tables, text::NvrAlreadyDefined(address));
   } else {
     tables.nvrTable.emplace(address, std::unique_ptr<NVRData>(new NVRData{address}));
   }
@@ -53,7 +61,7 @@ void ReadTerminal(const TiXmlElement& element, const std::string& nvrAddress,
   if (record.nvrPort.empty()) return;
   // The port is taken even when the terminal turns out to be a duplicate below.
   if (!usedNvrPorts.insert(record.nvrPort).second) {
-    Note(tables, text::kNvrPortInUsePrefix + record.nvrPort + text::kNvrPortInUseSuffix);
+    Note(tables, text::NvrPortInUse(record.nvrPort));
     return;
   }
   const std::string key = TerminalKey(record.filter);

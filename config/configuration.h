@@ -24,12 +24,12 @@ namespace text {
 inline constexpr char kConfigurationFileName[] = "Tillwire.xml";
 inline constexpr char kFailedToLoadConfiguration[] = "Failed to load Tillwire.xml. Exiting.";
 inline constexpr char kNoRootElement[] = "Failed to get config root element. Exiting.";
-inline constexpr char kNvrAlreadyDefinedPrefix[] = "NVR ";
-inline constexpr char kNvrAlreadyDefinedSuffix[] = " already defined.  Skipping duplicate.";
 inline constexpr char kInvalidTerminal[] =
     "Invalid Terminal entry. No valid SrcAddress or DstAddress found. Skipping.";
-inline constexpr char kNvrPortInUsePrefix[] = "NVR Port ";
-inline constexpr char kNvrPortInUseSuffix[] = " is already in use. Ignoring.";
+// "NVR ADDRESS already defined.  Skipping duplicate."
+std::string NvrAlreadyDefined(const std::string& address);
+// "NVR Port PORT is already in use. Ignoring."
+std::string NvrPortInUse(const std::string& nvrPort);
 }  // namespace text
 
 // One NVR named in the file; the table serves to report an address listed twice.
