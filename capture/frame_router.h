@@ -36,14 +36,17 @@ class FrameRouter {
   // tracker has not seen forwarded go. The tracker also learns of every SYN,
   // FIN and RST, with or without payload, taken by a terminal or not: they
   // start and end the connections whose bytes it follows. seconds is the
-  // frame's capture time. Every frame is counted by its kind (Counts).
+  // frame's capture time. A frame not taken is counted by its reason
+  // (Counts); a TCP or UDP frame costs no count.
   // Returns true for TCP and UDP frames, with or without payload, and false
   // for the rest.
   bool Route(const unsigned char* frame, std::uint32_t capturedLength, std::uint32_t seconds,
              LinkLayer link = LinkLayer::kEthernet) {
     const DecodedFrame decoded = DecodeFrame(frame, capturedLength, link);
-    counts.Add(decoded.kind);
-    if (!IsTcpOrUdp(decoded.kind)) return false;
+    if (!IsTcpOrUdp(decoded.kind)) {
+      notTaken.Add(decoded.kind);
+      return false;
+    }
     const bool control = decoded.tcp && (decoded.tcpHeader.flags & kControl) != 0;
     const bool syn = control && (decoded.tcpHeader.flags & kTcpSyn) != 0;
     // Only a SYN makes a flow, and only of a direction a terminal takes; a
@@ -64,8 +67,8 @@ class FrameRouter {
     return true;
   }
 
-  // The frames routed so far, by kind: those not taken by reason.
-  const FrameCounts& Counts() const { return counts; }
+  // The frames routed so far that were not taken, by reason.
+  const FrameCounts& Counts() const { return notTaken; }
 
  private:
   static constexpr std::uint8_t kControl = kTcpSyn | kTcpFin | kTcpRst;
@@ -85,7 +88,7 @@ class FrameRouter {
   const TerminalMatcher& matcher;
   FlowTracker& flows;
   Sink& sink;
-  FrameCounts counts;
+  FrameCounts notTaken;
 };
 
 }  // namespace tillwire

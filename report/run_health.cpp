@@ -21,7 +21,7 @@ struct HourCounts {
   std::uint64_t bytesForwarded;
   std::uint64_t payloadsDropped;
   std::uint64_t framesDropped;  // by the capture
-  FrameCounts frames;           // decoded
+  FrameCounts frames;           // not taken, by reason
 };
 
 // "Hourly summary: T of N terminals had traffic, C of N NVRs connected, B

@@ -35,7 +35,7 @@ class RunHealth {
   };
 
   // Watches the table's terminals through their connections (in table order)
-  // and the frames the run decoded (the router's counts), captured on the
+  // and the frames the run did not take (the router's counts), captured on the
   // adapter of adapterAddress; all three must outlive it.
   // reportStatus is called with each new status text (the service manager's,
   // see SetServiceStatusText). Starts watching at now.

@@ -120,9 +120,8 @@ TEST(FrameRouter, SendsToTheWinnerOnly) {
   EXPECT_FALSE(route(ArpFrame()));
   const std::map<std::size_t, std::string> expected{{0, "swallowedswallowed"}, {1, "delivered"}};
   EXPECT_EQ(sink.received, expected);
-  EXPECT_EQ(router.Counts().Of(FrameKind::kPayload), 3u);
   EXPECT_EQ(router.Counts().Of(FrameKind::kNotIpv4), 1u);
-  EXPECT_EQ(router.Counts().All(), 4u);
+  EXPECT_EQ(router.Counts().All(), 1u) << "frames taken are not counted";
 }
 
 }  // namespace
