@@ -63,18 +63,30 @@ DecodedFrame DecodeIpv4(const unsigned char* bytes, std::uint32_t ipOffset,
     return FrameOfKind(FrameKind::kTruncated);
   }
   std::uint32_t transportHeaderLength = kUdpHeader;
+  // Signed: headers may claim more than the total length.
+  int payloadLength = static_cast<int>(totalLength) - static_cast<int>(ipHeaderLength);
   if (tcp) {
     std::uint8_t dataOffset = 0;
     if (!transport.Read8(12, &dataOffset)) return FrameOfKind(FrameKind::kTruncated);
     transportHeaderLength = (dataOffset >> 4) * 4u;
     if (transportHeaderLength < kTcpMinimumHeader) return FrameOfKind(FrameKind::kTruncated);
     decoded.tcpHeader = ReadTcpHeader(transport);
+  } else {
+    // The datagram is what its UDP length holds: bytes after it in the IP
+    // payload are not the datagram's (a receiving host discards them). A
+    // length below the header's or past the IP payload is malformed. A frame
+    // cut before the length carries no payload anyway.
+    std::uint16_t udpLength = 0;
+    if (transport.Read16(4, &udpLength)) {
+      if (udpLength < kUdpHeader || static_cast<int>(udpLength) > payloadLength) {
+        return FrameOfKind(FrameKind::kTruncated);
+      }
+      payloadLength = udpLength;
+    }
   }
   decoded.key = key;
 
-  // Signed: headers may claim more than the total length.
-  const int payloadLength = static_cast<int>(totalLength) -
-                            static_cast<int>(ipHeaderLength + transportHeaderLength);
+  payloadLength -= static_cast<int>(transportHeaderLength);
   const BoundedReader payload = transport.From(transportHeaderLength);
   if (payloadLength <= 0 || payload.Size() == 0) return decoded;
   decoded.kind = FrameKind::kPayload;
