@@ -14,7 +14,9 @@ namespace tillwire {
 struct StartFailure {
   int exitCode;                    // the process exit code (outcome/exit_codes.h)
   std::vector<std::string> lines;  // the log lines that say why, in order
-  bool onConsoleToo = false;       // the lines are printed on standard output as well
+  // The lines go to standard output instead of Tillwire.log: a survey's,
+  // which must not read in the log as a service run that failed.
+  bool consoleOnly = false;
 };
 
 // A value, or the reason why it could not be had.

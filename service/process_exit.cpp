@@ -9,8 +9,11 @@ namespace tillwire {
 
 void EndProcess(const StartFailure& failure) {
   for (const std::string& line : failure.lines) {
-    LogFile::Instance().StartLine() << line << std::endl;
-    if (failure.onConsoleToo) std::cout << line << std::endl;
+    if (failure.consoleOnly) {
+      std::cout << line << std::endl;
+    } else {
+      LogLine(line);
+    }
   }
   std::exit(failure.exitCode);
 }

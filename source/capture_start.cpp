@@ -36,7 +36,7 @@ CaptureStart StartCapture(const std::string& captureFile,
     return StoppedBeforeCapture{};
   }
   if (StartFailure* failure = std::get_if<StartFailure>(&*opened)) {
-    if (shownSource != nullptr) failure->onConsoleToo = true;
+    if (shownSource != nullptr) failure->consoleOnly = true;
     return std::move(*failure);
   }
   CaptureHandle handle = std::move(std::get<CaptureHandle>(*opened));

@@ -40,7 +40,7 @@ using CaptureStart =
 // ("Playing from ...", "Listening on ..."), and a live session reports its
 // drops and finds a lost adapter again. With it (the survey) nothing is
 // logged, now or later: the source's name is stored there (the capture
-// file's also after a stop), a StartFailure is for the console too, and a
+// file's also after a stop), a StartFailure is for the console only, and a
 // live session neither reports drops nor reopens its adapter, so that a
 // read error ends its reading.
 CaptureStart StartCapture(const std::string& captureFile,

@@ -47,7 +47,7 @@ OrStartFailure<std::optional<Configuration>> SurveyConfiguration(bool fromFile) 
   std::variant<Configuration, ConfigurationFailure> loaded = ReadConfiguration(path);
   if (const auto* failure = std::get_if<ConfigurationFailure>(&loaded)) {
     StartFailure startFailure = StartFailureOf(*failure);
-    startFailure.onConsoleToo = true;
+    startFailure.consoleOnly = true;
     return startFailure;
   }
   return std::optional<Configuration>(std::move(std::get<Configuration>(loaded)));

@@ -46,7 +46,7 @@ SurveyReading ReadSurveyFrames(CaptureSession& session, ConversationTable& table
 // could not be read to its end (the reason printed after the report). Where a
 // run could not start (Tillwire.xml, the adapter, the file, an unsupported
 // link type), returns the run's StartFailure and exit code, its lines for the
-// console too; nothing else is logged.
+// console only; nothing is logged.
 OrStartFailure<int> RunSurvey(const SurveyRequest& request);
 
 }  // namespace tillwire

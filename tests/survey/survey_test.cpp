@@ -221,7 +221,8 @@ TEST_F(SurveyTest, SummaryCountsTheFramesNotTakenByReason) {
 }
 
 // What keeps a survey from starting ends it as it ends a run, with the same
-// lines (on the console too) and exit codes.
+// lines and exit codes; the lines go to the console only, so that the
+// service's log never shows a failed start without a run.
 TEST_F(SurveyTest, FailsToStartAsARunDoes) {
   const std::string link = run.Path() + "wifi.pcap";
   { CaptureWriter writer(link, DLT_IEEE802_11); }
@@ -256,9 +257,7 @@ TEST_F(SurveyTest, FailsToStartAsARunDoes) {
     arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
     program.Start(arguments);
     EXPECT_EQ(program.Wait(std::chrono::seconds(30)), ExitStatus(c.exitCode));
-    const std::vector<std::string> log = program.LogTexts();
-    ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log[0], c.firstLine);
+    EXPECT_TRUE(program.LogTexts().empty());
     EXPECT_EQ(program.StandardOutput().rfind(c.firstLine + kFileLineEnd, 0), 0u)
         << program.StandardOutput();
   }
