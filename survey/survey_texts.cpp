@@ -11,10 +11,15 @@ std::string Number(std::uint64_t value) { return std::to_string(value); }
 
 std::string Seconds(std::chrono::seconds value) { return std::to_string(value.count()); }
 
-// "9 conversations", "more than 16384 conversations"
+// "1 conversation" or "<n> conversations", as many as n is.
+std::string Counted(std::uint64_t count, const char* thing) {
+  return Number(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
+// "1 conversation", "9 conversations", "more than 16384 conversations"
 std::string Conversations(SeenConversations conversations) {
-  return (conversations.moreThan ? "more than " : "") + Number(conversations.number) +
-         " conversations";
+  return (conversations.moreThan ? "more than " : "") +
+         Counted(conversations.number, "conversation");
 }
 
 // The progress line's end: "<frames> frames, <conversations>".
@@ -70,7 +75,7 @@ std::string SurveyFileSummaryLine(const SurveyCounts& counts, bool stopped) {
 }
 
 std::string SurveyMoreConversationsLine(std::size_t notShown) {
-  return Number(notShown) + " more conversations not shown; add -all to list every one.";
+  return Counted(notShown, "more conversation") + " not shown; add -all to list every one.";
 }
 
 }  // namespace text

@@ -215,7 +215,7 @@ TEST_F(SurveyTest, SummaryCountsTheFramesNotTakenByReason) {
   ASSERT_EQ(Survey({capture}), 0);
   const std::string console = run.StandardOutput();
   const std::string summary =
-      "7 frames: 1 in 1 conversations, 6 not TCP or UDP over IPv4. Not taken: 2 not IPv4, 1 "
+      "7 frames: 1 in 1 conversation, 6 not TCP or UDP over IPv4. Not taken: 2 not IPv4, 1 "
       "fragmented, 1 truncated, 2 not TCP/UDP.";
   EXPECT_NE(console.find(kFileLineEnd + summary + kFileLineEnd), std::string::npos) << console;
 }
