@@ -6,8 +6,10 @@
 #include "survey/survey.h"
 
 #include <boost/algorithm/string/predicate.hpp>
+#include <boost/filesystem/operations.hpp>
 
 #include <cstdio>
+#include <regex>
 #include <string>
 
 namespace tillwire {
@@ -18,6 +20,15 @@ const long kLongestSurveySeconds = 24 * 60 * 60;
 
 bool AllDigits(const std::string& argument) {
   return !argument.empty() && argument.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// A number of seconds written otherwise than as plain digits ("20s", "1.5",
+// "-5", "+30"): a sign, digits with at most one point, and at most a few
+// letters of a unit. A file of that name is still taken as the capture file.
+bool LooksLikeDuration(const std::string& argument) {
+  static const std::regex duration("[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)[A-Za-z]{0,3}");
+  boost::system::error_code error;
+  return std::regex_match(argument, duration) && !boost::filesystem::exists(argument, error);
 }
 
 bool IsAllOption(const char* argument) {
@@ -37,6 +48,7 @@ std::string ReadArguments(int argc, char** argv, SurveyRequest* request) {
     if (sourceGiven) return text::kSurveyTooManyArguments;
     sourceGiven = true;
     if (!AllDigits(argument)) {
+      if (LooksLikeDuration(argument)) return text::SurveyBadDuration(argument);
       request->captureFile = argument;
       continue;
     }

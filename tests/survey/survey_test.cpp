@@ -269,6 +269,9 @@ TEST_F(SurveyTest, RefusesArgumentsItCannotTake) {
       {{"0"}, "A survey lasts 1 to 86400 seconds, not 0."},
       {{"86401"}, "A survey lasts 1 to 86400 seconds, not 86401."},
       {{"99999999999999999999"}, "A survey lasts 1 to 86400 seconds, not 99999999999999999999."},
+      {{"20s"}, "A survey lasts 1 to 86400 seconds, not 20s."},
+      {{"1.5"}, "A survey lasts 1 to 86400 seconds, not 1.5."},
+      {{"-5"}, "A survey lasts 1 to 86400 seconds, not -5."},
       {{"10", "a.pcap"}, "The survey takes one capture file or one number of seconds."},
   };
   for (const auto& c : cases) {
