@@ -62,6 +62,12 @@ enum class ServiceState { kStartPending, kRunning, kStopPending, kStopped };
 bool ReportServiceState(ServiceState state, std::uint32_t serviceExitCode,
                         std::uint32_t checkPoint, std::uint32_t waitHintMs);
 
+// Whether the service manager started the process and keeps its standard
+// output as the service's log (systemd's journal, for a notify service): the
+// console texts for a person who started the program without options are then
+// left out. Windows' service control manager keeps no output: false there.
+bool ServiceManagerKeepsOutput();
+
 // The system's code for the calling thread's last failed call (GetLastError
 // on Windows, errno elsewhere), for a report of that failure.
 std::uint32_t LastSystemError();

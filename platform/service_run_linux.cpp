@@ -142,6 +142,8 @@ void Record(ServiceState state) {
 
 }  // namespace
 
+bool ServiceManagerKeepsOutput() { return std::getenv("NOTIFY_SOCKET") != nullptr; }
+
 DispatchOutcome RunAsService(const std::string& /*name*/, const ServiceCalls& calls) {
   if (std::getenv("NOTIFY_SOCKET") == nullptr) {
     return {DispatchFailure::kNotStartedByServiceManager, kNotStartedByServiceManager};

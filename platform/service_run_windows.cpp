@@ -96,6 +96,8 @@ bool ReportServiceState(ServiceState state, std::uint32_t serviceExitCode,
   return SetServiceStatus(statusHandle, &status) != FALSE;
 }
 
+bool ServiceManagerKeepsOutput() { return false; }
+
 std::uint32_t LastSystemError() { return GetLastError(); }
 
 }  // namespace tillwire

@@ -2,6 +2,7 @@
 
 #include "log/log_file.h"
 #include "platform/service_commands.h"
+#include "platform/service_run.h"
 #include "run/engine.h"
 #include "service/foreground_run.h"
 #include "service/process_exit.h"
@@ -52,10 +53,15 @@ int Playback(int argc, char** argv) {
   return result;
 }
 
+// The service, or how to use the program for a person at a console. Under a
+// service manager that keeps the output (systemd's journal) that text would
+// only fill the service's log at every start.
 int Service() {
-  std::printf("%s\n\n", text::kMustBeRunWithOptions);
-  PrintUsage();
-  std::fflush(stdout);
+  if (!ServiceManagerKeepsOutput()) {
+    std::printf("%s\n\n", text::kMustBeRunWithOptions);
+    PrintUsage();
+    std::fflush(stdout);
+  }
   return RunServiceDispatcher(&LiveRun);
 }
 

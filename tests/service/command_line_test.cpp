@@ -81,4 +81,16 @@ TEST(CommandLine, WithoutAnOptionTheDispatcherDecides) {
   }
 }
 
+// Started by a service manager that keeps the output (systemd's journal), the
+// service prints none of the texts meant for a person at a console.
+TEST(CommandLine, AServiceWhoseOutputIsKeptPrintsNothing) {
+  FakeServicePlatform platform;
+  platform.SetServiceManagerKeepsOutput(true);
+  platform.FailDispatch({DispatchFailure::kOther, 31});
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Entry({}), 31);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(platform.Events().size(), 1u) << "the failure is still reported";
+}
+
 }  // namespace

@@ -13,6 +13,7 @@ struct FakeServicePlatformState {
   bool refuseControls = false;
   DispatchOutcome dispatchFailure{DispatchFailure::kNone, 0};
   std::uint32_t lastSystemError = 0;
+  bool keepsOutput = false;
   bool installed = false;
   std::vector<RegistrationEvent> registration{{RegistrationStep::kInstalled, 0}};
   std::vector<RegistrationEvent> removal{{RegistrationStep::kDeleted, 0}};
@@ -77,6 +78,11 @@ void FakeServicePlatform::RefuseControls() {
 void FakeServicePlatform::FailDispatch(DispatchOutcome outcome) {
   const std::lock_guard<std::mutex> lock(state->mutex);
   state->dispatchFailure = outcome;
+}
+
+void FakeServicePlatform::SetServiceManagerKeepsOutput(bool keeps) {
+  const std::lock_guard<std::mutex> lock(state->mutex);
+  state->keepsOutput = keeps;
 }
 
 void FakeServicePlatform::SetLastSystemError(std::uint32_t error) {
@@ -165,6 +171,12 @@ bool ReportServiceState(ServiceState state, std::uint32_t serviceExitCode,
   const std::lock_guard<std::mutex> lock(fake.mutex);
   fake.reports.push_back({state, serviceExitCode, checkPoint, waitHintMs});
   return true;
+}
+
+bool ServiceManagerKeepsOutput() {
+  FakeServicePlatformState& fake = Current();
+  const std::lock_guard<std::mutex> lock(fake.mutex);
+  return fake.keepsOutput;
 }
 
 std::uint32_t LastSystemError() {

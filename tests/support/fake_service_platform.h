@@ -56,6 +56,8 @@ class FakeServicePlatform {
   void RefuseControls();
   // RunAsService fails at once with outcome.
   void FailDispatch(tillwire::DispatchOutcome outcome);
+  // What ServiceManagerKeepsOutput answers (false by default).
+  void SetServiceManagerKeepsOutput(bool keeps);
   // What LastSystemError answers (0 by default).
   void SetLastSystemError(std::uint32_t error);
   // Whether IsServiceInstalled finds the service (not by default), and what

@@ -51,6 +51,7 @@ log_has() { grep -qF -- "$1" "$stage/Tillwire.log" 2>/dev/null; }
 log_count() { grep -cF -- "$1" "$stage/Tillwire.log" 2>/dev/null || true; }
 unit_property() { in_container systemctl show -p "$1" --value Tillwire.service; }
 journal_has() { in_container journalctl -q --no-pager -o cat "$1" "$2" | grep -qF -- "$3"; }
+journal_lacks() { ! journal_has "$@"; }
 
 write_configuration() {
   cat >"$stage/Tillwire.xml" <<EOF
@@ -116,6 +117,8 @@ check "its status text counts the NVR and the bytes forwarded" wait_until 15 sta
 
 check "the journal holds the install event" journal_has -t Tillwire "Installed service."
 check "the journal holds the start event" journal_has -t Tillwire "Service started."
+check "the journal holds no console help" \
+  journal_lacks -u Tillwire.service "Must be run with command line options"
 
 # --- Stop ----------------------------------------------------------------------
 
