@@ -22,6 +22,25 @@ std::optional<unsigned> ReadDecimal(const std::string& text, std::size_t* positi
   return value;
 }
 
+struct FilterField {
+  const char* attribute;
+  std::string TerminalFilter::*text;
+  UnmatchableFilter::Kind kind;
+};
+
+const FilterField kFilterFields[] = {
+    {"SrcAddress", &TerminalFilter::srcAddress, UnmatchableFilter::Kind::kAddress},
+    {"DstAddress", &TerminalFilter::dstAddress, UnmatchableFilter::Kind::kAddress},
+    {"SrcPort", &TerminalFilter::srcPort, UnmatchableFilter::Kind::kPort},
+    {"DstPort", &TerminalFilter::dstPort, UnmatchableFilter::Kind::kPort},
+};
+
+bool CanMatch(const std::string& text, UnmatchableFilter::Kind kind) {
+  if (text.empty()) return true;
+  return kind == UnmatchableFilter::Kind::kAddress ? ParseIpv4Text(text).has_value()
+                                                   : ParsePortText(text).has_value();
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> ParseIpv4Text(const std::string& text) {
@@ -52,6 +71,17 @@ std::string Ipv4Text(std::uint32_t address) {
   std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFFu,
                 (address >> 8) & 0xFFu, address & 0xFFu);
   return text;
+}
+
+std::vector<UnmatchableFilter> NeverMatchingFilters(const TerminalFilter& filter) {
+  std::vector<UnmatchableFilter> unmatchable;
+  for (const FilterField& field : kFilterFields) {
+    const std::string& text = filter.*field.text;
+    if (!CanMatch(text, field.kind)) {
+      unmatchable.push_back(UnmatchableFilter{field.attribute, field.kind, text});
+    }
+  }
+  return unmatchable;
 }
 
 }  // namespace tillwire

@@ -1,5 +1,6 @@
 #include "report/playback_report.h"
 
+#include "report/filter_notes.h"
 #include "report/terminal_names.h"
 
 #include <cstdint>
@@ -45,7 +46,7 @@ std::vector<std::string> PlaybackReport(const TerminalTable& table,
     lines.push_back("  " + TerminalName(entry.first, entry.second) + ": " + StateOf(connection) +
                     "; " + GroupedCount(counts.matched) + " bytes matched, " +
                     GroupedCount(counts.sessions.written) + " handed to the NVR" +
-                    NotDelivered(counts));
+                    NotDelivered(counts) + NeverMatchingNote(entry.second.filter));
   }
   return lines;
 }

@@ -26,7 +26,9 @@ inline constexpr char kConnectionEnded[] = "NVR connection ended";
 // where STATE is kNvrConnected (an NVR connected during the run),
 // kNoNvrConnected or kPortNotBound; when bytes were not delivered the line
 // goes on ", N not delivered: " with the bytes of each reason, for instance
-// "400 NVR not keeping up, 100 no NVR connected". Bytes matched are those of
+// "400 NVR not keeping up, 100 no NVR connected"; a terminal with a filter
+// that can never match ends its line with the filter's NeverMatchingNote,
+// " (SrcAddress "172.30.5.021" can never match)". Bytes matched are those of
 // the terminal's packets, each TCP byte once; handed are those written to
 // its NVR. connections must be the table's, in its order.
 std::vector<std::string> PlaybackReport(const TerminalTable& table,

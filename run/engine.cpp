@@ -3,6 +3,7 @@
 #include "config/configuration.h"
 #include "log/log_file.h"
 #include "platform/service_status_text.h"
+#include "report/filter_notes.h"
 #include "report/playback_report.h"
 #include "run/run_texts.h"
 #include "source/capture_start.h"
@@ -148,12 +149,14 @@ OrStartFailure<int> RunCapture(const std::string& captureFile,
 
 OrStartFailure<int> RunEngine(const std::string& captureFile, std::vector<std::string>* report) {
   LogLine(text::StartBannerLine());
-  const std::variant<Configuration, ConfigurationFailure> loaded = LoadConfiguration();
+  std::variant<Configuration, ConfigurationFailure> loaded = LoadConfiguration();
   if (const auto* failure = std::get_if<ConfigurationFailure>(&loaded)) {
     return StartFailureOf(*failure);
   }
-  const OrStartFailure<int> outcome =
-      RunCapture(captureFile, std::get<Configuration>(loaded), report);
+  Configuration& configuration = std::get<Configuration>(loaded);
+  // Logged with the file's other notes once the capture source is open.
+  NoteNeverMatchingFilters(configuration.tables);
+  const OrStartFailure<int> outcome = RunCapture(captureFile, configuration, report);
   if (const StartFailure* failure = std::get_if<StartFailure>(&outcome)) return *failure;
   const int result = std::get<int>(outcome);
   // A run without terminals, or of a capture it cannot decode, has said why.

@@ -1,6 +1,7 @@
 #include "survey/survey_report.h"
 
 #include "capture/printed_values.h"
+#include "report/filter_notes.h"
 #include "survey/survey_rules.h"
 
 #include <algorithm>
@@ -89,8 +90,9 @@ std::string IdleTerminals(const std::vector<Conversation>& conversations,
   std::string lines;
   for (std::size_t i = 0; i < terminals.size(); ++i) {
     if (!taking[i]) {
-      lines += Line(Printed("%-4s%7s %s", "", terminals[i]->second.nvrPort.c_str(),
-                            terminals[i]->first.c_str()));
+      const TerminalRecord& record = terminals[i]->second;
+      lines += Line(Printed("%-4s%7s %s", "", record.nvrPort.c_str(), terminals[i]->first.c_str()) +
+                    NeverMatchingNote(record.filter));
     }
   }
   return lines.empty() ? lines : "\n" + Line(text::kSurveyIdleTerminalsHeading) + lines;

@@ -9,7 +9,8 @@
 // Without a terminal table (no Tillwire.xml) the second line ends after the
 // first printable line; a conversation that no terminal takes shows "-" as its
 // NvrPort. With one, the terminals that take no payload byte of any
-// conversation follow the rows (NvrPort and key, in key order).
+// conversation follow the rows (NvrPort and key, in key order), a filter
+// that can never match named after the key (NeverMatchingNote).
 #ifndef TILLWIRE_SURVEY_SURVEY_REPORT_H
 #define TILLWIRE_SURVEY_SURVEY_REPORT_H
 

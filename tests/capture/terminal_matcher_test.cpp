@@ -11,6 +11,9 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <string>
+#include <tuple>
+#include <vector>
 
 using namespace tillwire;
 
@@ -31,6 +34,43 @@ TEST(ParseText, AcceptsOnlyThePrintedForm) {
       {"91 00", std::nullopt},
   };
   for (const auto& c : ports) EXPECT_EQ(ParsePortText(c.first), c.second) << c.first;
+}
+
+// A filter can match when it is empty (any value) or a printed form exactly;
+// every other filter is named, with its kind, in attribute order.
+TEST(NeverMatchingFilters, NamesEachFilterThatNoPrintedValueEquals) {
+  using Kind = UnmatchableFilter::Kind;
+  using Named = std::tuple<std::string, Kind, std::string>;
+  struct Case {
+    TerminalFilter filter;
+    std::vector<Named> named;
+  };
+  const Case cases[] = {
+      {{"172.30.5.21", "10.0.0.1", "49152", "6001"}, {}},
+      {{"172.30.5.21", "", "", ""}, {}},
+      {{"0.0.0.0", "255.255.255.255", "0", "65535"}, {}},
+      {{"172.30.5.021", "", "", ""}, {{"SrcAddress", Kind::kAddress, "172.30.5.021"}}},
+      {{"172.30.5.22 ", "", "", ""}, {{"SrcAddress", Kind::kAddress, "172.30.5.22 "}}},
+      {{"", "10.0.0.256", "", ""}, {{"DstAddress", Kind::kAddress, "10.0.0.256"}}},
+      {{"", "10.0.0", "", ""}, {{"DstAddress", Kind::kAddress, "10.0.0"}}},
+      {{"10.0.0.1", "", "06001", ""}, {{"SrcPort", Kind::kPort, "06001"}}},
+      {{"10.0.0.1", "", "", "65536"}, {{"DstPort", Kind::kPort, "65536"}}},
+      {{"10.0.0.1", "", "+6001", " 6001"},
+       {{"SrcPort", Kind::kPort, "+6001"}, {"DstPort", Kind::kPort, " 6001"}}},
+      {{"host", "10.0.0.01", "x", "-1"},
+       {{"SrcAddress", Kind::kAddress, "host"},
+        {"DstAddress", Kind::kAddress, "10.0.0.01"},
+        {"SrcPort", Kind::kPort, "x"},
+        {"DstPort", Kind::kPort, "-1"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(TerminalKey(c.filter));
+    std::vector<Named> named;
+    for (const UnmatchableFilter& filter : NeverMatchingFilters(c.filter)) {
+      named.emplace_back(filter.attribute, filter.kind, filter.text);
+    }
+    EXPECT_EQ(named, c.named);
+  }
 }
 
 class MatcherTest : public testing::Test {

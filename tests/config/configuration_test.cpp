@@ -1,5 +1,6 @@
 #include "config/configuration.h"
 #include "output/terminal_connections.h"
+#include "report/filter_notes.h"
 #include "support/log_watch.h"
 #include "support/nvr_client.h"
 #include "support/temp_directory.h"
@@ -83,6 +84,44 @@ TEST(Configuration, WorkedExample) {
                                "Creating terminal connection: 1.2.3.4:" + second,
                                "NVR Port " + first + " is already in use. Ignoring.",
                            }));
+}
+
+// The run names each filter that can never match among the file's notes, in
+// the file's order, and still listens for its terminal.
+TEST(Configuration, FiltersThatCanNeverMatchAreLoggedInTheFilesOrder) {
+  const std::string first = std::to_string(FreePort());
+  const std::string second = std::to_string(FreePort());
+  TempDirectory directory;
+  Configuration configuration = Read(WriteConfiguration(directory, R"(<Tillwire><Network>
+    <NVR Address="1.2.3.4"/>
+    <Terminal SrcAddress="172.30.5.021" NvrPort=")" + first + R"("/>
+    <Terminal SrcAddress="10.0.0.2" NvrPort=")" + first + R"("/>
+    <Terminal SrcAddress="10.0.0.3 " DstPort="06001" NvrPort=")" + second + R"("/>
+  </Network></Tillwire>)"));
+  LogWatch watch;
+  NoteNeverMatchingFilters(configuration.tables);
+  boost::asio::io_context eventQueue;
+  RejectionQuota rejectionLines(eventQueue);
+  const TerminalConnections connections(configuration.tables, eventQueue, rejectionLines);
+  const std::string address =
+      "an address is written as packets show it, four numbers 0-255 separated by dots, without "
+      "leading zeros or blanks, such as 172.30.5.21";
+  const std::string port =
+      "a port is written as packets show it, a number 0-65535 without leading zeros, signs or "
+      "blanks, such as 6001";
+  EXPECT_EQ(watch.Texts(),
+            (std::vector<std::string>{
+                "Filter never matches: terminal 172.30.5.021::: (NvrPort " + first +
+                    ") SrcAddress \"172.30.5.021\": " + address,
+                "Creating terminal connection: 1.2.3.4:" + first,
+                "NVR Port " + first + " is already in use. Ignoring.",
+                "Filter never matches: terminal 10.0.0.3 :::06001 (NvrPort " + second +
+                    ") SrcAddress \"10.0.0.3 \": " + address,
+                "Filter never matches: terminal 10.0.0.3 :::06001 (NvrPort " + second +
+                    ") DstPort \"06001\": " + port,
+                "Creating terminal connection: 1.2.3.4:" + second,
+            }));
+  EXPECT_EQ(connections.Size(), 2u);
 }
 
 // The sample that the Windows package ships, comments and all, reads as its

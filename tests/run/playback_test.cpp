@@ -287,6 +287,46 @@ TEST_F(PlaybackTest, ForwardsFromALinuxCookedCapture) {
   EXPECT_EQ(nvr->Received(), expected);
 }
 
+// A filter that no printed value can equal is named at the start, after the
+// source's line, and in the report; it still matches by its text, so the
+// till's bytes go to the next terminal in key order.
+TEST_F(PlaybackTest, AFilterThatCanNeverMatchIsNamed) {
+  const std::string portA = std::to_string(FreePort());
+  const std::string portB = std::to_string(FreePort());
+  run.WriteConfiguration(R"(<T><Network><NVR Address="127.0.0.1"/>
+      <Terminal SrcAddress="192.168.10.031" NvrPort=")" + portA + R"("/>
+      <Terminal DstAddress="192.168.10.40" DstPort="9100" NvrPort=")" + portB + R"("/>
+    </Network></T>)");
+  const std::string capturePath = run.Path() + "capture.pcap";
+  FrameFields receipt;
+  receipt.payload = "POS1 receipt\r\n";
+  CaptureWriter(capturePath).Write(BuildFrame(receipt));
+  run.Start({"-f", capturePath});
+  EXPECT_EQ(run.Wait(std::chrono::seconds(30)), 0);
+  const std::string end = kFileLineEnd;
+  EXPECT_EQ(run.StandardOutput(),
+            PlaybackConsole(capturePath) + "Playback report:" + end +
+                "  terminal 192.168.10.031::: (NvrPort " + portA +
+                "): no NVR connected; 0 bytes matched, 0 handed to the NVR (SrcAddress "
+                "\"192.168.10.031\" can never match)" + end +
+                "  terminal ::192.168.10.40:9100 (NvrPort " + portB +
+                "): no NVR connected; 14 bytes matched, 0 handed to the NVR, 14 not delivered: "
+                "14 no NVR connected" + end);
+  EXPECT_EQ(run.LogTexts(),
+            (std::vector<std::string>{
+                text::StartBannerLine(),
+                "Playing from file://" + capturePath,
+                "Filter never matches: terminal 192.168.10.031::: (NvrPort " + portA +
+                    ") SrcAddress \"192.168.10.031\": an address is written as packets show "
+                    "it, four numbers 0-255 separated by dots, without leading zeros or blanks, "
+                    "such as 172.30.5.21",
+                "Creating terminal connection: 127.0.0.1:" + portA,
+                "Creating terminal connection: 127.0.0.1:" + portB,
+                "EOF: ",
+                "Exiting.",
+            }));
+}
+
 // A run that cannot start ends the process with its code; one without a
 // terminal, or with a capture it cannot decode, ends in order, and fails.
 TEST_F(PlaybackTest, FatalStartsEndTheProcessWithTheirCode) {

@@ -104,6 +104,25 @@ TEST_F(SurveyTest, ReportsConversationsTerminalsAndSuggestions) {
   EXPECT_EQ(ReadFile(run.Path() + "Tillwire.xml"), kShop);
 }
 
+// A terminal whose filter can never match takes nothing, and the list of
+// such terminals says why.
+TEST_F(SurveyTest, NamesTheFiltersThatCanNeverMatch) {
+  run.WriteConfiguration(R"(<Tillwire><Network><NVR Address="127.0.0.1"/>
+    <Terminal SrcAddress="192.168.10.031" NvrPort="47001"/>
+    <Terminal SrcAddress="192.168.10.60" SrcPort="050001" DstPort=" 9100" NvrPort="47005"/>
+  </Network></Tillwire>)");
+  const std::string capture = run.Path() + "shop.pcap";
+  WriteShopCapture(capture);
+  EXPECT_EQ(Survey({capture}), 0);
+  const std::string idle = ConsoleText({
+      "Terminals that take no payload here:",
+      R"(      47001 192.168.10.031::: (SrcAddress "192.168.10.031" can never match))",
+      R"(      47005 192.168.10.60:050001:: 9100 (SrcPort "050001", DstPort " 9100" can never )"
+      "match)",
+  });
+  EXPECT_NE(run.StandardOutput().find(idle), std::string::npos) << run.StandardOutput();
+}
+
 // Without Tillwire.xml a capture file is still surveyed: no terminal column,
 // no port numbers; the 50 conversations with the most bytes unless -all.
 TEST_F(SurveyTest, SurveysACaptureWithoutTillwireXml) {
