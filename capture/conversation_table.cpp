@@ -36,18 +36,17 @@ void FirstLine::Take(const unsigned char* data, std::size_t count) {
     if (blank && length == 0) continue;
     line[length++] = blank ? ' ' : IsTextByte(byte) ? static_cast<char>(byte) : '.';
     visible = visible || IsVisible(byte);
-    if (length == kMaxLength) {
-      complete = visible;
-      if (!visible) length = 0;
-    }
+    // Forty characters without a visible one: the line starts over.
+    if (length == kMaxLength && !visible) length = 0;
+    complete = length == kReadLength;
   }
 }
 
 std::string FirstLine::Text() const {
   if (!visible) return std::string();
-  std::size_t end = length;
-  while (end > 0 && line[end - 1] == ' ') --end;
-  return std::string(line, end);
+  std::string text = MaskSecrets(std::string_view(line, length), kMaxLength);
+  text.erase(text.find_last_not_of(' ') + 1);
+  return text;
 }
 
 int Conversation::TextPercent() const {

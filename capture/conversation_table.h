@@ -19,6 +19,7 @@
 #include "capture/frame_counts.h"
 #include "capture/ipv4_decoder.h"
 #include "capture/packet_key.h"
+#include "capture/secret_mask.h"
 #include "capture/terminal_matcher.h"
 
 #include <cstddef>
@@ -35,19 +36,29 @@ bool IsTextByte(unsigned char byte);
 // The first line of a byte stream that shows a visible character, as the
 // survey prints it. Lines end at CR or LF; blanks at a line's start and end
 // are left out, a tab is shown as a blank and every byte other than
-// printable ASCII as a dot. A line is cut at kMaxLength characters.
+// printable ASCII as a dot. A line is shown cut at kMaxLength characters,
+// with its secrets masked (capture/secret_mask.h).
+//
+// Take only copies bytes (it runs for every frame); the masking is done by
+// Text, once for each line printed. It masks the line read past the cut
+// (kReadLength characters), then cuts: a card number that begins before the
+// cut is masked as a whole, and no digit of it past its first 6 shows.
 class FirstLine {
  public:
   static constexpr std::size_t kMaxLength = 40;
+  // What is read of a line: the shown characters and, after them, room for
+  // the longest card number (secret_mask.h) that begins at the last shown
+  // character, so that it is masked as a whole.
+  static constexpr std::size_t kReadLength = kMaxLength - 1 + kLongestCardText;
 
   // Reads the stream's next bytes; nothing once the line is complete.
   void Take(const unsigned char* data, std::size_t length);
-  // The line, or the part of it read so far; empty while none has shown a
-  // visible character.
+  // The line, or the part of it read so far, masked and cut at kMaxLength;
+  // empty while none has shown a visible character.
   std::string Text() const;
 
  private:
-  char line[kMaxLength] = {};
+  char line[kReadLength] = {};
   std::uint8_t length = 0;
   bool visible = false;  // the line so far holds a visible (non-blank) character
   bool complete = false;
@@ -76,9 +87,9 @@ struct Conversation {
 class ConversationTable {
  public:
   // A few minutes of a busy shop's mirror port: every connection of a
-  // thousand busy terminals, as the run's flow tracker holds them. About 2 MiB
-  // of conversations and 6 MiB for the flow tracker, which has room for both
-  // directions of each.
+  // thousand busy terminals, as the run's flow tracker holds them. About
+  // 2.6 MiB of conversations and 6 MiB for the flow tracker, which has room
+  // for both directions of each.
   static constexpr std::size_t kDefaultCapacity = 16384;
 
   // Frames and payload bytes of the conversations that did not fit.

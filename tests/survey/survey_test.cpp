@@ -162,6 +162,37 @@ TEST_F(SurveyTest, SurveysACaptureWithoutTillwireXml) {
   }
 }
 
+// The report shows payload text with its secrets masked: a card number on a
+// receipt, a password in a web request's address, an FTP password.
+TEST_F(SurveyTest, MasksCardNumbersAndPasswordsInTheReport) {
+  const std::string capture = run.Path() + "secrets.pcap";
+  {
+    CaptureWriter writer(capture);
+    writer.Write(BuildFrame(
+        FieldsBetween(0xC0A80A1F, 49152, 0xC0A80A28, 9100, "VISA 4111 1111 1111 1111\n")));
+    writer.Write(BuildFrame(FieldsBetween(0xC0A80A14, 50211, 0xC0A80A05, 80,
+                                          "GET /login?user=alice&pass=hunter2 HTTP/1.1\r\n")));
+    writer.Write(
+        BuildFrame(FieldsBetween(0xC0A80A14, 50212, 0xC0A80A05, 21, "PASS Sup3rS3cret\r\n")));
+  }
+  ASSERT_EQ(Survey({capture}), 0);
+  const std::string console = run.StandardOutput();
+  const std::string end = kFileLineEnd;
+  for (const std::string& rows : {
+           "TCP 192.168.10.20:50211   192.168.10.5:80             1         45 HTTP" + end +
+               "  100%  GET /login?user=alice&pass=*** HTTP/" + end,
+           "TCP 192.168.10.31:49152   192.168.10.40:9100          1         25 raw printing" + end +
+               "  100%  VISA 4111 11** **** 1111" + end,
+           "TCP 192.168.10.20:50212   192.168.10.5:21             1         18 FTP" + end +
+               "  100%  PASS ***" + end,
+       }) {
+    EXPECT_NE(console.find(end + rows), std::string::npos) << rows << console;
+  }
+  for (const char* secret : {"hunter2", "Sup3rS3cret", "1111 1111 1111"}) {
+    EXPECT_EQ(console.find(secret), std::string::npos) << secret;
+  }
+}
+
 // A survey that saw more conversations than its table keeps (16,384) says
 // so rather than giving the table's size as their number; the frames and
 // bytes of those not kept are counted together in a row of their own.
