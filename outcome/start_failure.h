@@ -11,12 +11,18 @@
 
 namespace tillwire {
 
+// Where a start failure's lines go.
+enum class FailureShown {
+  kLog,            // Tillwire.log
+  kLogAndConsole,  // also standard output: what an installer at the console must see
+  kConsole,        // standard output only: a survey's, which must not read in the log as
+                   // a service run that failed
+};
+
 struct StartFailure {
   int exitCode;                    // the process exit code (outcome/exit_codes.h)
   std::vector<std::string> lines;  // the log lines that say why, in order
-  // The lines go to standard output instead of Tillwire.log: a survey's,
-  // which must not read in the log as a service run that failed.
-  bool consoleOnly = false;
+  FailureShown shown = FailureShown::kLog;
 };
 
 // A value, or the reason why it could not be had.

@@ -9,11 +9,8 @@ namespace tillwire {
 
 void EndProcess(const StartFailure& failure) {
   for (const std::string& line : failure.lines) {
-    if (failure.consoleOnly) {
-      std::cout << line << std::endl;
-    } else {
-      LogLine(line);
-    }
+    if (failure.shown != FailureShown::kConsole) LogLine(line);
+    if (failure.shown != FailureShown::kLog) std::cout << line << std::endl;
   }
   std::exit(failure.exitCode);
 }

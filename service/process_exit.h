@@ -1,5 +1,5 @@
 // The program's one way out of a run that could not start: its lines in the
-// log (or on the console alone when the failure asks for that), then the end of
+// log, on the console or both, as the failure asks, then the end of
 // the process with its exit code.
 #ifndef TILLWIRE_SERVICE_PROCESS_EXIT_H
 #define TILLWIRE_SERVICE_PROCESS_EXIT_H
@@ -8,7 +8,7 @@
 
 namespace tillwire {
 
-// Logs the failure's lines (or prints them alone when it asks for that) and ends
+// Logs or prints the failure's lines, as it asks (StartFailure::shown), and ends
 // the process with its exit code.
 [[noreturn]] void EndProcess(const StartFailure& failure);
 

@@ -73,7 +73,8 @@ OrStartFailure<CaptureHandle> OpenLive(const pcap_if_t* devices,
                                        const std::optional<std::string>& adapterAddress,
                                        char* errorText, std::string* shownSource) {
   if (devices == nullptr) {
-    return StartFailure{kExitNoCaptureDevice, {text::kNoInterfaces}, true};
+    return StartFailure{kExitNoCaptureDevice, {text::kNoInterfaces},
+                        FailureShown::kLogAndConsole};
   }
   if (!adapterAddress || adapterAddress->empty()) {
     return StartFailure{kExitNoCaptureDevice, {text::kNoAdapterAddress}};
@@ -108,7 +109,7 @@ OrStartFailure<CaptureHandle> OpenCaptureSource(const std::string& captureFile,
                                                 const std::optional<std::string>& adapterAddress,
                                                 std::string* shownSource) {
   if (const std::optional<std::string> missing = LoadCaptureLibrary()) {
-    return StartFailure{kExitNoCaptureDevice, {*missing}, true};
+    return StartFailure{kExitNoCaptureDevice, {*missing}, FailureShown::kLogAndConsole};
   }
   char errorText[PCAP_ERRBUF_SIZE] = "";
   pcap_if_t* found = nullptr;

@@ -36,7 +36,7 @@ CaptureStart StartCapture(const std::string& captureFile,
     return StoppedBeforeCapture{};
   }
   if (StartFailure* failure = std::get_if<StartFailure>(&*opened)) {
-    if (shownSource != nullptr) failure->consoleOnly = true;
+    if (shownSource != nullptr) failure->shown = FailureShown::kConsole;
     return std::move(*failure);
   }
   CaptureHandle handle = std::move(std::get<CaptureHandle>(*opened));

@@ -47,7 +47,7 @@ OrStartFailure<std::optional<Configuration>> SurveyConfiguration(bool fromFile) 
   std::variant<Configuration, ConfigurationFailure> loaded = ReadConfiguration(path);
   if (const auto* failure = std::get_if<ConfigurationFailure>(&loaded)) {
     StartFailure startFailure = StartFailureOf(*failure);
-    startFailure.consoleOnly = true;
+    startFailure.shown = FailureShown::kConsole;
     return startFailure;
   }
   return std::optional<Configuration>(std::move(std::get<Configuration>(loaded)));
@@ -192,7 +192,7 @@ OrStartFailure<int> RunSurvey(const SurveyRequest& request) {
       &shownSource);
   if (StartFailure* failure = std::get_if<StartFailure>(&start)) return std::move(*failure);
   if (const auto* unsupported = std::get_if<UnsupportedLinkType>(&start)) {
-    return StartFailure{kUnsupportedLinkTypeResult, {unsupported->line}, true};
+    return StartFailure{kUnsupportedLinkTypeResult, {unsupported->line}, FailureShown::kConsole};
   }
   std::printf("%s\n", text::SurveyingLine(shownSource).c_str());
   std::fflush(stdout);

@@ -387,7 +387,7 @@ TEST(LiveCapture, NoAdapterToChooseFailsToStartWithMinusThree) {
     EXPECT_EQ(failure->exitCode, kExitNoCaptureDevice);
     EXPECT_EQ(ExitStatus(failure->exitCode), 253);
     EXPECT_EQ(failure->lines, std::vector<std::string>{c.second});
-    EXPECT_FALSE(failure->consoleOnly);
+    EXPECT_EQ(failure->shown, FailureShown::kLog);
     EXPECT_EQ(watch.Texts(), std::vector<std::string>{text::StartBannerLine()});
   }
 }

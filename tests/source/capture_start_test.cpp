@@ -78,7 +78,7 @@ TEST(CaptureStart, AnswersTheSessionOrWhyThereIsNone) {
         EXPECT_EQ(failure->exitCode, kExitCaptureNotOpened);
         ASSERT_EQ(failure->lines.size(), 2u);
         EXPECT_EQ(failure->lines[0], "Unable to open the file: " + source);
-        EXPECT_EQ(failure->consoleOnly, quiet);
+        EXPECT_EQ(failure->shown == FailureShown::kConsole, quiet);
       }
       EXPECT_EQ(shown, quiet && c.opened ? source : "");
       const std::vector<std::string> logged{"Playing from " + source};
