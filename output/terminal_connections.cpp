@@ -15,7 +15,7 @@ TerminalConnections::TerminalConnections(const Tables& tables,
   std::map<std::string, std::unique_ptr<TerminalConnection>> byKey;
   for (const TableStep& step : tables.walk) {
     if (step.kind == TableStep::Kind::kNote) {
-      LogFile::Instance().StartLine() << step.text << std::endl;
+      LogLine(step.text);
       continue;
     }
     const TerminalRecord& record = tables.terminalTable.at(step.text);

@@ -59,7 +59,7 @@ int RunInForeground(ServiceWork work, ForegroundStop stopLine) {
   }
   if (stop) {
     if (stopLine == ForegroundStop::kLogged) {
-      LogFile::Instance().StartLine() << text::kStopRequest << std::endl;
+      LogLine(text::kStopRequest);
     }
     worker.interrupt();
   }

@@ -72,12 +72,12 @@ void StartService() {
 }
 
 void StartWithoutControls() {
-  LogFile::Instance().StartLine() << text::kRegisterHandlerFailed << std::endl;
+  LogLine(text::kRegisterHandlerFailed);
 }
 
 void StopEngine() {
   ReportServiceState(ServiceState::kStopPending, 0, 1, kStateWaitHintMs);
-  LogFile::Instance().StartLine() << text::kStopRequest << std::endl;
+  LogLine(text::kStopRequest);
   engineThread.interrupt();
   engineThread.join();
   // The work may have ended by itself just before: its code stands.

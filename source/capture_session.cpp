@@ -51,8 +51,7 @@ void CaptureSession::ApplyFilter() {
   const bool compiled =
       pcap_compile(handle.get(), &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) == 0;
   if (!compiled || pcap_setfilter(handle.get(), &program) != 0) {
-    LogFile::Instance().StartLine() << text::FilterNotSetLine(pcap_geterr(handle.get()))
-                                    << std::endl;
+    LogLine(text::FilterNotSetLine(pcap_geterr(handle.get())));
   }
   if (compiled) pcap_freecode(&program);
 }

@@ -28,7 +28,7 @@ void ShowSource(std::string (*line)(const std::string& source), const std::strin
   if (shownSource != nullptr) {
     *shownSource = source;
   } else {
-    LogFile::Instance().StartLine() << line(source) << std::endl;
+    LogLine(line(source));
   }
 }
 
