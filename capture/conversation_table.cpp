@@ -1,5 +1,9 @@
 #include "capture/conversation_table.h"
 
+#include "capture/printer_ports.h"
+
+#include <utility>
+
 namespace tillwire {
 
 namespace {
@@ -16,42 +20,22 @@ bool IsSynWithoutAck(const DecodedFrame& frame) {
   return frame.tcp && (frame.tcpHeader.flags & (kTcpSyn | kTcpAck)) == kTcpSyn;
 }
 
-bool IsVisible(unsigned char byte) { return byte > 0x20 && byte < 0x7F; }
+// How a conversation is directed from its first frame, which this sender
+// sent: whether the sender is the client, and by which rule.
+std::pair<bool, ClientRule> FirstDirection(const DecodedFrame& frame) {
+  const PacketKey& key = frame.key;
+  if (IsSynWithoutAck(frame)) return {true, ClientRule::kSyn};
+  const bool toPrinter = IsPrinterPort(key.dstPort);
+  if (toPrinter != IsPrinterPort(key.srcPort)) return {toPrinter, ClientRule::kPrinterPort};
+  if (key.srcPort != key.dstPort) return {key.srcPort > key.dstPort, ClientRule::kHigherPort};
+  return {true, ClientRule::kFirstSender};
+}
+
+bool SendsTextLines(const PayloadText& text) {
+  return Judge(text, true).kind == PayloadKind::kReceipts;
+}
 
 }  // namespace
-
-bool IsTextByte(unsigned char byte) {
-  return (byte >= 0x20 && byte < 0x7F) || byte == '\t' || byte == '\r' || byte == '\n';
-}
-
-void FirstLine::Take(const unsigned char* data, std::size_t count) {
-  for (std::size_t i = 0; i < count && !complete; ++i) {
-    const unsigned char byte = data[i];
-    if (byte == '\r' || byte == '\n') {
-      complete = visible;
-      if (!visible) length = 0;
-      continue;
-    }
-    const bool blank = byte == ' ' || byte == '\t';
-    if (blank && length == 0) continue;
-    line[length++] = blank ? ' ' : IsTextByte(byte) ? static_cast<char>(byte) : '.';
-    visible = visible || IsVisible(byte);
-    // Forty characters without a visible one: the line starts over.
-    if (length == kMaxLength && !visible) length = 0;
-    complete = length == kReadLength;
-  }
-}
-
-std::string FirstLine::Text() const {
-  if (!visible) return std::string();
-  std::string text = MaskSecrets(std::string_view(line, length), kMaxLength);
-  text.erase(text.find_last_not_of(' ') + 1);
-  return text;
-}
-
-int Conversation::TextPercent() const {
-  return payloadBytes == 0 ? 0 : static_cast<int>(textBytes * 100 / payloadBytes);
-}
 
 ConversationTable::ConversationTable(const TerminalMatcher* matcher, std::size_t capacity)
     : matcher(matcher), capacity(capacity), flows(2 * capacity) {
@@ -72,9 +56,8 @@ void ConversationTable::Add(const DecodedFrame& frame, std::uint32_t seconds) {
   } else {
     ++conversation->frames;
     // A late copy of the SYN still tells which side is the client.
-    if (IsSynWithoutAck(frame) && !conversation->clientSentSyn) {
-      Direct(*conversation, frame.key);
-      conversation->clientSentSyn = true;
+    if (IsSynWithoutAck(frame) && conversation->clientRule != ClientRule::kSyn) {
+      Direct(*conversation, frame.key, ClientRule::kSyn);
     }
   }
   if (frame.kind == FrameKind::kNoPayload) {
@@ -118,21 +101,35 @@ std::uint32_t ConversationTable::FindOrMake(const DecodedFrame& frame) {
     }
   }
   if (conversations.size() == capacity) return kEmpty;
-  // Until a SYN says otherwise, the side with the higher port is the client.
-  const bool senderIsClient = IsSynWithoutAck(frame) || key.srcPort >= key.dstPort;
-  conversations.push_back(Conversation{frame.tcp, {}, IsSynWithoutAck(frame), 0, 0, 0, 0,
-                                       std::nullopt, std::nullopt, FirstLine()});
-  Direct(conversations.back(), senderIsClient ? key : Reversed(key));
+  const auto [senderIsClient, rule] = FirstDirection(frame);
+  conversations.emplace_back();
+  conversations.back().tcp = frame.tcp;
+  conversations.back().toServer = key;
+  Direct(conversations.back(), senderIsClient ? key : Reversed(key), rule);
   const auto index = static_cast<std::uint32_t>(conversations.size() - 1);
   slots[slot] = index;
   return index;
 }
 
-void ConversationTable::Direct(Conversation& conversation, const PacketKey& toServer) const {
+void ConversationTable::SettleClients() {
+  for (Conversation& conversation : conversations) {
+    if (conversation.clientRule == ClientRule::kSyn) continue;
+    const bool client = SendsTextLines(conversation.clientText);
+    const bool server = SendsTextLines(conversation.serverText);
+    if (client == server) continue;
+    const PacketKey& key = conversation.toServer;
+    Direct(conversation, client ? key : Reversed(key), ClientRule::kTextLines);
+  }
+}
+
+void ConversationTable::Direct(Conversation& conversation, const PacketKey& toServer,
+                               ClientRule rule) const {
   if (conversation.toServer != toServer) {
     conversation.bytesToServer = conversation.payloadBytes - conversation.bytesToServer;
+    std::swap(conversation.clientText, conversation.serverText);
   }
   conversation.toServer = toServer;
+  conversation.clientRule = rule;
   if (matcher == nullptr) return;
   conversation.terminalToServer = matcher->FindTerminal(toServer);
   conversation.terminalToClient = matcher->FindTerminal(Reversed(toServer));
@@ -142,8 +139,9 @@ void ConversationTable::CountPayload(Conversation& conversation, bool fromClient
                                      const unsigned char* data, std::uint32_t length) {
   conversation.payloadBytes += length;
   if (fromClient) conversation.bytesToServer += length;
-  for (std::uint32_t i = 0; i < length; ++i) conversation.textBytes += IsTextByte(data[i]) ? 1 : 0;
-  conversation.firstLine.Take(data, length);
+  PayloadText& text = fromClient ? conversation.clientText : conversation.serverText;
+  text.Take(data, length, conversation.firstLine);
+  if (!conversation.tcp) text.EndMessage();
 }
 
 }  // namespace tillwire

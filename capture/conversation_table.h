@@ -2,12 +2,16 @@
 // IPv4 TCP and UDP frame, matched by a terminal or not.
 //
 // A TCP conversation is a connection's four-tuple, with its client and server
-// side: the side that sent a SYN (without ACK) is the client; until one is
-// seen, the side with the higher port (on equal ports, the side first seen
-// sending). A UDP conversation is an address and port pair, its client chosen
+// side: the side that sent a SYN (without ACK) is the client. Until one is
+// seen, the side that sends a printer's port is the client; else the side
+// with the higher port (on equal ports, the side first seen sending). Once the
+// capture is read, SettleClients lets the content decide where no SYN did:
+// the side that sends text in lines is the client (the till), when the other
+// does not. A UDP conversation is an address and port pair, its client chosen
 // the same way. Its payload bytes are counted as the engine forwards them:
 // TCP through a flow tracker of its own, so a retransmitted or doubled byte
-// counts once; UDP as it comes.
+// counts once; UDP as it comes. Each direction's payload is read by a
+// PayloadText of its own (capture/payload_text.h).
 //
 // Storage is fixed when the table is made: at most capacity conversations;
 // frames and bytes of any further conversation are counted together in one
@@ -19,7 +23,7 @@
 #include "capture/frame_counts.h"
 #include "capture/ipv4_decoder.h"
 #include "capture/packet_key.h"
-#include "capture/secret_mask.h"
+#include "capture/payload_text.h"
 #include "capture/terminal_matcher.h"
 
 #include <cstddef>
@@ -30,66 +34,38 @@
 
 namespace tillwire {
 
-// Whether a payload byte counts as text: printable ASCII, tab, CR or LF.
-bool IsTextByte(unsigned char byte);
-
-// The first line of a byte stream that shows a visible character, as the
-// survey prints it. Lines end at CR or LF; blanks at a line's start and end
-// are left out, a tab is shown as a blank and every byte other than
-// printable ASCII as a dot. A line is shown cut at kMaxLength characters,
-// with its secrets masked (capture/secret_mask.h).
-//
-// Take only copies bytes (it runs for every frame); the masking is done by
-// Text, once for each line printed. It masks the line read past the cut
-// (kReadLength characters), then cuts: a card number that begins before the
-// cut is masked as a whole, and no digit of it past its first 6 shows.
-class FirstLine {
- public:
-  static constexpr std::size_t kMaxLength = 40;
-  // What is read of a line: the shown characters and, after them, room for
-  // the longest card number (secret_mask.h) that begins at the last shown
-  // character, so that it is masked as a whole.
-  static constexpr std::size_t kReadLength = kMaxLength - 1 + kLongestCardText;
-
-  // Reads the stream's next bytes; nothing once the line is complete.
-  void Take(const unsigned char* data, std::size_t length);
-  // The line, or the part of it read so far, masked and cut at kMaxLength;
-  // empty while none has shown a visible character.
-  std::string Text() const;
-
- private:
-  char line[kReadLength] = {};
-  std::uint8_t length = 0;
-  bool visible = false;  // the line so far holds a visible (non-blank) character
-  bool complete = false;
+// How a conversation's client was told from its server.
+enum class ClientRule : std::uint8_t {
+  kSyn,          // it sent the SYN
+  kTextLines,    // it sends text in lines, the server does not
+  kPrinterPort,  // the server's port is a printer's
+  kHigherPort,   // its port is the higher
+  kFirstSender,  // the ports are equal: it was seen sending first
 };
 
 // One conversation's counts.
 struct Conversation {
-  bool tcp;
-  PacketKey toServer;           // a packet from the client to the server
-  bool clientSentSyn;           // the client is known by its SYN
-  std::uint64_t frames;         // every frame, with or without payload
-  std::uint64_t payloadBytes;   // both directions, TCP bytes once
-  std::uint64_t bytesToServer;  // of them, sent by the client
-  std::uint64_t textBytes;      // of them, text (IsTextByte)
+  bool tcp = false;
+  PacketKey toServer;               // a packet from the client to the server
+  ClientRule clientRule = ClientRule::kHigherPort;
+  std::uint64_t frames = 0;         // every frame, with or without payload
+  std::uint64_t payloadBytes = 0;   // both directions, TCP bytes once
+  std::uint64_t bytesToServer = 0;  // of them, sent by the client
   // The terminal (its index in the table) that takes the client's packets,
   // and the one that takes the server's, if any.
   std::optional<std::size_t> terminalToServer;
   std::optional<std::size_t> terminalToClient;
   FirstLine firstLine;  // of the payload in capture order, both directions
-
-  // The share of text in the payload, in whole percent rounded down (0
-  // without payload).
-  int TextPercent() const;
+  PayloadText clientText;  // what the client sends
+  PayloadText serverText;  // what the server sends
 };
 
 class ConversationTable {
  public:
   // A few minutes of a busy shop's mirror port: every connection of a
   // thousand busy terminals, as the run's flow tracker holds them. About
-  // 2.6 MiB of conversations and 6 MiB for the flow tracker, which has room
-  // for both directions of each.
+  // 19 MiB of conversations, most of it the reading of their text, and 6 MiB
+  // for the flow tracker, which has room for both directions of each.
   static constexpr std::size_t kDefaultCapacity = 16384;
 
   // Frames and payload bytes of the conversations that did not fit.
@@ -106,6 +82,10 @@ class ConversationTable {
 
   // Counts one decoded frame captured at seconds.
   void Add(const DecodedFrame& frame, std::uint32_t seconds);
+  // Once every frame was added: the conversations that no SYN directed take
+  // the side that sends text in lines as their client, when the other side
+  // does not (ClientRule::kTextLines).
+  void SettleClients();
 
   // Every frame given to Add, and those of them that belong to no
   // conversation: the frames not taken (no IPv4 TCP or UDP, or cut short
@@ -128,7 +108,7 @@ class ConversationTable {
 
   // The conversation's index, made when there is room; kEmpty otherwise.
   std::uint32_t FindOrMake(const DecodedFrame& frame);
-  void Direct(Conversation& conversation, const PacketKey& toServer) const;
+  void Direct(Conversation& conversation, const PacketKey& toServer, ClientRule rule) const;
   void CountPayload(Conversation& conversation, bool fromClient, const unsigned char* data,
                     std::uint32_t length);
 

@@ -207,6 +207,7 @@ OrStartFailure<int> RunSurvey(const SurveyRequest& request) {
   } else {
     reading.stopped = true;  // before the capture's header came
   }
+  table->SettleClients();
   const std::string report = SurveyReport(*table, terminals, request.rows);
   std::printf("%s\n\n%s", Summary(*table, request, reading).c_str(), report.c_str());
   if (reading.readFailed) std::printf("%s\n", text::ReadErrorLine(reading.errorText).c_str());

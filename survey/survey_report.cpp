@@ -2,7 +2,9 @@
 
 #include "capture/printed_values.h"
 #include "report/filter_notes.h"
+#include "survey/shown_text.h"
 #include "survey/survey_rules.h"
+#include "survey/unicode_text.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -18,8 +20,11 @@ namespace {
 // address and port (an endpoint is at most 21 characters) and a payload of
 // up to 99,999,999,999 bytes; only a long terminal key runs over.
 constexpr char kFirstLineFormat[] = "%-4s%-22s%-22s%7s%11s %s";
-constexpr char kSecondLineFormat[] = "  %4s  %-40s";
+constexpr char kSecondLineFormat[] = "  %4s  %s";
 constexpr char kTerminalFormat[] = " %7s %s";
+constexpr char kThirdLineIndent[] = "        ";
+// A suggested or configured terminal's NVR text settings, under it.
+constexpr char kSettingsIndent[] = "      ";
 
 std::string Printed(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
@@ -44,16 +49,44 @@ std::string Line(std::string text) {
   return text + "\n";
 }
 
-std::string Row(const Conversation& conversation,
+// Text padded with blanks to the columns it may take.
+std::string Padded(std::string text, std::size_t columns) {
+  const std::size_t used = ColumnsOf(text);
+  if (used < columns) text.append(columns - used, ' ');
+  return text;
+}
+
+std::string TakenForLine(const Surveyed& surveyed) {
+  const Conversation& conversation = *surveyed.conversation;
+  const ConversationReading& reading = surveyed.reading;
+  const PayloadText& text = reading.serverSent ? conversation.serverText : conversation.clientText;
+  const std::optional<TextEncoding>& encoding =
+      reading.serverSent ? reading.serverEncoding : reading.clientEncoding;
+  const text::TakenFor takenFor{reading.kind,
+                                reading.serverSent,
+                                text.Office(),
+                                text.PrinterCommands(),
+                                text.Counts().high > 0,
+                                encoding ? EncodingName(*encoding) : nullptr,
+                                conversation.tcp,
+                                conversation.clientRule};
+  return Line(kThirdLineIndent + text::SurveyTakenForText(takenFor));
+}
+
+std::string Row(const Surveyed& surveyed,
                 const std::vector<TerminalTable::const_iterator>* terminals) {
+  const Conversation& conversation = *surveyed.conversation;
   const PacketKey& key = conversation.toServer;
   std::string row = Line(Printed(kFirstLineFormat, conversation.tcp ? "TCP" : "UDP",
                                  Endpoint(key.srcAddress, key.srcPort).c_str(),
                                  Endpoint(key.dstAddress, key.dstPort).c_str(),
                                  Number(conversation.frames).c_str(),
                                  Number(conversation.payloadBytes).c_str(), PortLabel(key.dstPort)));
-  std::string second = Printed(kSecondLineFormat, (std::to_string(conversation.TextPercent()) + "%").c_str(),
-                               conversation.firstLine.Text().c_str());
+  const std::string firstLine = ShownText(conversation.firstLine.Bytes(),
+                                          surveyed.reading.LineEncoding(), FirstLine::kShownColumns);
+  std::string second =
+      Printed(kSecondLineFormat, (std::to_string(surveyed.reading.textPercent) + "%").c_str(),
+              Padded(firstLine, FirstLine::kShownColumns).c_str());
   if (terminals != nullptr) {
     const std::optional<std::size_t> terminal =
         conversation.terminalToServer ? conversation.terminalToServer : conversation.terminalToClient;
@@ -64,15 +97,16 @@ std::string Row(const Conversation& conversation,
       second += Printed(kTerminalFormat, text::kSurveyNoTerminal, "");
     }
   }
-  return row + Line(second);
+  return row + Line(second) + TakenForLine(surveyed);
 }
 
 std::string Heading(bool withTerminals) {
   std::string heading = Line(Printed(kFirstLineFormat, "", text::kSurveyClient, text::kSurveyServer,
                                      text::kSurveyFrames, text::kSurveyBytes, text::kSurveyService));
-  std::string second = Printed(kSecondLineFormat, text::kSurveyText, text::kSurveyFirstLine);
+  std::string second = Printed(kSecondLineFormat, text::kSurveyText,
+                               Padded(text::kSurveyFirstLine, FirstLine::kShownColumns).c_str());
   if (withTerminals) second += Printed(kTerminalFormat, text::kSurveyNvrPort, text::kSurveyTerminal);
-  return heading + Line(second);
+  return heading + Line(second) + Line(kThirdLineIndent + std::string(text::kSurveyTakenFor));
 }
 
 // The terminals that take no payload byte of any conversation, if any.
@@ -98,18 +132,37 @@ std::string IdleTerminals(const std::vector<Conversation>& conversations,
   return lines.empty() ? lines : "\n" + Line(text::kSurveyIdleTerminalsHeading) + lines;
 }
 
-std::string Suggestions(const std::vector<const Conversation*>& byPayload,
-                        const TerminalTable* terminals) {
+// The NVR text settings' two lines under a terminal.
+std::string SettingsLines(const TextSettings& settings) {
+  return Line(kSettingsIndent + text::SurveySettingsLine(settings)) +
+         Line(kSettingsIndent + text::SurveyReceiptLinesLine(settings));
+}
+
+std::string Suggestions(const std::vector<Surveyed>& byPayload, const TerminalTable* terminals) {
   const std::vector<SuggestedTerminal> suggestions = SuggestTerminals(byPayload, terminals);
   if (suggestions.empty()) return Line(text::kSurveyNoSuggestions);
   std::string lines = Line(text::kSurveySuggestionsHeading);
   bool portMissing = false;
   for (const SuggestedTerminal& suggestion : suggestions) {
-    lines += "  " + TerminalElement(suggestion) + "\n";
+    lines += "  " + TerminalElement(suggestion) + "\n" + SettingsLines(suggestion.settings);
     portMissing = portMissing || !suggestion.nvrPort;
   }
   if (portMissing) lines += Line(text::kSurveyChoosePort);
   return lines;
+}
+
+// Each configured terminal that takes payload, with its NVR text settings.
+std::string ConfiguredSettings(const std::vector<Surveyed>& conversations,
+                               const std::vector<TerminalTable::const_iterator>& terminals) {
+  std::string lines;
+  for (std::size_t i = 0; i < terminals.size(); ++i) {
+    if (const std::optional<TextSettings> settings = SettingsOfTerminal(conversations, i)) {
+      lines += Line(Printed("%-4s%7s %s", "", terminals[i]->second.nvrPort.c_str(),
+                            terminals[i]->first.c_str())) +
+               SettingsLines(*settings);
+    }
+  }
+  return lines.empty() ? lines : "\n" + Line(text::kSurveyConfiguredSettingsHeading) + lines;
 }
 
 }  // namespace
@@ -127,12 +180,15 @@ SurveyCounts CountsOf(const ConversationTable& table) {
 std::string SurveyReport(const ConversationTable& table, const TerminalTable* terminals,
                          std::size_t rows) {
   const std::vector<Conversation>& conversations = table.Conversations();
-  std::vector<const Conversation*> byPayload;
+  std::vector<Surveyed> byPayload;
   byPayload.reserve(conversations.size());
-  for (const Conversation& conversation : conversations) byPayload.push_back(&conversation);
-  std::stable_sort(byPayload.begin(), byPayload.end(), [](const Conversation* a, const Conversation* b) {
-    return a->payloadBytes != b->payloadBytes ? a->payloadBytes > b->payloadBytes
-                                              : a->frames > b->frames;
+  for (const Conversation& conversation : conversations) {
+    byPayload.push_back(Surveyed{&conversation, ReadConversation(conversation)});
+  }
+  std::stable_sort(byPayload.begin(), byPayload.end(), [](const Surveyed& a, const Surveyed& b) {
+    return a.conversation->payloadBytes != b.conversation->payloadBytes
+               ? a.conversation->payloadBytes > b.conversation->payloadBytes
+               : a.conversation->frames > b.conversation->frames;
   });
   std::vector<TerminalTable::const_iterator> byIndex;
   if (terminals != nullptr) {
@@ -147,7 +203,7 @@ std::string SurveyReport(const ConversationTable& table, const TerminalTable* te
   } else {
     report = Heading(terminals != nullptr);
     const std::size_t shown = rows == 0 ? byPayload.size() : std::min(rows, byPayload.size());
-    for (std::size_t i = 0; i < shown; ++i) report += Row(*byPayload[i], shownTerminals);
+    for (std::size_t i = 0; i < shown; ++i) report += Row(byPayload[i], shownTerminals);
     if (others.frames > 0) {
       report += Line(Printed("%-4s%-44s%7s%11s", "", text::kSurveyOthers,
                              Number(others.frames).c_str(), Number(others.payloadBytes).c_str()));
@@ -157,7 +213,9 @@ std::string SurveyReport(const ConversationTable& table, const TerminalTable* te
     }
   }
   if (shownTerminals != nullptr) report += IdleTerminals(conversations, byIndex);
-  return report + "\n" + Suggestions(byPayload, terminals);
+  report += "\n" + Suggestions(byPayload, terminals);
+  if (rows == 0 && shownTerminals != nullptr) report += ConfiguredSettings(byPayload, byIndex);
+  return report;
 }
 
 }  // namespace tillwire

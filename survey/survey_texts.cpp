@@ -74,6 +74,48 @@ std::string SurveyFileSummaryLine(const SurveyCounts& counts, bool stopped) {
          NotTaken(counts);
 }
 
+std::string SurveyTakenForText(const TakenFor& takenFor) {
+  static const char* const kKinds[] = {"no payload", "receipts", "office printing", "text", "binary"};
+  std::string shown = kKinds[static_cast<int>(takenFor.kind)];
+  if (takenFor.kind == PayloadKind::kOfficePrinting) {
+    shown += std::string(" (") + OfficeJobName(takenFor.office) + ")";
+  }
+  if (takenFor.serverSent) shown += " from the server";
+  if (takenFor.printerCommands) shown += ", ESC/POS commands";
+  if (takenFor.highBytes) {
+    shown += takenFor.encoding != nullptr ? std::string(", ") + takenFor.encoding
+                                          : std::string(", encoding unknown");
+  }
+  static const char* const kRules[] = {"", "client by its text lines", "client by the printer's port",
+                                       "client by the higher port",
+                                       "client by sending first, the ports being equal"};
+  if (takenFor.rule != ClientRule::kSyn) {
+    shown += std::string("; ") + (takenFor.tcp ? "no SYN, " : "") +
+             kRules[static_cast<int>(takenFor.rule)];
+  }
+  return shown;
+}
+
+std::string SurveySettingsLine(const TextSettings& settings) {
+  const std::string controls = !settings.controlCodes      ? "none"
+                               : settings.printerCommands ? "yes (ESC/POS)"
+                                                           : "yes";
+  return "line break " + (settings.lineBreak.empty() ? std::string("none") : settings.lineBreak) +
+         "; encoding " + settings.encoding + "; control codes: " + controls + "; widest line " +
+         Number(settings.widestLine);
+}
+
+std::string SurveyReceiptLinesLine(const TextSettings& settings) {
+  if (settings.receipts < 2) {
+    return "start and end lines: " + Counted(settings.receipts, "receipt") + " seen, 2 needed";
+  }
+  const auto line = [](const char* which, const std::optional<std::string>& text) {
+    return std::string(which) + (text ? " \"" + *text + "\"" : ": none shared by most");
+  };
+  return line("start line", settings.startLine) + "; " + line("end line", settings.endLine) +
+         "; of " + Number(settings.receipts) + " receipts";
+}
+
 std::string SurveyMoreConversationsLine(std::size_t notShown) {
   return Counted(notShown, "more conversation") + " not shown; add -all to list every one.";
 }

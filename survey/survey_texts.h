@@ -5,7 +5,9 @@
 #ifndef TILLWIRE_SURVEY_SURVEY_TEXTS_H
 #define TILLWIRE_SURVEY_SURVEY_TEXTS_H
 
+#include "capture/conversation_table.h"
 #include "capture/frame_counts.h"
+#include "survey/text_settings.h"
 
 #include <chrono>
 #include <cstddef>
@@ -68,6 +70,7 @@ inline constexpr char kSurveyText[] = "Text";
 inline constexpr char kSurveyFirstLine[] = "First printable line";
 inline constexpr char kSurveyNvrPort[] = "NvrPort";
 inline constexpr char kSurveyTerminal[] = "Terminal";
+inline constexpr char kSurveyTakenFor[] = "Taken for";
 // A row's NvrPort when no terminal takes its conversation.
 inline constexpr char kSurveyNoTerminal[] = "-";
 // The row of the conversations that a full table did not keep.
@@ -81,6 +84,38 @@ inline constexpr char kSurveySuggestionsHeading[] =
 inline constexpr char kSurveyNoSuggestions[] = "No receipts seen that no terminal takes.";
 inline constexpr char kSurveyChoosePort[] =
     "Replace NvrPort=\"?\" with a free port for that terminal's NVR.";
+inline constexpr char kSurveyConfiguredSettingsHeading[] =
+    "NVR text settings for the configured terminals:";
+
+// What a row's conversation was taken for, as its third line says:
+// "receipts", "office printing (PJL)", "text", "binary", "no payload", with
+// " from the server" when the client sent nothing; then ", ESC/POS commands"
+// when printer commands were read, ", " and the encoding when text has bytes
+// of 0x80 and above (", encoding unknown" when none decodes them); last, when
+// no SYN told the client, "; client by its text lines", "; client by the
+// printer's port", "; client by the higher port" or "; client by sending
+// first, the ports being equal", after "no SYN" for TCP.
+struct TakenFor {
+  PayloadKind kind;
+  bool serverSent;
+  OfficeJob office;
+  bool printerCommands;
+  bool highBytes;
+  const char* encoding;  // nullptr when none was found
+  bool tcp;
+  ClientRule rule;
+};
+std::string SurveyTakenForText(const TakenFor& takenFor);
+
+// The NVR text settings of a terminal, in two lines:
+// "line break 0D0A; encoding CP866; control codes: yes (ESC/POS); widest line 42"
+// ("line break none" when no line ended; "control codes: yes" for control
+// bytes that are not printer commands, "control codes: none"), and
+// 'start line "A"; end line "B"; of 5 receipts' (a line that most receipts do
+// not share: "start line: none shared by most") or, with fewer than two,
+// "start and end lines: 1 receipt seen, 2 needed".
+std::string SurveySettingsLine(const TextSettings& settings);
+std::string SurveyReceiptLinesLine(const TextSettings& settings);
 
 }  // namespace text
 }  // namespace tillwire

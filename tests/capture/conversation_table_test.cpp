@@ -1,4 +1,5 @@
 #include "capture/conversation_table.h"
+#include "capture/first_line.h"
 #include "capture/link_layer.h"
 #include "support/frame_builder.h"
 #include "support/terminal_tables.h"
@@ -21,14 +22,15 @@ TEST(FirstLine, ShowsTheFirstLineWithAVisibleCharacter) {
     std::string line;
   };
   const Case cases[] = {
-      {{"  HARBOUR STREET DELI  \r\nnext\n"}, "HARBOUR STREET DELI"},
+      {{"  HARBOUR STREET DELI  \r\nnext\n"}, "HARBOUR STREET DELI  "},
       {{"\n\n   \r\n\t\nTotal 5.00\n"}, "Total 5.00"},
       {{"HARB", "OUR ", "DELI\nnext"}, "HARBOUR DELI"},
       {{std::string("\x1b@", 2) + "Receipt\x01\n"}, ".@Receipt."},
+      {{"\x88\x92\x8E\x83\x8E 45.00\r\n"}, "\x88\x92\x8E\x83\x8E 45.00"},
       {{std::string("\x00\x01\x02\n", 4), "abc\n"}, "abc"},
       {{"a\tb\n"}, "a b"},
       {{"still being printed"}, "still being printed"},
-      {{std::string(50, 'x') + "\n"}, std::string(40, 'x')},
+      {{std::string(150, 'x') + "\n"}, std::string(FirstLine::kReadLength, 'x')},
       {{std::string(45, '\x01') + "x"}, ".....x"},
       {{"", "   ", "\r\n"}, ""},
   };
@@ -37,41 +39,7 @@ TEST(FirstLine, ShowsTheFirstLineWithAVisibleCharacter) {
     for (const std::string& chunk : c.chunks) {
       line.Take(reinterpret_cast<const unsigned char*>(chunk.data()), chunk.size());
     }
-    EXPECT_EQ(line.Text(), c.line) << testing::PrintToString(c.chunks);
-  }
-}
-
-// The line is masked as a whole, across the frames it came in, then cut: a
-// card number across the cut shows no digit past its first 6.
-TEST(FirstLine, MasksTheLinesSecretsThenCuts) {
-  const std::string x26(26, 'x');
-  const std::string x30(30, 'x');
-  struct Case {
-    std::vector<std::string> chunks;
-    std::string line;
-  };
-  const Case cases[] = {
-      {{"PAY 4111 11", "11 1111 1111\r\nnext"}, "PAY 4111 11** **** 1111"},
-      // Its first 40 characters, masked.
-      {{"GET /login?user=alice&pa", "ss=hunter2 HTTP/1.1\r\n"},
-       "GET /login?user=alice&pass=*** HTTP/"},
-      {{"AUTH Sup3rS3cretSup3rS3cretSup3rS3cretSup3rS3cret\r\n"}, "AUTH ***"},
-      {{"  Authorization: Basic ", "dXNlcjpwYXNz"}, "Authorization: ***"},
-      // Cut first, these would show 8, 7 and 15 digits: no card number.
-      {{x30 + " 5555-5555-5555-4444 end\n"}, x30 + " 5555-55**"},
-      {{x26 + " 6-3-0-4-0-0-0-0-", "0-0-0-0-0-0-0-0-0-0-0\n"}, x26 + " 6-3-0-4-0-0-*"},
-      {{"Paid with card number 4111 1111 1111 1111 thank you\n"},
-       "Paid with card number 4111 11** **** 111"},
-      // The value shrinks; what came after the cut stays out.
-      {{"token=abcdefghijklmnopqrstuvwxyz0123456789 LATER\n"}, "token=***"},
-      {{std::string(50, 'x') + " pass=hunter2\n"}, std::string(40, 'x')},
-  };
-  for (const Case& c : cases) {
-    FirstLine line;
-    for (const std::string& chunk : c.chunks) {
-      line.Take(reinterpret_cast<const unsigned char*>(chunk.data()), chunk.size());
-    }
-    EXPECT_EQ(line.Text(), c.line) << testing::PrintToString(c.chunks);
+    EXPECT_EQ(line.Bytes(), c.line) << testing::PrintToString(c.chunks);
   }
 }
 
@@ -123,9 +91,10 @@ TEST_F(ConversationTableTest, CountsATcpConnectionsBytesOnceAndBothDirections) {
   EXPECT_EQ(c.frames, 5u);
   EXPECT_EQ(c.payloadBytes, 20u);
   EXPECT_EQ(c.bytesToServer, 16u);
-  EXPECT_EQ(c.textBytes, 16u);
-  EXPECT_EQ(c.TextPercent(), 80);
-  EXPECT_EQ(c.firstLine.Text(), "RECEIPT 1");
+  EXPECT_EQ(c.clientText.Counts().text, 16u);
+  EXPECT_EQ(c.clientText.Counts().lines, 2u);
+  EXPECT_EQ(c.serverText.Counts().analysed, 4u);
+  EXPECT_EQ(c.firstLine.Bytes(), "RECEIPT 1");
   EXPECT_FALSE(c.terminalToServer);
   EXPECT_EQ(table.Frames(), 6u);
   EXPECT_EQ(table.FramesWithoutConversation(), 1u);
@@ -133,29 +102,49 @@ TEST_F(ConversationTableTest, CountsATcpConnectionsBytesOnceAndBothDirections) {
 }
 
 // The client is the side that sent the SYN, even when it is seen after the
-// data and has the lower port; until then the side with the higher port.
-TEST_F(ConversationTableTest, TheClientIsTheSynsSenderElseTheHigherPort) {
+// data and has the lower port. Without one: the side that sends text lines
+// when the other does not, else the side that sends to a printer's port, else
+// the side with the higher port, else the first sender.
+TEST_F(ConversationTableTest, TheClientIsTheSynsSenderElseByTextPrinterPortOrPort) {
   struct Case {
     std::vector<Frame> frames;
     bool tillIsClient;
     std::uint64_t bytesToServer;
+    ClientRule rule;
   };
+  const std::string ack("\x06", 1);
   const Case cases[] = {
-      {{{false, "status", 5000}, {true, "print", 1000}}, true, 5},
-      {{{false, "status", 5000, 0x18, 6, 1023, 50000}}, false, 6},
+      {{{false, "status", 5000}, {true, "print", 1000}}, true, 5, ClientRule::kPrinterPort},
+      {{{false, "status", 5000, 0x18, 6, 1023, 50000}}, false, 6, ClientRule::kHigherPort},
       {{{false, "status", 5000, 0x18, 6, 1023, 50000}, {true, "", 999, kTcpSyn, 6, 1023, 50000}},
-       true, 0},
-      {{{true, "", 999, kTcpSyn | kTcpAck, 6, 1023, 50000}}, false, 0},
-      {{{true, "datagram", 0, 0, 17, 60000, 9100}, {false, "ok", 0, 0, 17, 60000, 9100}}, true, 8},
+       true, 0, ClientRule::kSyn},
+      {{{true, "", 999, kTcpSyn | kTcpAck, 6, 1023, 50000}}, false, 0, ClientRule::kHigherPort},
+      {{{true, "datagram", 0, 0, 17, 60000, 9100}, {false, "ok", 0, 0, 17, 60000, 9100}}, true, 8,
+       ClientRule::kPrinterPort},
+      {{{true, "q", 0, 0, 17, 123, 123}, {false, "r", 0, 0, 17, 123, 123}}, true, 1,
+       ClientRule::kFirstSender},
+      // A till on a low port, its connection older than the capture: its
+      // receipt lines tell it, however the ports lie.
+      {{{false, ack, 5000, 0x18, 6, 1042, 6001},
+        {true, "RECEIPT 1\nTOTAL 5.00\n", 1000, 0x18, 6, 1042, 6001}},
+       true, 21, ClientRule::kTextLines},
+      {{{true, "RECEIPT 1\n", 1000, 0x18, 6, 1042, 9100}, {false, ack, 5000, 0x18, 6, 1042, 9100}},
+       true, 10, ClientRule::kTextLines},
+      // A SYN outweighs the text.
+      {{{false, "", 999, kTcpSyn, 6, 1042, 6001}, {true, "RECEIPT 1\n", 1000, 0x18, 6, 1042, 6001}},
+       false, 0, ClientRule::kSyn},
   };
   for (const Case& c : cases) {
     ConversationTable table(nullptr);
     for (const Frame& frame : c.frames) Add(table, frame);
+    table.SettleClients();
     ASSERT_EQ(table.Conversations().size(), 1u);
     const Conversation& conversation = table.Conversations()[0];
     EXPECT_EQ(conversation.toServer.srcAddress, c.tillIsClient ? kTill : kPrinter)
         << c.frames[0].payload << " " << c.frames.size();
     EXPECT_EQ(conversation.bytesToServer, c.bytesToServer) << c.frames.size();
+    EXPECT_EQ(conversation.clientRule, c.rule) << c.frames[0].payload << " " << c.frames.size();
+    EXPECT_EQ(conversation.clientText.Counts().analysed, c.bytesToServer) << c.frames.size();
   }
 }
 

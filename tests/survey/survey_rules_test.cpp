@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 using namespace tillwire;
 
 namespace {
@@ -11,53 +15,66 @@ namespace {
 const std::uint32_t kTill = 0xC0A80A1F;     // 192.168.10.31
 const std::uint32_t kPrinter = 0xC0A80A28;  // 192.168.10.40
 
-// A conversation from the till to the printer's port with this payload.
-Conversation Printing(std::uint16_t port, std::uint64_t toServer, std::uint64_t toClient,
-                      std::uint64_t text) {
-  Conversation conversation{};
+// A conversation from the till to the server's port, the till sending
+// toServer and the server toClient, as the survey reads it.
+Surveyed Sent(std::uint16_t port, const std::string& toServer, const std::string& toClient,
+              std::vector<std::unique_ptr<Conversation>>& kept) {
+  kept.push_back(std::make_unique<Conversation>());
+  Conversation& conversation = *kept.back();
   conversation.tcp = true;
   conversation.toServer = PacketKey{kTill, kPrinter, 50000, port};
-  conversation.payloadBytes = toServer + toClient;
-  conversation.bytesToServer = toServer;
-  conversation.textBytes = text;
-  return conversation;
+  conversation.payloadBytes = toServer.size() + toClient.size();
+  conversation.bytesToServer = toServer.size();
+  const auto bytes = [](const std::string& text) {
+    return reinterpret_cast<const unsigned char*>(text.data());
+  };
+  conversation.clientText.Take(bytes(toServer), toServer.size(), conversation.firstLine);
+  conversation.serverText.Take(bytes(toClient), toClient.size(), conversation.firstLine);
+  return Surveyed{&conversation, ReadConversation(conversation)};
 }
 
-TEST(SurveyRules, ReceiptsAreMostlyTextThatAClientSendsToAPrinterOrFromATill) {
-  const TerminalTable tills = TableOf({RecordOf({"192.168.10.31", "", "", "80"}, "47001")});
+const char kReceipt[] = "HARBOUR STREET DELI\nTOTAL 12.50\n";
+
+// Receipts are judged by what the client sends, whatever the port, but not
+// at a well-known service's port; a terminal that takes them already, or a
+// server that sent most, leaves them be.
+TEST(SurveyRules, ReceiptsAreTextLinesThatAClientSendsAndNoTerminalTakes) {
+  std::vector<std::unique_ptr<Conversation>> kept;
   struct Case {
-    Conversation conversation;
-    const TerminalTable* terminals;
+    Surveyed surveyed;
     bool receipts;
   };
-  Conversation taken = Printing(9100, 100, 0, 100);
-  taken.terminalToServer = 0;
+  Surveyed taken = Sent(9100, kReceipt, "", kept);
+  kept.back()->terminalToServer = 0;
+  const std::string status("\x14\0\0\x0f", 4);
   const Case cases[] = {
-      {Printing(9100, 100, 4, 100), nullptr, true},
-      {Printing(515, 100, 0, 75), nullptr, true},
-      {Printing(631, 100, 0, 74), nullptr, false},   // not mostly text
-      {Printing(9100, 40, 60, 100), nullptr, false}, // the server sent most
-      {Printing(9100, 0, 0, 0), nullptr, false},     // no payload
-      {Printing(443, 100, 0, 100), nullptr, false},  // neither printer nor till
-      {Printing(443, 100, 0, 100), &tills, true},    // from a till
-      {taken, nullptr, false},                       // a terminal takes it
+      {Sent(9100, kReceipt, status, kept), true},
+      {Sent(6001, kReceipt, "", kept), true},                      // any port
+      {Sent(80, "GET / HTTP/1.1\r\nHost: x\r\n", "", kept), false},  // a service's text
+      {Sent(9100, std::string(40, '\x01') + "x\n", "", kept), false},  // binary
+      {Sent(9100, "HI\n", std::string(100, 'r'), kept), false},     // the server sent most
+      {Sent(9100, "", "", kept), false},                           // no payload
+      {Sent(9100, "\x1B%-12345X@PJL JOB\r\n@PJL ENTER LANGUAGE=POSTSCRIPT\r\n", "", kept),
+       false},  // an office job
+      {taken, false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(LooksLikeUntakenReceipts(c.conversation, c.terminals), c.receipts)
-        << c.conversation.toServer.dstPort << " " << c.conversation.bytesToServer << " "
-        << c.conversation.textBytes;
+    EXPECT_EQ(LooksLikeUntakenReceipts(c.surveyed), c.receipts)
+        << c.surveyed.conversation->toServer.dstPort << " "
+        << c.surveyed.conversation->bytesToServer;
   }
 }
 
 // One line per till, printer and port, numbered after the highest NvrPort
 // configured; without a table, or past port 65535, no number.
 TEST(SurveyRules, SuggestsOneTerminalPerPrinterPortNumberedAfterTheHighest) {
-  const Conversation first = Printing(9100, 100, 0, 100);
-  Conversation sameAgain = first;
-  sameAgain.toServer.srcPort = 50001;
-  const Conversation lpd = Printing(515, 100, 0, 100);
-  const Conversation web = Printing(80, 100, 0, 100);
-  const std::vector<const Conversation*> conversations = {&first, &web, &sameAgain, &lpd};
+  std::vector<std::unique_ptr<Conversation>> kept;
+  const Surveyed first = Sent(9100, kReceipt, "", kept);
+  const Surveyed web = Sent(80, kReceipt, "", kept);
+  const Surveyed sameAgain = Sent(9100, kReceipt, "", kept);
+  kept.back()->toServer.srcPort = 50001;
+  const Surveyed lpd = Sent(515, kReceipt, "", kept);
+  const std::vector<Surveyed> conversations = {first, web, sameAgain, lpd};
   const TerminalTable configured = TableOf({RecordOf({"10.0.0.1", "", "", ""}, "47010"),
                                             RecordOf({"10.0.0.2", "", "", ""}, "9"),
                                             RecordOf({"10.0.0.3", "", "", ""}, "bad")});

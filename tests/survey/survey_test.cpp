@@ -84,14 +84,19 @@ TEST_F(SurveyTest, ReportsConversationsTerminalsAndSuggestions) {
       "",
       "    Client                Server                 Frames      Bytes Service",
       "  Text  First printable line                     NvrPort Terminal",
+      "        Taken for",
       "TCP 192.168.10.31:49152   192.168.10.40:9100          5         29 raw printing",
       "   86%  RECEIPT 1042                               47001 192.168.10.31:::",
+      "        receipts",
       "UDP 192.168.10.60:50001   192.168.10.45:9100          2         22 raw printing",
       "  100%  ORDER 57                                   47005 ::192.168.10.45:9100",
+      "        receipts; client by its text lines",
       "TCP 192.168.10.20:50211   192.168.10.5:80             1         16 HTTP",
       "  100%  GET / HTTP/1.1                                 -",
+      "        text; no SYN, client by its text lines",
       "TCP 192.168.10.34:55120   192.168.10.43:9100          1         12 raw printing",
       "  100%  BAR RECEIPT                                    -",
+      "        receipts; no SYN, client by its text lines",
       "",
       "Terminals that take no payload here:",
       "      47003 10.9.9.9:::",
@@ -99,6 +104,8 @@ TEST_F(SurveyTest, ReportsConversationsTerminalsAndSuggestions) {
       "",
       "Receipts that no terminal takes; Terminal lines for Tillwire.xml:",
       R"(  <Terminal SrcAddress="192.168.10.34" DstAddress="192.168.10.43" DstPort="9100" NvrPort="47006"/>)",
+      "      line break 0A; encoding ASCII; control codes: none; widest line 11",
+      "      start and end lines: 1 receipt seen, 2 needed",
   }));
   EXPECT_EQ(run.LogTexts(), std::vector<std::string>());
   EXPECT_EQ(ReadFile(run.Path() + "Tillwire.xml"), kShop);
@@ -148,16 +155,21 @@ TEST_F(SurveyTest, SurveysACaptureWithoutTillwireXml) {
          start = end + std::string(kFileLineEnd).size()) {
       lines.push_back(console.substr(start, end - start));
     }
-    ASSERT_EQ(lines.size(), 5 + 2 * c.rows + (c.rows == 50 ? 1 : 0) + 4) << console;
+    ASSERT_EQ(lines.size(), 6 + 3 * c.rows + (c.rows == 50 ? 1 : 0) + 6) << console;
     EXPECT_EQ(lines[4], "  Text  First printable line");
-    EXPECT_EQ(lines[6], "  100%  LINE " + std::string(35, 'x'));
+    EXPECT_EQ(lines[7], "  100%  LINE " + std::string(35, 'x'));
+    // 105 characters: wider than a receipt.
+    EXPECT_EQ(lines[8], "        text; no SYN, client by the printer's port");
     if (c.rows == 50) {
-      EXPECT_EQ(lines[105], "2 more conversations not shown; add -all to list every one.");
+      EXPECT_EQ(lines[156], "2 more conversations not shown; add -all to list every one.");
     }
-    EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+    // The conversations whose lines fit a receipt, 64 characters at most.
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 5, lines.end()),
               (std::vector<std::string>{
                   "Receipts that no terminal takes; Terminal lines for Tillwire.xml:",
                   R"(  <Terminal SrcAddress="192.168.10.34" DstAddress="192.168.10.43" DstPort="9100" NvrPort="?"/>)",
+                  "      line break 0A; encoding ASCII; control codes: none; widest line 64",
+                  "      start line: none shared by most; end line: none shared by most; of 11 receipts",
                   R"(Replace NvrPort="?" with a free port for that terminal's NVR.)"}));
   }
 }
