@@ -17,21 +17,15 @@ void FirstLine::Take(const unsigned char* data, std::size_t count) {
   for (std::size_t i = 0; i < count && !complete; ++i) {
     const unsigned char byte = data[i];
     if (byte == '\r' || byte == '\n') {
-      complete = visible;
-      if (!visible) length = 0;
+      complete = length > 0;
       continue;
     }
-    const bool blank = byte == ' ' || byte == '\t';
-    if (blank && length == 0) continue;
+    if (length == 0 && !IsVisible(byte)) continue;
     line[length++] = Kept(byte);
-    visible = visible || IsVisible(byte);
-    if (length == kShownColumns && !visible) length = 0;
     complete = length == kReadLength;
   }
 }
 
-std::string_view FirstLine::Bytes() const {
-  return visible ? std::string_view(line, length) : std::string_view();
-}
+std::string_view FirstLine::Bytes() const { return std::string_view(line, length); }
 
 }  // namespace tillwire

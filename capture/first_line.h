@@ -1,11 +1,11 @@
 // The first line of a byte stream that shows a visible character: what the
 // survey prints of a conversation's text.
 //
-// Lines end at CR or LF. Blanks at the line's start are left out, a tab is
-// kept as a blank, a control byte as '.', and bytes of 0x80 and above as they
-// came: which characters they are depends on an encoding that is found later
-// (survey/shown_text.h shows the line). A line that shows nothing visible
-// within kShownColumns characters starts over.
+// Lines end at CR or LF. Blanks and control bytes at the line's start are
+// left out (a printer's status bytes between a till's frames start no line);
+// within it, a tab is kept as a blank, a control byte as '.', and bytes of
+// 0x80 and above as they came: which characters they are depends on an
+// encoding that is found later (survey/shown_text.h shows the line).
 //
 // Only bytes are copied, at most kReadLength of them: enough for the
 // kShownColumns characters that are shown, in two bytes each, and after them
@@ -29,14 +29,13 @@ class FirstLine {
 
   // Reads the stream's next bytes; nothing once the line is complete.
   void Take(const unsigned char* data, std::size_t length);
-  // The line, or the part of it read so far; empty while none has shown a
-  // visible character.
+  // The line, or the part of it read so far; empty until a visible
+  // character came.
   std::string_view Bytes() const;
 
  private:
   char line[kReadLength] = {};
   std::uint8_t length = 0;
-  bool visible = false;  // the line so far holds a visible (non-blank) character
   bool complete = false;
 };
 

@@ -81,8 +81,9 @@ std::string SurveyTakenForText(const TakenFor& takenFor) {
     shown += std::string(" (") + OfficeJobName(takenFor.office) + ")";
   }
   if (takenFor.serverSent) shown += " from the server";
-  if (takenFor.printerCommands) shown += ", ESC/POS commands";
-  if (takenFor.highBytes) {
+  const bool text = takenFor.kind == PayloadKind::kReceipts || takenFor.kind == PayloadKind::kText;
+  if (text && takenFor.printerCommands) shown += ", ESC/POS commands";
+  if (text && takenFor.highBytes) {
     shown += takenFor.encoding != nullptr ? std::string(", ") + takenFor.encoding
                                           : std::string(", encoding unknown");
   }

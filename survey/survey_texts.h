@@ -89,9 +89,10 @@ inline constexpr char kSurveyConfiguredSettingsHeading[] =
 
 // What a row's conversation was taken for, as its third line says:
 // "receipts", "office printing (PJL)", "text", "binary", "no payload", with
-// " from the server" when the client sent nothing; then ", ESC/POS commands"
-// when printer commands were read, ", " and the encoding when text has bytes
-// of 0x80 and above (", encoding unknown" when none decodes them); last, when
+// " from the server" when the client sent nothing; then, for receipts and
+// text, ", ESC/POS commands" when printer commands were read, ", " and the
+// encoding when it has bytes of 0x80 and above (", encoding unknown" when
+// none decodes them); last, when
 // no SYN told the client, "; client by its text lines", "; client by the
 // printer's port", "; client by the higher port" or "; client by sending
 // first, the ports being equal", after "no SYN" for TCP.

@@ -25,13 +25,13 @@ TEST(FirstLine, ShowsTheFirstLineWithAVisibleCharacter) {
       {{"  HARBOUR STREET DELI  \r\nnext\n"}, "HARBOUR STREET DELI  "},
       {{"\n\n   \r\n\t\nTotal 5.00\n"}, "Total 5.00"},
       {{"HARB", "OUR ", "DELI\nnext"}, "HARBOUR DELI"},
-      {{std::string("\x1b@", 2) + "Receipt\x01\n"}, ".@Receipt."},
+      {{std::string("\x1b@", 2) + "Receipt\x01\n"}, "@Receipt."},
       {{"\x88\x92\x8E\x83\x8E 45.00\r\n"}, "\x88\x92\x8E\x83\x8E 45.00"},
       {{std::string("\x00\x01\x02\n", 4), "abc\n"}, "abc"},
       {{"a\tb\n"}, "a b"},
       {{"still being printed"}, "still being printed"},
       {{std::string(150, 'x') + "\n"}, std::string(FirstLine::kReadLength, 'x')},
-      {{std::string(45, '\x01') + "x"}, ".....x"},
+      {{std::string("\x14\0\0\x0f", 4), "  x\x01y"}, "x.y"},
       {{"", "   ", "\r\n"}, ""},
   };
   for (const Case& c : cases) {
