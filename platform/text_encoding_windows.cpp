@@ -26,7 +26,9 @@ UINT CodePageOf(TextEncoding encoding) {
     case TextEncoding::kGb18030: return 54936;
     case TextEncoding::kBig5: return 950;
     case TextEncoding::kShiftJis: return 932;
-    case TextEncoding::kEucKr: return 51949;
+    // Unified Hangul Code: EUC-KR and the syllables it lacks; it reads EUC-KR
+    // text alike, and every Windows (Wine too) has it, unlike 51949.
+    case TextEncoding::kEucKr: return 949;
   }
   return 0;
 }

@@ -9,14 +9,14 @@
 # outside the clone), so that the sanitizers see the parser's reads too.
 #
 # Usage: scripts/fuzz.sh [SECONDS_PER_TARGET [TARGET...]]
-#   defaults: 60 seconds; the targets frame and configuration
+#   defaults: 60 seconds; the targets frame, payload and configuration
 # The build directory is ${TILLWIRE_FUZZ_BUILD:-build-fuzz}.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(frame configuration)
+[ ${#targets[@]} -gt 0 ] || targets=(frame payload configuration)
 build=${TILLWIRE_FUZZ_BUILD:-$top/build-fuzz}
 source_cache=${TILLWIRE_TINYXML_SOURCE_CACHE:-/var/cache/tillwire/tinyxml-src}
 

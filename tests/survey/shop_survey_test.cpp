@@ -7,6 +7,7 @@
 // beside encrypted traffic, which are not suggested.
 #include "support/capture_writer.h"
 #include "support/frame_builder.h"
+#include "support/log_watch.h"
 #include "support/nvr_client.h"
 #include "support/program_run.h"
 #include "support/shop_payloads.h"
@@ -134,9 +135,10 @@ TEST(ShopSurvey, SuggestedLinesPastedGiveEachNvrItsTillsBytes) {
   const std::string heading = "Receipts that no terminal takes; Terminal lines for Tillwire.xml:";
   const std::size_t at = report.find(heading);
   ASSERT_NE(at, std::string::npos) << report;
+  const std::string lineEnd = kFileLineEnd;
   std::vector<std::string> lines;
-  for (std::size_t start = report.find('\n', at) + 1, end;
-       (end = report.find('\n', start)) != std::string::npos; start = end + 1) {
+  for (std::size_t start = report.find(lineEnd, at) + lineEnd.size(), end;
+       (end = report.find(lineEnd, start)) != std::string::npos; start = end + lineEnd.size()) {
     lines.push_back(report.substr(start, end - start));
   }
   ASSERT_EQ(lines.size(), 3 * expected.size()) << report;
