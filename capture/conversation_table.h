@@ -64,7 +64,7 @@ class ConversationTable {
  public:
   // A few minutes of a busy shop's mirror port: every connection of a
   // thousand busy terminals, as the run's flow tracker holds them. About
-  // 19 MiB of conversations, most of it the reading of their text, and 6 MiB
+  // 22 MiB of conversations, most of it the reading of their text, and 6 MiB
   // for the flow tracker, which has room for both directions of each.
   static constexpr std::size_t kDefaultCapacity = 16384;
 
