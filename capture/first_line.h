@@ -5,7 +5,7 @@
 // left out (a printer's status bytes between a till's frames start no line);
 // within it, a tab is kept as a blank, a control byte as '.', and bytes of
 // 0x80 and above as they came: which characters they are depends on an
-// encoding that is found later (survey/shown_text.h shows the line).
+// encoding that whoever shows the line finds later.
 //
 // Only bytes are copied, at most kReadLength of them: enough for the
 // kShownColumns characters that are shown, in two bytes each, and after them

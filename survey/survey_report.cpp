@@ -157,8 +157,7 @@ std::string ConfiguredSettings(const std::vector<Surveyed>& conversations,
   std::string lines;
   for (std::size_t i = 0; i < terminals.size(); ++i) {
     if (const std::optional<TextSettings> settings = SettingsOfTerminal(conversations, i)) {
-      lines += Line(Printed("%-4s%7s %s", "", terminals[i]->second.nvrPort.c_str(),
-                            terminals[i]->first.c_str())) +
+      lines += Line("  " + terminals[i]->second.nvrPort + " " + terminals[i]->first) +
                SettingsLines(*settings);
     }
   }

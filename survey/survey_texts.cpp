@@ -2,6 +2,8 @@
 
 #include "report/terminal_names.h"
 
+#include <iterator>
+
 namespace tillwire {
 namespace text {
 
@@ -76,6 +78,7 @@ std::string SurveyFileSummaryLine(const SurveyCounts& counts, bool stopped) {
 
 std::string SurveyTakenForText(const TakenFor& takenFor) {
   static const char* const kKinds[] = {"no payload", "receipts", "office printing", "text", "binary"};
+  static_assert(std::size(kKinds) == static_cast<std::size_t>(PayloadKind::kBinary) + 1);
   std::string shown = kKinds[static_cast<int>(takenFor.kind)];
   if (takenFor.kind == PayloadKind::kOfficePrinting) {
     shown += std::string(" (") + OfficeJobName(takenFor.office) + ")";
@@ -90,6 +93,7 @@ std::string SurveyTakenForText(const TakenFor& takenFor) {
   static const char* const kRules[] = {"", "client by its text lines", "client by the printer's port",
                                        "client by the higher port",
                                        "client by sending first, the ports being equal"};
+  static_assert(std::size(kRules) == static_cast<std::size_t>(ClientRule::kFirstSender) + 1);
   if (takenFor.rule != ClientRule::kSyn) {
     shown += std::string("; ") + (takenFor.tcp ? "no SYN, " : "") +
              kRules[static_cast<int>(takenFor.rule)];

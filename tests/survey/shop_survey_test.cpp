@@ -170,6 +170,21 @@ TEST(ShopSurvey, SuggestedLinesPastedGiveEachNvrItsTillsBytes) {
   EXPECT_NE(report.find("%  " + std::string(kCp866FirstLine)), std::string::npos) << report;
 
   run.WriteConfiguration(head + pasted + "  </Network></Tillwire>");
+  // Configured, the tills' settings are listed with -all, as suggested.
+  run.Start({"-survey", capture, "-all"});
+  ASSERT_EQ(run.Wait(std::chrono::seconds(30)), 0);
+  const std::string configured = run.StandardOutput();
+  EXPECT_NE(configured.find("No receipts seen that no terminal takes."), std::string::npos);
+  for (const auto& [port, till] : tillOfPort) {
+    const std::vector<std::string>& want = expected.at(till);
+    const std::size_t terminal =
+        configured.find(lineEnd + "  " + std::to_string(port) + " " + till + "::");
+    ASSERT_NE(terminal, std::string::npos) << port << configured;
+    const std::size_t settings = configured.find(lineEnd, terminal + lineEnd.size());
+    EXPECT_EQ(configured.substr(settings, 3 * lineEnd.size() + want[1].size() + want[2].size()),
+              lineEnd + want[1] + lineEnd + want[2] + lineEnd);
+  }
+
   run.Start({"-f", capture});
   boost::asio::io_context eventQueue;
   std::map<unsigned short, std::unique_ptr<NvrClient>> nvrs;
