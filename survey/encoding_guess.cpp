@@ -95,9 +95,8 @@ Word ReadWord(const std::u32string& characters) {
     word.high += c >= 0x80 ? 1 : 0;
     rule = rule && of == Script::kRule && c == characters.front();
     if (of == Script::kNeutral) continue;
-    if (of == Script::kOther || of == Script::kRule || (script != Script::kNeutral && of != script)) {
-      word.oneScript = false;
-    }
+    const bool anotherScript = script != Script::kNeutral && of != script;
+    if (of == Script::kOther || of == Script::kRule || anotherScript) word.oneScript = false;
     script = of;
     if (of == Script::kLatin) {
       ++word.latin;

@@ -82,8 +82,8 @@ std::string Row(const Surveyed& surveyed,
                                  Endpoint(key.dstAddress, key.dstPort).c_str(),
                                  Number(conversation.frames).c_str(),
                                  Number(conversation.payloadBytes).c_str(), PortLabel(key.dstPort)));
-  const std::string firstLine = ShownText(conversation.firstLine.Bytes(),
-                                          surveyed.reading.LineEncoding(), FirstLine::kShownColumns);
+  const std::string firstLine = ShownText(
+      conversation.firstLine.Bytes(), surveyed.reading.LineEncoding(), FirstLine::kShownColumns);
   std::string second =
       Printed(kSecondLineFormat, (std::to_string(surveyed.reading.textPercent) + "%").c_str(),
               Padded(firstLine, FirstLine::kShownColumns).c_str());

@@ -113,7 +113,9 @@ std::vector<SuggestedTerminal> SuggestTerminals(const std::vector<Surveyed>& con
     taken[entry->second].push_back(
         TakenText{&surveyed.conversation->clientText, surveyed.reading.clientEncoding});
   }
-  for (std::size_t i = 0; i < suggestions.size(); ++i) suggestions[i].settings = SettingsOf(taken[i]);
+  for (std::size_t i = 0; i < suggestions.size(); ++i) {
+    suggestions[i].settings = SettingsOf(taken[i]);
+  }
   return suggestions;
 }
 

@@ -77,7 +77,8 @@ std::string SurveyFileSummaryLine(const SurveyCounts& counts, bool stopped) {
 }
 
 std::string SurveyTakenForText(const TakenFor& takenFor) {
-  static const char* const kKinds[] = {"no payload", "receipts", "office printing", "text", "binary"};
+  static const char* const kKinds[] = {"no payload", "receipts", "office printing", "text",
+                                       "binary"};
   static_assert(std::size(kKinds) == static_cast<std::size_t>(PayloadKind::kBinary) + 1);
   std::string shown = kKinds[static_cast<int>(takenFor.kind)];
   if (takenFor.kind == PayloadKind::kOfficePrinting) {
@@ -90,8 +91,8 @@ std::string SurveyTakenForText(const TakenFor& takenFor) {
     shown += takenFor.encoding != nullptr ? std::string(", ") + takenFor.encoding
                                           : std::string(", encoding unknown");
   }
-  static const char* const kRules[] = {"", "client by its text lines", "client by the printer's port",
-                                       "client by the higher port",
+  static const char* const kRules[] = {"", "client by its text lines",
+                                       "client by the printer's port", "client by the higher port",
                                        "client by sending first, the ports being equal"};
   static_assert(std::size(kRules) == static_cast<std::size_t>(ClientRule::kFirstSender) + 1);
   if (takenFor.rule != ClientRule::kSyn) {
