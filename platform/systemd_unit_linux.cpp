@@ -29,6 +29,7 @@ std::string ServiceUnitText(const std::string& description, const std::string& e
          "PrivateTmp=yes\n"
          "PrivateDevices=yes\n"
          "ProtectProc=invisible\n"
+         "ProcSubset=pid\n"
          "ProtectKernelTunables=yes\n"
          "ProtectKernelModules=yes\n"
          "ProtectKernelLogs=yes\n"
