@@ -48,6 +48,24 @@ mkdir "$work/debs"
 cp "$("$top/scripts/package-linux.sh" "$build" "$next_version")" "$work/debs/next.deb"
 rm "$build/tillwire_${next_version}_amd64.deb"
 cp "$("$top/scripts/package-linux.sh" "$build")" "$work/debs/first.deb"
+dpkg-deb -x "$work/debs/first.deb" "$work/unpacked"
+
+# The layout before /etc/tillwire, as a package of the previous version: the
+# program and its configuration, a conffile, in /opt/tillwire, and no unit
+# (the administrator's -install wrote one).
+previous_version=${version%.*}.$((${version##*.} - 1))
+mkdir -p "$work/previous/DEBIAN" "$work/previous/opt/tillwire"
+cp "$work/unpacked/opt/tillwire/tillwire" "$work/unpacked/etc/tillwire/Tillwire.xml" \
+  "$work/previous/opt/tillwire/"
+echo /opt/tillwire/Tillwire.xml >"$work/previous/DEBIAN/conffiles"
+cat >"$work/previous/DEBIAN/control" <<EOF
+Package: tillwire
+Version: $previous_version
+Architecture: amd64
+Maintainer: Tillwire tests <tests@localhost>
+Description: Tillwire in the layout before /etc/tillwire
+EOF
+dpkg-deb --root-owner-group -b "$work/previous" "$work/debs/previous.deb" >/dev/null
 
 readonly program=/opt/tillwire/tillwire
 readonly configuration=/etc/tillwire/Tillwire.xml
@@ -100,7 +118,6 @@ check_hardened() {  # EXECUTABLE
     grep -q "FLAGS.*BIND_NOW" <<<"$dynamic" && grep -q GNU_RELRO <<<"$segments" &&
     grep -q "__stack_chk_fail" <<<"$symbols" && grep -q "__[a-z]*_chk@" <<<"$symbols"
 }
-dpkg-deb -x "$work/debs/first.deb" "$work/unpacked"
 check "the program is hardened (PIE, BIND_NOW, RELRO, stack protector, fortified functions)" \
   check_hardened "$work/unpacked$program"
 
@@ -200,6 +217,41 @@ check "dpkg -i succeeds" without_systemd dpkg -i /debs/first.deb
 check "dpkg -r succeeds" without_systemd dpkg -r tillwire
 check "dpkg -P succeeds" without_systemd dpkg -P tillwire
 expect_text "the package is unknown" "" "$(package_status)"
+
+echo "== An upgrade from the layout before /etc/tillwire"
+check "dpkg -i $previous_version" dpkg_succeeds -i /debs/previous.deb
+edited_before=${edited/$nvr_port/$((nvr_port + 1))}
+in_container tee /opt/tillwire/Tillwire.xml >/dev/null <<<"$edited_before"
+# The unit that -install wrote then: the service as root, no sandbox.
+in_container tee /etc/systemd/system/Tillwire.service >/dev/null <<EOF
+[Unit]
+Description=Corvane Tillwire service
+Wants=network-online.target
+After=network-online.target
+
+[Service]
+Type=notify
+ExecStart=/opt/tillwire/tillwire
+Restart=on-failure
+RestartSec=60
+
+[Install]
+WantedBy=multi-user.target
+EOF
+in_container systemctl daemon-reload
+check "the service of that layout runs" in_container systemctl enable --quiet --now Tillwire.service
+check "dpkg -i $version succeeds" dpkg_succeeds -i /debs/first.deb
+expect_text "the edited configuration is now in /etc/tillwire" "$edited_before" \
+  "$(in_container cat "$configuration")"
+check "the unit -install wrote is gone" in_container test ! -e /etc/systemd/system/Tillwire.service
+expect_text "the package's unit is enabled in its place" enabled \
+  "$(in_container systemctl is-enabled Tillwire.service)"
+check "the unit is active" in_container systemctl -q is-active Tillwire.service
+expect_text "the service runs as tillwire" "$(in_container id -u tillwire)" \
+  "$(status_field "$(main_pid)" Uid | awk '{ print $2 }')"
+check "the log says it listens on lo" wait_until 10 listening 1
+check "dpkg -P succeeds" dpkg_succeeds -P tillwire
+check "nothing runs" no_tillwire_process
 
 echo "package_under_systemd: $failures failed, $(($(date +%s) - started))s"
 if [ "$failures" -ne 0 ]; then
