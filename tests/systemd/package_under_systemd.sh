@@ -10,7 +10,9 @@
 # with the new program and keeps the edited configuration; its log in
 # /var/log/tillwire rotates; dpkg -r stops and disables it and keeps the
 # configuration; dpkg -P removes the rest. Removal never fails on a service
-# that is stopped, nor where systemd does not run.
+# that is stopped, nor where systemd does not run. Installed over the layout
+# before /etc/tillwire, the package keeps the edited configuration and
+# replaces the unit that -install wrote then.
 #
 # The packages: scripts/package-linux.sh's, of the project's version and of
 # the next one (the same build packaged again). lintian checks the first,
