@@ -235,7 +235,10 @@ int main(int argc, char** argv) {
   std::vector<int> ports;
   for (int t = 0; t < kTerminals; ++t) ports.push_back(47100 + t);
   const std::string program = directory.Path() + "tillwire";
-  std::system(("cp " TILLWIRE_PROGRAM " " + program).c_str());
+  if (std::system(("cp " TILLWIRE_PROGRAM " " + program).c_str()) != 0) {
+    std::fprintf(stderr, "cannot copy %s to %s\n", TILLWIRE_PROGRAM, program.c_str());
+    return 1;
+  }
   WriteFile(directory.Path() + "Tillwire.xml",
             TerminalsXml(veth.RemoteAddress().to_string(), ports));
   const std::string logPath = directory.Path() + "Tillwire.log";

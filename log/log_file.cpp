@@ -1,6 +1,6 @@
 #include "log/log_file.h"
 
-#include "platform/program_directory.h"
+#include "platform/log_directory.h"
 #include "platform/unfollowed_file.h"
 
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -68,7 +68,7 @@ LogFile::Line::~Line() {
 }
 
 LogFile& LogFile::Instance() {
-  static LogFile instance(ProgramDirectory());
+  static LogFile instance(LogDirectory());
   return instance;
 }
 

@@ -1,4 +1,5 @@
-// The program log: Tillwire.log in the program directory, shared by every
+// The program log: Tillwire.log in LogDirectory() (the program directory but
+// for a systemd service with a log directory of its own), shared by every
 // thread, rotated to Tillwire.log.old once it has grown past 1 MiB.
 //
 // A line is written as
@@ -63,7 +64,7 @@ class LogFile {
     const int exceptionsAtStart;
   };
 
-  // The process's log in ProgramDirectory(), created on first use (safely when
+  // The process's log in LogDirectory(), created on first use (safely when
   // several threads log first together) and destroyed at process exit.
   static LogFile& Instance();
 

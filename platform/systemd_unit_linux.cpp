@@ -13,6 +13,43 @@ std::string ServiceUnitText(const std::string& description, const std::string& e
          "ExecStart=" + ExecWord(executablePath) + "\n"
          "Restart=on-failure\n"
          "RestartSec=60\n"
+         // Its own user, whose only privilege is raw capture; it can gain no
+         // other (no set-user-ID programs, no file capabilities).
+         "User=" + std::string(kServiceUser) + "\n"
+         "AmbientCapabilities=CAP_NET_RAW\n"
+         "CapabilityBoundingSet=CAP_NET_RAW\n"
+         "NoNewPrivileges=yes\n"
+         // It writes its log and nothing else: the log directory is the only
+         // writable one, its files readable by the user and its group only.
+         "LogsDirectory=tillwire\n"
+         "LogsDirectoryMode=0750\n"
+         "UMask=0027\n"
+         "ProtectSystem=strict\n"
+         "ProtectHome=yes\n"
+         "PrivateTmp=yes\n"
+         "PrivateDevices=yes\n"
+         "ProtectProc=invisible\n"
+         "ProcSubset=pid\n"
+         "ProtectKernelTunables=yes\n"
+         "ProtectKernelModules=yes\n"
+         "ProtectKernelLogs=yes\n"
+         "ProtectControlGroups=yes\n"
+         "ProtectClock=yes\n"
+         "ProtectHostname=yes\n"
+         // Sockets: the NVRs' (IPv4, IPv6), the capture's (packet), the
+         // adapters' addresses (netlink), systemd's notify socket and the
+         // journal (unix).
+         "RestrictAddressFamilies=AF_INET AF_INET6 AF_PACKET AF_NETLINK AF_UNIX\n"
+         "RestrictNamespaces=yes\n"
+         "RestrictRealtime=yes\n"
+         "RestrictSUIDSGID=yes\n"
+         "LockPersonality=yes\n"
+         "MemoryDenyWriteExecute=yes\n"
+         "RemoveIPC=yes\n"
+         "SystemCallFilter=@system-service\n"
+         "SystemCallFilter=~@privileged @resources\n"
+         "SystemCallErrorNumber=EPERM\n"
+         "SystemCallArchitectures=native\n"
          "\n"
          "[Install]\n"
          "WantedBy=multi-user.target\n";

@@ -10,7 +10,8 @@ packages=(
   libtinyxml-dev libpcap-dev libgtest-dev libbenchmark-dev libsystemd-dev
   iproute2 socat
   tcpreplay tcpdump  # the live capture benchmark
-  dpkg-dev lintian   # the Debian package (scripts/package-linux.sh) and its check
+  dpkg-dev           # dpkg-buildflags: the hardening flags of every Linux build; the Debian package
+  lintian            # the Debian package's check
   msitools wixl      # msiinfo and wixl: the Windows Installer package
 )
 

@@ -12,7 +12,7 @@ version=${2:-$(sed -n 's/^project(Tillwire VERSION \([0-9.]*\).*/\1/p' "$top/CMa
 package="$build/tillwire_${version}_amd64.deb"
 "$top/scripts/install-deps.sh" >&2
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
-cmake --build "$build" -j"$(nproc)" --target tillwire >&2
+cmake --build "$build" -j"$(nproc)" --target tillwire tillwire_unit_file >&2
 rm -f "$package"
 (cd "$build" && cpack -G DEB -D CPACK_DEBIAN_PACKAGE_VERSION="$version" >&2)
 ls "$package"

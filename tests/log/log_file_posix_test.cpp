@@ -78,7 +78,7 @@ TEST(LogFile, ALineAfterAFullDiskStartsOnItsOwnLine) {
   ASSERT_EQ(std::system(("mount -t tmpfs -o size=16k tw11b " + mount).c_str()), 0);
   struct Unmount {
     std::string path;
-    ~Unmount() { std::system(("umount " + path).c_str()); }
+    ~Unmount() { EXPECT_EQ(std::system(("umount " + path).c_str()), 0); }
   } unmount{mount};
 
   LogFile log(mount + "/");

@@ -29,9 +29,11 @@ NetworkNamespace::NetworkNamespace(const std::string& name, int subnet) {
 
 // Deleting this machine's end first removes the pair, its route and its
 // neighbour entry at once; removing the namespace takes the rest.
+// A removal that fails leaves nothing a destructor could mend.
 NetworkNamespace::~NetworkNamespace() {
-  std::system(("ip link del " + localLink + " 2>/dev/null; ip netns del " + name + " 2>/dev/null")
-                  .c_str());
+  const std::string removal =
+      "ip link del " + localLink + " 2>/dev/null; ip netns del " + name + " 2>/dev/null";
+  if (std::system(removal.c_str()) != 0) return;
 }
 
 // The namespace's end is made inside the namespace, so that a pair is never

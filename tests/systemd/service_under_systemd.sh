@@ -2,12 +2,15 @@
 # The Linux program as a systemd service, under a real systemd: boots a
 # minimal Debian 12 container (scripts/build-systemd-root.sh) with
 # systemd-nspawn, copies the build's tillwire into it and checks what the
-# README promises: -install writes a unit that systemd accepts and enables;
-# the service starts, says in its status text what it captures, captures on
-# lo and hands an NVR in the container exactly its terminal's bytes, which
-# its status text then counts; its events are in the journal;
-# it stops within 5 s; a run that ends by itself fails the unit, which
-# Restart=on-failure restarts; -uninstall removes the unit.
+# README promises for a hand install: with the user tillwire made as the
+# README says, -install writes a unit that systemd accepts and enables; the
+# service starts, runs as that user with raw capture as its only privilege
+# inside systemd's sandbox (exposure at most 2.0), says in its status text
+# what it captures, captures on lo and hands an NVR in the container exactly
+# its terminal's bytes, which its status text then counts; its log is in
+# /var/log/tillwire, readable by its user and group only; its events are in
+# the journal; it stops within 5 s; a run that ends by itself fails the unit,
+# which Restart=on-failure restarts; -uninstall removes the unit.
 #
 # The container shares the machine's network, so the test's traffic uses
 # addresses (127.0.13.x) and an NVR port of its own. The cached root is never
@@ -41,20 +44,25 @@ fi
 started=$(date +%s)
 . "$top/tests/support/checks.sh"
 . "$top/tests/systemd/container.sh"
+. "$top/tests/systemd/least_privilege.sh"
 make_work systemd
 stage="$work/opt"           # /opt/tillwire in the container
 mkdir -p "$stage"
+# As a hand install leaves it: the program and its configuration readable by
+# all, writable by root only.
+chmod 0755 "$stage"
 cp "$build/tillwire" "$stage/tillwire"
+readonly log=/var/log/tillwire/Tillwire.log
 nvr_pid=""
 
-log_has() { grep -qF -- "$1" "$stage/Tillwire.log" 2>/dev/null; }
-log_count() { grep -cF -- "$1" "$stage/Tillwire.log" 2>/dev/null || true; }
+log_has() { in_container grep -qF -- "$1" "$log" 2>/dev/null; }
+log_count() { in_container grep -cF -- "$1" "$log" 2>/dev/null || true; }
 unit_property() { in_container systemctl show -p "$1" --value Tillwire.service; }
 journal_has() { in_container journalctl -q --no-pager -o cat "$1" "$2" | grep -qF -- "$3"; }
 journal_lacks() { ! journal_has "$@"; }
 
 write_configuration() {
-  cat >"$stage/Tillwire.xml" <<EOF
+  install -m 0644 /dev/stdin "$stage/Tillwire.xml" <<EOF
 <Tillwire>
   <Network SniffAdapterAddress="127.0.0.1">
     <NVR Address="$nvr_address"/>
@@ -70,6 +78,10 @@ write_configuration "<Terminal SrcAddress=\"$terminal_address\" NvrPort=\"$nvr_p
 boot_container "$work/console.log" --bind="$stage:/opt/tillwire"
 
 # --- Install -------------------------------------------------------------------
+
+# The service's user, made as the README tells for a hand install.
+check "the user tillwire is made" \
+  in_container adduser --system --group --quiet --home /nonexistent --no-create-home tillwire
 
 install_output=$(in_container /opt/tillwire/tillwire -install) && install_rc=0 || install_rc=$?
 check "-install exits 0" [ "$install_rc" -eq 0 ]
@@ -92,6 +104,11 @@ check "the log says it listens on lo" wait_until 10 log_has "Listening on lo 127
 status_is() { [ "$(unit_property StatusText)" = "$1" ]; }
 check "its status text says it captures, no NVR yet" wait_until 10 status_is \
   "Capturing on 127.0.0.1: 0 of 1 NVRs connected; 0 bytes forwarded in the last minute"
+check_least_privilege
+expect_text "its log directory is its user's alone" "tillwire tillwire 750" \
+  "$(in_container stat -c '%U %G %a' /var/log/tillwire)"
+expect_text "its log is readable by its user and group only" "tillwire tillwire 640" \
+  "$(in_container stat -c '%U %G %a' "$log")"
 
 # The NVR: connects from its own address and records what it receives.
 nsenter -t "$container_pid" -a \
@@ -174,7 +191,7 @@ check "systemd no longer knows the unit" \
 echo "service_under_systemd: $failures failed, $(($(date +%s) - started))s"
 if [ "$failures" -ne 0 ]; then
   echo "--- Tillwire.log"
-  cat "$stage/Tillwire.log" 2>/dev/null || true
+  in_container cat "$log" 2>/dev/null || true
   echo "--- journal of the unit"
   in_container journalctl -q --no-pager -u Tillwire.service -t Tillwire || true
   exit 1

@@ -3,7 +3,7 @@
 # time, and the pcap functions of source/wpcap.def from wpcap.dll, late,
 # through delay-load thunks, with no libpcap code linked in; and every one of
 # those functions is exported by each wpcap.dll given (libpcap's own build,
-# Wine's).
+# Wine's). And what its header asks of the loader: ASLR and DEP.
 #
 #   tests/wine/imports_test.sh tillwire.exe source/wpcap.def WPCAP_DLL...
 set -euo pipefail
@@ -30,6 +30,12 @@ expect_text "pcap functions in the image are the delay-load thunks of wpcap.def"
   "$wanted" "$("$nm" "$exe" | sed -n 's/^[0-9a-f]* T \(pcap_.*\)$/\1/p' | LC_ALL=C sort)"
 expect_text "every function of wpcap.def is imported" \
   "$wanted" "$("$nm" "$exe" | sed -n 's/^[0-9a-f]* I __imp_\(pcap_.*\)$/\1/p' | LC_ALL=C sort)"
+
+# The loader places the image at a random address, anywhere in 64 bits
+# (DYNAMIC_BASE, HIGH_ENTROPY_VA), and never runs its data (NX_COMPAT).
+expect_text "the image asks for ASLR and DEP" "$(printf '%s\n' DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT)" \
+  "$("$objdump" -p "$exe" | sed -n '/^DllCharacteristics/,/^SizeOfStackReserve/{/^[[:space:]]/s/[[:space:]]//gp}' |
+    LC_ALL=C sort)"
 
 for dll in "$@"; do
   exported=$("$objdump" -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[[[:space:]]*[0-9]*\] //p')
