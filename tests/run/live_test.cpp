@@ -350,7 +350,7 @@ TEST_F(LiveTest, FindsARemovedAdapterAgain) {
   const auto value = [&metrics](const char* name, const MetricLabels& labels = {}) {
     return SampleValue(ReadFile(metrics), name, labels).value_or(-1);
   };
-  const MetricLabels terminal{{"terminal", veth.RemoteAddress().to_string() + "::9100"}};
+  const MetricLabels terminal{{"terminal", veth.RemoteAddress().to_string() + ":::9100"}};
   const std::chrono::seconds writes(40);
   ASSERT_TRUE(PollUntil(eventQueue, [&] { return value("tillwire_capturing") == 0; }, writes))
       << ReadFile(metrics);
