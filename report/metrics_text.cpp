@@ -43,28 +43,46 @@ void TerminalMetric(std::string& text, const MetricsValues& values, const char* 
   }
 }
 
+// A metric with one sample: its HELP and TYPE lines, then the sample.
+void OneSample(std::string& text, const char* name, const char* type, const char* help,
+               const std::string& labels, const std::string& value) {
+  Describe(text, name, type, help);
+  Sample(text, name, labels, value);
+}
+
 void WriteRunMetrics(std::string& text, const MetricsValues& values) {
-  Describe(text, "tillwire_build_info", "gauge", "Tillwire's version, in its label; always 1.");
-  Sample(text, "tillwire_build_info", Label("version", values.version), "1");
-  Describe(text, "tillwire_start_time_seconds", "gauge",
-           "When the running service started capturing, in seconds since the Unix epoch.");
-  Sample(text, "tillwire_start_time_seconds", "", std::to_string(values.startSeconds));
-  Describe(text, "tillwire_capturing", "gauge",
-           "1 while the capture adapter is open, 0 while a lost adapter is looked for again "
-           "and once the service has stopped.");
-  Sample(text, "tillwire_capturing", "", values.capturing ? "1" : "0");
-  Describe(text, "tillwire_capture_frames_total", "counter",
-           "Frames the capture received through its filter, the dropped ones among them.");
-  Sample(text, "tillwire_capture_frames_total", "", std::to_string(values.framesReceived));
-  Describe(text, "tillwire_capture_dropped_frames_total", "counter",
-           "Frames the kernel or the interface dropped before Tillwire could read them.");
-  Sample(text, "tillwire_capture_dropped_frames_total", "", std::to_string(values.framesDropped));
-  Describe(text, "tillwire_adapter_reopens_total", "counter",
-           "Times a lost capture adapter was found and opened again.");
-  Sample(text, "tillwire_adapter_reopens_total", "", std::to_string(values.adapterReopens));
-  Describe(text, "tillwire_log_write_failures_total", "counter",
-           "Log lines that Tillwire.log could not take (they went to standard output).");
-  Sample(text, "tillwire_log_write_failures_total", "", std::to_string(values.logWriteFailures));
+  OneSample(text, "tillwire_build_info", "gauge", "Tillwire's version, in its label; always 1.",
+            Label("version", values.version), "1");
+  struct Unlabelled {
+    const char* name;
+    const char* type;
+    const char* help;
+    std::string value;
+  };
+  const Unlabelled metrics[] = {
+      {"tillwire_start_time_seconds", "gauge",
+       "When the running service started capturing, in seconds since the Unix epoch.",
+       std::to_string(values.startSeconds)},
+      {"tillwire_capturing", "gauge",
+       "1 while the capture adapter is open, 0 while a lost adapter is looked for again and "
+       "once the service has stopped.",
+       values.capturing ? "1" : "0"},
+      {"tillwire_capture_frames_total", "counter",
+       "Frames the capture received through its filter, the dropped ones among them.",
+       std::to_string(values.framesReceived)},
+      {"tillwire_capture_dropped_frames_total", "counter",
+       "Frames the kernel or the interface dropped before Tillwire could read them.",
+       std::to_string(values.framesDropped)},
+      {"tillwire_adapter_reopens_total", "counter",
+       "Times a lost capture adapter was found and opened again.",
+       std::to_string(values.adapterReopens)},
+      {"tillwire_log_write_failures_total", "counter",
+       "Log lines that Tillwire.log could not take (they went to standard output).",
+       std::to_string(values.logWriteFailures)},
+  };
+  for (const Unlabelled& metric : metrics) {
+    OneSample(text, metric.name, metric.type, metric.help, "", metric.value);
+  }
 }
 
 void WriteTerminalMetrics(std::string& text, const MetricsValues& values) {

@@ -19,29 +19,10 @@ namespace {
 // A terminal whose key holds the characters a label value must escape
 // (a filter's text is the installer's, quotes and all), beside a plain one.
 MetricsValues TwoTerminals() {
-  MetricsValues values;
-  values.version = "1.2.6.72482";
-  values.startSeconds = 1765450000;
-  values.capturing = true;
-  values.framesReceived = 12345;
-  values.framesDropped = 7;
-  values.adapterReopens = 1;
-  values.logWriteFailures = 2;
-  TerminalMetrics plain;
-  plain.terminal = "192.168.10.31:::";
-  plain.nvrPort = "5001";
-  plain.matchedBytes = 1000;
-  plain.forwardedBytes = 900;
-  plain.undeliveredBytes = {60, 30, 0, 10};
-  plain.nvrConnected = true;
-  plain.lastMatchSeconds = 1765450015;
-  plain.rejectedConnections = 3;
-  TerminalMetrics odd;
-  odd.terminal = "a\"b\\c\nd:::";
-  odd.nvrPort = "05002";
-  odd.lastMatchSeconds = 1765450000;
-  values.terminals = {plain, odd};
-  return values;
+  const TerminalMetrics plain{"192.168.10.31:::", "5001", 1000, 900, {60, 30, 0, 10},
+                              true, 1765450015, 3};
+  const TerminalMetrics odd{"a\"b\\c\nd:::", "05002", 0, 0, {}, false, 1765450000, 0};
+  return MetricsValues{"1.2.6.72482", 1765450000, true, 12345, 7, 1, 2, {plain, odd}};
 }
 
 TEST(MetricsText, WritesEveryMetricWithHelpAndType) {
