@@ -107,6 +107,14 @@ std::variant<Configuration, ConfigurationFailure> ReadConfiguration(const std::s
         address ? std::optional<std::string>(address) : std::nullopt;
   }
   configuration.tables = ReadTables(*root);
+  // As with Network, the last Metrics element decides; an empty directory
+  // writes no metrics.
+  for (const TiXmlElement* metrics = root->FirstChildElement("Metrics"); metrics != nullptr;
+       metrics = metrics->NextSiblingElement("Metrics")) {
+    const std::string directory = AttributeText(*metrics, "TextfileDirectory");
+    configuration.metricsDirectory =
+        directory.empty() ? std::nullopt : std::optional<std::string>(directory);
+  }
   return configuration;
 }
 

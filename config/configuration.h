@@ -57,11 +57,14 @@ struct Tables {
 };
 
 // A read Tillwire.xml: the SniffAdapterAddress of its last Network element,
-// if that one has it, and its tables. An empty terminal table is the
-// caller's to handle.
+// if that one has it, its tables, and the TextfileDirectory of its last
+// Metrics element, if that one has a value there (the directory into which a
+// live run writes its metrics file). An empty terminal table is the caller's
+// to handle.
 struct Configuration {
   std::optional<std::string> adapterAddress;
   Tables tables;
+  std::optional<std::string> metricsDirectory;
 };
 
 // Why Tillwire.xml could not be read: the problem, and the lines that say it.

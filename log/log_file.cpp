@@ -108,7 +108,10 @@ void LogFile::WriteLine(const std::string& prefix, const std::string& text) {
   // A line that the file did not take (it cannot be opened, or the disk is
   // full) is not lost: it goes whole to standard output. Part of it may lie
   // in the file; the next line that reaches the file ends that part first.
-  if (!IsOpen() || file.fail()) WriteToStandardOutput(line);
+  if (!IsOpen() || file.fail()) {
+    linesNotWritten.fetch_add(1, std::memory_order_relaxed);
+    WriteToStandardOutput(line);
+  }
 }
 
 void LogFile::OpenForAppend() {

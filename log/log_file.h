@@ -17,6 +17,7 @@
 #include <boost/date_time/posix_time/ptime.hpp>
 #include <boost/thread/mutex.hpp>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <ext/stdio_filebuf.h>
@@ -95,6 +96,10 @@ class LogFile {
   // in the log and tried again at a later line.
   void WriteLine(const std::string& prefix, const std::string& text);
 
+  // The lines that the file did not take (they went to standard output),
+  // since the log was made; any thread may ask.
+  std::uint64_t LinesNotWritten() const { return linesNotWritten.load(std::memory_order_relaxed); }
+
   const std::string& LogPath() const { return logPath; }
   const std::string& RotatedPath() const { return rotatedPath; }
 
@@ -129,6 +134,7 @@ class LogFile {
   bool rotationFailing = false;
   bool writeFailed = false;  // until the file is open again after a failed write
   bool linkRefused = false;  // until the path is something other than a link
+  std::atomic<std::uint64_t> linesNotWritten{0};
 };
 
 // Writes text as one whole line of the process's log. A plain function, for

@@ -105,6 +105,7 @@ void NvrListener::HandleAccept(const boost::system::error_code& error) {
   if (peerAddress == nvrAddress) {
     Admit();
   } else {
+    ++rejected;
     rejectionLog.Rejected(peerAddress);
     boost::system::error_code ignored;
     incoming->close(ignored);

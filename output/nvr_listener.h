@@ -60,6 +60,8 @@ class NvrListener {
   SessionCounts Counts() const;
   // False when the port could not be opened.
   bool Listening() const { return acceptor.is_open(); }
+  // Connections refused in the run (from hosts other than the NVR), logged or not.
+  std::uint64_t Rejected() const { return rejected; }
 
   // Where the listener is bound (port 0 when it is not listening).
   boost::asio::ip::tcp::endpoint ListeningEndpoint() const;
@@ -91,6 +93,7 @@ class NvrListener {
   // those sessions did.
   std::uint64_t bytesTakenBefore = 0;
   SessionCounts countsBefore;
+  std::uint64_t rejected = 0;
 };
 
 }  // namespace tillwire

@@ -63,6 +63,12 @@ class NvrSession : public std::enable_shared_from_this<NvrSession> {
   bool Sending() const { return writing; }
   // The bytes waiting behind the write in flight.
   std::size_t WaitingBytes() const { return waiting.size(); }
+  // The bytes handed to the session and not written yet: the rest of the
+  // write in flight and those waiting behind it; none once it has ended
+  // (what was under way then is lost with the connection).
+  std::size_t BytesUnderWay() const {
+    return ended ? 0 : inFlight.size() - inFlightDone + waiting.size();
+  }
   // Bytes the NVR has taken on this connection: those written, less those
   // the system still holds unacknowledged where it tells. Once the session
   // has ended, all those written.

@@ -83,6 +83,16 @@ class TerminalConnection {
     const NvrSession* session = listener.Session();
     return session != nullptr ? session->WaitingBytes() : 0;
   }
+  // The bytes handed to the NVR's current connection and not written yet
+  // (NvrSession::BytesUnderWay). Of the bytes that Counts() leaves
+  // Unsettled, the rest were lost when a connection ended: a count that
+  // never goes down.
+  std::uint64_t BytesUnderWay() const {
+    const NvrSession* session = listener.Session();
+    return session != nullptr ? session->BytesUnderWay() : 0;
+  }
+  // Connections refused in the run (NvrListener::Rejected).
+  std::uint64_t Rejected() const { return listener.Rejected(); }
   // Bytes the NVR has taken so far in the run, over all its connections:
   // those written, less those the system still holds unacknowledged where it
   // tells. It grows as the NVR's system acknowledges bytes: for an NVR that

@@ -5,6 +5,7 @@
 #include "platform/service_status_text.h"
 #include "report/filter_notes.h"
 #include "report/playback_report.h"
+#include "report/run_metrics.h"
 #include "run/run_texts.h"
 #include "source/capture_start.h"
 #include "source/event_queue_wait.h"
@@ -72,7 +73,8 @@ int Play(CaptureSession& session, boost::asio::io_context& eventQueue,
   return end == ReadEnd::kReadError ? kDamagedCaptureResult : 0;
 }
 
-// Live capture, with the service's health, until a stop request.
+// Live capture, with the service's health and, when Tillwire.xml asks for
+// them, its metrics, until a stop request.
 void Capture(CaptureSession& session, boost::asio::io_context& eventQueue,
              FrameRouter<TerminalConnections>& router, const TerminalMatcher& matcher,
              const TerminalConnections& connections, const Configuration& configuration) {
@@ -80,7 +82,17 @@ void Capture(CaptureSession& session, boost::asio::io_context& eventQueue,
   RunHealth health(configuration.tables.terminalTable, connections, router.Counts(),
                    *configuration.adapterAddress, &SetServiceStatusText,
                    std::chrono::steady_clock::now(), RunHealth::Intervals());
-  RunCaptureLoop(session, eventQueue, router, nullptr, &health);
+  std::optional<RunMetrics> metrics;
+  if (configuration.metricsDirectory) {
+    metrics.emplace(*configuration.metricsDirectory, configuration.tables.terminalTable,
+                    connections, session, eventQueue);
+  }
+  try {
+    RunCaptureLoop(session, eventQueue, router, nullptr, &health);
+  } catch (const boost::thread_interrupted&) {
+    if (metrics) metrics->WriteStopped();
+    throw;
+  }
 }
 
 // The terminals' forwarding from the started capture. The terminals'

@@ -16,3 +16,7 @@ packages=(
 )
 
 install_packages "${packages[@]}"
+# promtool (in prometheus) checks the metrics file and tests the alert rules;
+# the tests run node_exporter themselves, on a loopback port of their own, so
+# neither package's daemon is started by the install.
+install_packages_unstarted prometheus prometheus-node-exporter

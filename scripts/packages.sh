@@ -3,6 +3,10 @@
 #   as_root=(...)        the command prefix for root's work: empty as root, sudo otherwise
 #   apt_update           refreshes the package lists, once per run
 #   install_packages P.. installs those of the packages that are not installed yet
+#   install_packages_unstarted P..
+#                        the same for packages that would start a daemon of their own:
+#                        the install starts none (a policy-rc.d that refuses starts
+#                        is put in place for it when the machine has none)
 
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
@@ -25,4 +29,18 @@ install_packages() {
   printf 'installing %s\n' "${missing[*]}" >&2
   apt_update
   "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+install_packages_unstarted() {
+  local policy=/usr/sbin/policy-rc.d
+  if [ -e "$policy" ]; then
+    install_packages "$@"
+    return
+  fi
+  printf '#!/bin/sh\nexit 101\n' | "${as_root[@]}" tee "$policy" >/dev/null
+  "${as_root[@]}" chmod 755 "$policy"
+  local status=0
+  install_packages "$@" || status=$?
+  "${as_root[@]}" rm -f "$policy"
+  return "$status"
 }

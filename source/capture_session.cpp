@@ -34,8 +34,10 @@ void CaptureSession::Check(std::chrono::steady_clock::time_point now) {
 const char* CaptureSession::ErrorText() const { return pcap_geterr(handle.get()); }
 
 void CaptureSession::Reopen() {
+  UpdateCounters();
   Close();
   handle = FindAdapterAgain(*adapterAddress, eventQueue);
+  ++reopens;
   reader.Follow(handle.get());
   ApplyFilter();
   if (drops) drops->Follow(handle.get());

@@ -54,13 +54,26 @@ class CaptureSession {
   // Frames that the capture dropped so far (live capture; 0 in playback), as
   // of the drop report's last look.
   std::uint64_t FramesDropped() const { return drops ? drops->TotalDropped() : 0; }
+  // Frames that the capture received so far, the dropped ones among them
+  // (live capture; 0 in playback), as of the drop report's last look.
+  std::uint64_t FramesReceived() const { return drops ? drops->TotalReceived() : 0; }
+  // Reads the capture's counters now (live capture), for the two above.
+  void UpdateCounters() {
+    if (drops && handle) drops->Update();
+  }
+  // True while a handle is open: false only while a lost adapter is looked
+  // for again (Reopen).
+  bool Capturing() const { return handle != nullptr; }
+  // How many times a lost adapter was opened again in the run.
+  std::uint64_t Reopens() const { return reopens; }
   // The capture library's text of the handle's last error or end of file.
   const char* ErrorText() const;
 
   // Live capture only, after a read error: closes the handle and waits for
   // the adapter to be back (FindAdapterAgain), then goes on with it: the
-  // filter set again, the drop report and the reader following it. Raises
-  // boost::thread_interrupted on a stop request meanwhile.
+  // filter set again, the drop report and the reader following it (the
+  // old handle's counters are read into its totals before it closes).
+  // Raises boost::thread_interrupted on a stop request meanwhile.
   void Reopen();
 
  private:
@@ -74,6 +87,7 @@ class CaptureSession {
   const TerminalMatcher* filterMatcher = nullptr;
   std::optional<DropReport> drops;
   FrameReader reader;
+  std::uint64_t reopens = 0;
 };
 
 }  // namespace tillwire

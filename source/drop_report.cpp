@@ -9,32 +9,40 @@ DropReport::DropReport(pcap_t* captureHandle, std::chrono::steady_clock::duratio
     : captureHandle(captureHandle),
       interval(interval),
       nextLook(std::chrono::steady_clock::now() + interval) {
-  counting = ReadDropped(&lastDropped);
+  counting = Read(&last);
 }
 
 void DropReport::Follow(pcap_t* reopenedHandle) {
   captureHandle = reopenedHandle;
-  lastDropped = 0;
-  counting = ReadDropped(&lastDropped);
+  last = Counters();
+  counting = Read(&last);
 }
 
 void DropReport::Check(std::chrono::steady_clock::time_point now) {
   if (!counting || now < nextLook) return;
   nextLook = now + interval;
-  std::uint32_t dropped = 0;
-  if (!ReadDropped(&dropped)) return;
-  const std::uint32_t sinceLastLook = dropped - lastDropped;
-  lastDropped = dropped;
-  if (sinceLastLook == 0) return;
-  totalDropped += sinceLastLook;
-  LogLine(text::DroppedLine(sinceLastLook, totalDropped));
+  Update();
+  const std::uint64_t sinceLine = totalDropped - droppedAtLine;
+  droppedAtLine = totalDropped;
+  if (sinceLine == 0) return;
+  LogLine(text::DroppedLine(sinceLine, totalDropped));
 }
 
-bool DropReport::ReadDropped(std::uint32_t* dropped) const {
-  pcap_stat counters{};
-  if (pcap_stats(captureHandle, &counters) != 0) return false;
-  *dropped = static_cast<std::uint32_t>(counters.ps_drop) +
-             static_cast<std::uint32_t>(counters.ps_ifdrop);
+void DropReport::Update() {
+  Counters now;
+  if (!counting || !Read(&now)) return;
+  // Unsigned differences stay right when a counter wraps.
+  totalReceived += static_cast<std::uint32_t>(now.received - last.received);
+  totalDropped += static_cast<std::uint32_t>(now.dropped - last.dropped);
+  last = now;
+}
+
+bool DropReport::Read(Counters* counters) const {
+  pcap_stat stats{};
+  if (pcap_stats(captureHandle, &stats) != 0) return false;
+  counters->received = static_cast<std::uint32_t>(stats.ps_recv);
+  counters->dropped =
+      static_cast<std::uint32_t>(stats.ps_drop) + static_cast<std::uint32_t>(stats.ps_ifdrop);
   return true;
 }
 

@@ -134,6 +134,8 @@ TEST(Configuration, PackagedSampleReadsAsDocumented) {
   EXPECT_EQ(Summary(tables.terminalTable),
             (std::vector<Entry>{{"192.168.10.31:::", "192.168.10.50"},
                                 {"::192.168.10.40:9100", "192.168.10.50"}}));
+  // The Metrics element is shown commented out.
+  EXPECT_EQ(configuration.metricsDirectory, std::nullopt);
 }
 
 TEST(Configuration, AdapterAddressComesFromTheLastNetworkElement) {
@@ -154,6 +156,31 @@ TEST(Configuration, AdapterAddressComesFromTheLastNetworkElement) {
     const std::string path =
         WriteConfiguration(directory, std::string("<Root>") + c.body + "</Root>");
     EXPECT_EQ(Read(path).adapterAddress, c.expected);
+  }
+}
+
+TEST(Configuration, MetricsDirectoryComesFromTheLastMetricsElement) {
+  struct Case {
+    const char* body;
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {R"(<Network/>)", std::nullopt},
+      {R"(<Metrics TextfileDirectory="/var/lib/prometheus/node-exporter"/>)",
+       std::string("/var/lib/prometheus/node-exporter")},
+      {R"(<Metrics TextfileDirectory="/a"/><Metrics TextfileDirectory="/b"/>)", std::string("/b")},
+      {R"(<Metrics TextfileDirectory="/a"/><Metrics/>)", std::nullopt},
+      {R"(<Metrics TextfileDirectory=""/>)", std::nullopt},
+      {R"(<Network><Metrics TextfileDirectory="/nested"/></Network>)", std::nullopt},
+      {R"(<Metrics TextfileDirectory="C:\Program Files\windows_exporter\textfile_inputs"/>)",
+       std::string(R"(C:\Program Files\windows_exporter\textfile_inputs)")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    TempDirectory directory;
+    const std::string path =
+        WriteConfiguration(directory, std::string("<Root>") + c.body + "</Root>");
+    EXPECT_EQ(Read(path).metricsDirectory, c.expected);
   }
 }
 

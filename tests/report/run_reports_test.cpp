@@ -4,6 +4,10 @@
 #include "output/terminal_connections.h"
 #include "report/playback_report.h"
 #include "report/run_health.h"
+#include "report/run_metrics.h"
+#include "source/capture_session.h"
+#include "support/metric_samples.h"
+#include "support/temp_directory.h"
 #include "support/log_watch.h"
 #include "support/nvr_client.h"
 #include "support/terminal_tables.h"
@@ -158,6 +162,84 @@ TEST_F(RunReportsTest, HealthTellsStatusSummaryAndSilentTerminals) {
   EXPECT_EQ(lines[3].substr(lines[3].size() - std::min(lines[3].size(), notTaken.size())),
             notTaken)
       << lines[3];
+}
+
+// The metrics file of a run: what became of each terminal's bytes, by
+// reason, refused strangers, and a last write at the stop; written at the
+// start and then on the event queue's timer. Bytes still under way to a
+// connected NVR are not counted as lost, so no counter goes down.
+TEST_F(RunReportsTest, MetricsFileFollowsTheTerminals) {
+  TempDirectory textfile;
+  const std::string path = textfile.Path() + "tillwire.prom";
+  // A session without a live adapter: the capture's own counts stay 0.
+  CaptureSession session(CaptureHandle(pcap_open_dead(DLT_EN10MB, 65535)), eventQueue,
+                         std::nullopt);
+  const std::string payload(60000, 'p');
+  connections->Deliver(0, reinterpret_cast<const unsigned char*>(payload.data()),
+                       static_cast<int>(payload.size()));
+  std::optional<RunMetrics> metrics;
+  metrics.emplace(textfile.Path(), tables.terminalTable, *connections, session, eventQueue,
+                  std::chrono::milliseconds(20));
+  const MetricLabels first{{"terminal", "10.0.0.1:::"}, {"nvr_port", "0"}};
+  const MetricLabels second{{"terminal", "10.0.0.2:::"}, {"nvr_port", "00"}};
+  const MetricLabels third{{"terminal", "10.0.0.3:::"},
+                           {"nvr_port", std::to_string(taken.local_endpoint().port())}};
+  const auto value = [&path](const std::string& name, MetricLabels labels) {
+    return SampleValue(ReadFile(path), name, labels).value_or(-1);
+  };
+  const auto undelivered = [&value](const MetricLabels& terminal, const char* reason) {
+    MetricLabels labels = terminal;
+    labels["reason"] = reason;
+    return value("tillwire_terminal_undelivered_bytes_total", labels);
+  };
+  // Written at once, before the payload left: under way, not lost.
+  EXPECT_EQ(value("tillwire_capturing", {}), 1);
+  EXPECT_EQ(value("tillwire_terminal_matched_bytes_total", first), 60000);
+  EXPECT_EQ(value("tillwire_terminal_forwarded_bytes_total", first), 0);
+  EXPECT_EQ(undelivered(first, "connection_ended"), 0);
+  const double start = value("tillwire_start_time_seconds", {});
+  EXPECT_EQ(value("tillwire_terminal_last_match_timestamp_seconds", second), start);
+
+  // The last match is told in whole seconds: the next one's, here.
+  PollUntil(eventQueue, [start] {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+               .count() > start;
+  });
+  Deliver(1, "no one listens");
+  Deliver(2, std::string(2000, 'c'));
+  NvrClient stranger(eventQueue, (*connections)[0].ListeningEndpoint().port(), "127.0.0.2");
+  ASSERT_TRUE(PollUntil(eventQueue, [&] {
+    return value("tillwire_terminal_forwarded_bytes_total", first) == 60000 &&
+           value("tillwire_nvr_rejected_connections_total", first) == 1 &&
+           value("tillwire_terminal_last_match_timestamp_seconds", second) > start;
+  })) << ReadFile(path);
+  EXPECT_EQ(value("tillwire_terminal_nvr_connected", first), 1);
+  EXPECT_EQ(value("tillwire_terminal_nvr_connected", second), 0);
+  EXPECT_EQ(undelivered(second, "no_nvr_connected"), 14);
+  EXPECT_EQ(undelivered(third, "port_not_bound"), 2000);
+  EXPECT_EQ(value("tillwire_terminal_matched_bytes_total", third), 2000);
+
+  // An NVR that reconnects mid-way: what was under way to the old
+  // connection is lost with it; every matched byte is accounted for.
+  for (int i = 0; i < 40; ++i) {
+    connections->Deliver(0, reinterpret_cast<const unsigned char*>(payload.data()),
+                         static_cast<int>(payload.size()));
+  }
+  NvrClient again(eventQueue, (*connections)[0].ListeningEndpoint().port());
+  ASSERT_TRUE(PollUntil(eventQueue, [&] { return again.Connected() && !(*connections)[0].Sending(); }));
+  metrics->WriteStopped();
+  EXPECT_EQ(value("tillwire_capturing", {}), 0);
+  const double matched = value("tillwire_terminal_matched_bytes_total", first);
+  EXPECT_EQ(matched, 41 * 60000);
+  EXPECT_EQ(value("tillwire_terminal_forwarded_bytes_total", first) +
+                undelivered(first, "nvr_not_keeping_up") + undelivered(first, "connection_ended") +
+                undelivered(first, "no_nvr_connected") + undelivered(first, "port_not_bound"),
+            matched);
+  const std::string stopped = ReadFile(path);
+  ASSERT_FALSE(PollUntil(eventQueue, [&] { return ReadFile(path) != stopped; },
+                         std::chrono::milliseconds(100)))
+      << "written after the stop";
 }
 
 }  // namespace

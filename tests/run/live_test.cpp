@@ -8,6 +8,7 @@
 #include "source/drop_report.h"
 #include "source/source_texts.h"
 #include "support/log_watch.h"
+#include "support/metric_samples.h"
 #include "support/network_namespace.h"
 #include "support/nvr_client.h"
 #include "support/temp_directory.h"
@@ -43,13 +44,16 @@ std::string ListeningLine(const NetworkNamespace& veth) {
 }
 
 // Tillwire.xml for a terminal behind the far end of a veth pair (UDP to port
-// 9100), captured on the near end, whose NVR connects on loopback.
-void WriteVethConfiguration(const NetworkNamespace& veth, unsigned short nvrPort) {
+// 9100), captured on the near end, whose NVR connects on loopback; the
+// metrics file goes to metricsDirectory.
+void WriteVethConfiguration(const NetworkNamespace& veth, unsigned short nvrPort,
+                            const std::string& metricsDirectory) {
   WriteProgramConfiguration(R"(<T><Network SniffAdapterAddress=")" +
                             veth.LocalAddress().to_string() +
                             R"("><NVR Address="127.0.0.1"/><Terminal SrcAddress=")" +
                             veth.RemoteAddress().to_string() + R"(" DstPort="9100" NvrPort=")" +
-                            std::to_string(nvrPort) + R"("/></Network></T>)");
+                            std::to_string(nvrPort) + R"("/></Network><Metrics TextfileDirectory=")" +
+                            metricsDirectory + R"("/></T>)");
 }
 
 bool Contains(const std::vector<std::string>& texts, const std::string& prefix) {
@@ -95,7 +99,7 @@ class LiveTest : public testing::Test {
     EXPECT_TRUE(veth.Ready()) << veth.SetUpCommand();
     if (!veth.Ready()) return nullptr;
     const unsigned short nvrPort = FreePort();
-    WriteVethConfiguration(veth, nvrPort);
+    WriteVethConfiguration(veth, nvrPort, textfile.Path());
     Start();
     if (!LogContains(ListeningLine(veth))) {
       ADD_FAILURE() << "no \"" << ListeningLine(veth) << "\"";
@@ -120,6 +124,7 @@ class LiveTest : public testing::Test {
   }
 
   LogWatch watch;
+  TempDirectory textfile;  // the metrics file's directory
   boost::asio::io_context eventQueue;
   boost::thread engine;
 };
@@ -340,6 +345,19 @@ TEST_F(LiveTest, FindsARemovedAdapterAgain) {
 
   ASSERT_TRUE(veth.RemoveLink());
   ASSERT_TRUE(LogContains(text::ReadErrorLine("")));
+  // The metrics file, written every 15 seconds, says so meanwhile.
+  const std::string metrics = textfile.Path() + "tillwire.prom";
+  const auto value = [&metrics](const char* name, const MetricLabels& labels = {}) {
+    return SampleValue(ReadFile(metrics), name, labels).value_or(-1);
+  };
+  const MetricLabels terminal{{"terminal", veth.RemoteAddress().to_string() + ":::9100"}};
+  const std::chrono::seconds writes(40);
+  ASSERT_TRUE(PollUntil(eventQueue, [&] { return value("tillwire_capturing") == 0; }, writes))
+      << ReadFile(metrics);
+  const double framesBefore = value("tillwire_capture_frames_total");
+  EXPECT_GE(framesBefore, 1);
+  EXPECT_EQ(value("tillwire_terminal_forwarded_bytes_total", terminal), 7);
+  EXPECT_EQ(value("tillwire_adapter_reopens_total"), 0);
   ASSERT_TRUE(veth.CreateLink());
   // Looked for every few seconds; a slow machine (a sanitizer build under
   // load) takes a while to bring the pair back.
@@ -354,6 +372,15 @@ TEST_F(LiveTest, FindsARemovedAdapterAgain) {
   }, patience));
   EXPECT_FALSE(nvr->Closed());
   EXPECT_EQ(CountStartingWith(watch.Texts(), text::ReadErrorLine("")), 1u);
+  // Counted on from where they were, across the adapter's new handle.
+  ASSERT_TRUE(PollUntil(eventQueue, [&] {
+    return value("tillwire_capturing") == 1 &&
+           value("tillwire_terminal_forwarded_bytes_total", terminal) ==
+               static_cast<double>(nvr->Received().size());
+  }, writes)) << ReadFile(metrics);
+  EXPECT_EQ(value("tillwire_adapter_reopens_total"), 1);
+  EXPECT_GT(value("tillwire_capture_frames_total"), framesBefore);
+  EXPECT_EQ(value("tillwire_terminal_nvr_connected", terminal), 1);
 
   ASSERT_TRUE(veth.RemoveLink());
   ASSERT_TRUE(PollUntil(eventQueue, [&] {
