@@ -20,9 +20,13 @@ std::string ServiceUnitText(const std::string& description, const std::string& e
          "CapabilityBoundingSet=CAP_NET_RAW\n"
          "NoNewPrivileges=yes\n"
          // It writes its log and nothing else: the log directory is the only
-         // writable one, its files readable by the user and its group only.
+         // writable one, its files readable by the user and its group only;
+         // and, where node_exporter reads its textfile directory, the
+         // metrics file (Tillwire.xml's Metrics; the user needs write access
+         // there; "-": no such directory, no matter).
          "LogsDirectory=tillwire\n"
          "LogsDirectoryMode=0750\n"
+         "ReadWritePaths=-/var/lib/prometheus/node-exporter\n"
          "UMask=0027\n"
          "ProtectSystem=strict\n"
          "ProtectHome=yes\n"

@@ -7,7 +7,9 @@
 # service starts, runs as that user with raw capture as its only privilege
 # inside systemd's sandbox (exposure at most 2.0), says in its status text
 # what it captures, captures on lo and hands an NVR in the container exactly
-# its terminal's bytes, which its status text then counts; its log is in
+# its terminal's bytes, which its status text then counts, as does its
+# metrics file in node_exporter's textfile directory (given to the user as the
+# README tells); its log is in
 # /var/log/tillwire, readable by its user and group only; its events are in
 # the journal; it stops within 5 s; a run that ends by itself fails the unit,
 # which Restart=on-failure restarts; -uninstall removes the unit.
@@ -53,6 +55,7 @@ mkdir -p "$stage"
 chmod 0755 "$stage"
 cp "$build/tillwire" "$stage/tillwire"
 readonly log=/var/log/tillwire/Tillwire.log
+readonly textfiles=/var/lib/prometheus/node-exporter
 nvr_pid=""
 
 log_has() { in_container grep -qF -- "$1" "$log" 2>/dev/null; }
@@ -68,6 +71,7 @@ write_configuration() {
     <NVR Address="$nvr_address"/>
     $1
   </Network>
+  <Metrics TextfileDirectory="$textfiles"/>
 </Tillwire>
 EOF
 }
@@ -82,6 +86,11 @@ boot_container "$work/console.log" --bind="$stage:/opt/tillwire"
 # The service's user, made as the README tells for a hand install.
 check "the user tillwire is made" \
   in_container adduser --system --group --quiet --home /nonexistent --no-create-home tillwire
+# node_exporter's textfile directory as its package makes it (root's, 0755),
+# then given to the service's group as the README tells.
+in_container mkdir -p "$textfiles"
+check "dpkg-statoverride gives the textfile directory to the group tillwire" \
+  in_container dpkg-statoverride --update --add root tillwire 0775 "$textfiles"
 
 install_output=$(in_container /opt/tillwire/tillwire -install) && install_rc=0 || install_rc=$?
 check "-install exits 0" [ "$install_rc" -eq 0 ]
@@ -131,6 +140,12 @@ check "the NVR receives exactly its terminal's bytes" nvr_received_expected
 # Refreshed every 10 seconds.
 check "its status text counts the NVR and the bytes forwarded" wait_until 15 status_is \
   "Capturing on 127.0.0.1: 1 of 1 NVRs connected; ${#expected} bytes forwarded in the last minute"
+# Written every 15 seconds, through the sandbox's one opening for it.
+forwarded_line="tillwire_terminal_forwarded_bytes_total{terminal=\"$terminal_address:::\",nvr_port=\"$nvr_port\"} ${#expected}"
+metrics_count() { in_container grep -qxF "$forwarded_line" "$textfiles/tillwire.prom"; }
+check "its metrics file counts the bytes forwarded" wait_until 20 metrics_count
+expect_text "its metrics file is readable by node_exporter" "tillwire 644" \
+  "$(in_container stat -c '%U %a' "$textfiles/tillwire.prom")"
 
 check "the journal holds the install event" journal_has -t Tillwire "Installed service."
 check "the journal holds the start event" journal_has -t Tillwire "Service started."
