@@ -218,8 +218,8 @@ TextJudgement Judge(const PayloadText& payload, bool highIsText) {
   const TextCounts& counts = payload.Counts();
   if (counts.analysed == 0) return TextJudgement{};
   if (payload.Office() != OfficeJob::kNone) return TextJudgement{PayloadKind::kOfficePrinting, 0};
-  const std::uint32_t considered = counts.analysed - counts.commands;
-  const int percent = PercentOf(counts.text + (highIsText ? counts.high : 0), considered);
+  const int percent =
+      PercentOf(counts.text + (highIsText ? counts.high : 0), counts.Considered());
   if (percent < kTextPercent) return TextJudgement{PayloadKind::kBinary, percent};
   const bool receiptLines = counts.lines > 0 && counts.narrowLines * 5 >= counts.lines * 4;
   return TextJudgement{receiptLines ? PayloadKind::kReceipts : PayloadKind::kText, percent};

@@ -80,8 +80,10 @@ struct TextCounts {
   std::uint32_t widestBytes = 0;       // the widest line, in bytes
   std::uint32_t widestCharacters = 0;  // and in characters, were it UTF-8
 
+  // The bytes that are not printer commands: those a share of text is of.
+  std::uint32_t Considered() const { return analysed - commands; }
   // Bytes that are neither commands, text nor high: other control bytes.
-  std::uint32_t Noise() const { return analysed - commands - text - high; }
+  std::uint32_t Noise() const { return Considered() - text - high; }
 };
 
 class PayloadText {

@@ -193,7 +193,7 @@ std::optional<TextEncoding> GuessEncoding(std::string_view sample,
 
 std::optional<TextEncoding> GuessEncoding(const PayloadText& text) {
   const TextCounts& counts = text.Counts();
-  if (PercentOf(counts.text + counts.high, counts.analysed - counts.commands) < kTextPercent) {
+  if (PercentOf(counts.text + counts.high, counts.Considered()) < kTextPercent) {
     return std::nullopt;
   }
   return GuessEncoding(text.Sample(), text.CodePage(), text.DoubleByte());

@@ -38,10 +38,6 @@ std::uint64_t TextOf(const PayloadText& text, const std::optional<TextEncoding>&
   return text.Counts().text + (encoding ? text.Counts().high : 0);
 }
 
-std::uint64_t ConsideredOf(const PayloadText& text) {
-  return text.Counts().analysed - text.Counts().commands;
-}
-
 // The first NvrPort after the highest one configured, if there is one.
 std::optional<std::uint32_t> FirstFreeNvrPort(const TerminalTable* terminals) {
   if (terminals == nullptr) return std::nullopt;
@@ -80,7 +76,7 @@ ConversationReading ReadConversation(const Conversation& conversation) {
   reading.kind = KindAtPort(judgement.kind, conversation.toServer.dstPort);
   reading.textPercent =
       PercentOf(TextOf(client, reading.clientEncoding) + TextOf(server, reading.serverEncoding),
-                ConsideredOf(client) + ConsideredOf(server));
+                client.Counts().Considered() + server.Counts().Considered());
   return reading;
 }
 
