@@ -38,6 +38,12 @@ Configuration Read(const std::string& path) {
   return std::move(std::get<Configuration>(result));
 }
 
+// The configuration of a file whose root element holds body.
+Configuration ReadBody(const std::string& body) {
+  TempDirectory directory;
+  return Read(WriteConfiguration(directory, "<Root>" + body + "</Root>"));
+}
+
 // The texts of the walk's steps of one kind, in the walk's order.
 std::vector<std::string> Steps(const Tables& tables, TableStep::Kind kind) {
   std::vector<std::string> texts;
@@ -152,10 +158,7 @@ TEST(Configuration, AdapterAddressComesFromTheLastNetworkElement) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body);
-    TempDirectory directory;
-    const std::string path =
-        WriteConfiguration(directory, std::string("<Root>") + c.body + "</Root>");
-    EXPECT_EQ(Read(path).adapterAddress, c.expected);
+    EXPECT_EQ(ReadBody(c.body).adapterAddress, c.expected);
   }
 }
 
@@ -177,10 +180,7 @@ TEST(Configuration, MetricsDirectoryComesFromTheLastMetricsElement) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body);
-    TempDirectory directory;
-    const std::string path =
-        WriteConfiguration(directory, std::string("<Root>") + c.body + "</Root>");
-    EXPECT_EQ(Read(path).metricsDirectory, c.expected);
+    EXPECT_EQ(ReadBody(c.body).metricsDirectory, c.expected);
   }
 }
 
@@ -237,10 +237,8 @@ TEST(Configuration, TablesFollowTheFileRules) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDirectory directory;
     LogWatch watch;
-    const Configuration configuration =
-        Read(WriteConfiguration(directory, std::string("<Root>") + c.body + "</Root>"));
+    const Configuration configuration = ReadBody(c.body);
     const Tables& tables = configuration.tables;
     EXPECT_EQ(Summary(tables.terminalTable), c.terminals);
     EXPECT_EQ(Steps(tables, TableStep::Kind::kNote), c.messages);
