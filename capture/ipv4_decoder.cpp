@@ -10,6 +10,7 @@ namespace {
 
 const std::uint32_t kIpv4MinimumHeader = 20;
 const std::uint16_t kFragmentOffsetMask = 0x1FFF;
+const std::uint16_t kMoreFragments = 0x2000;
 const std::uint8_t kProtocolTcp = 6;
 const std::uint8_t kProtocolUdp = 17;
 const std::uint32_t kTcpMinimumHeader = 20;
@@ -74,14 +75,17 @@ DecodedFrame DecodeIpv4(const unsigned char* bytes, std::uint32_t ipOffset,
   } else {
     // The datagram is what its UDP length holds: bytes after it in the IP
     // payload are not the datagram's (a receiving host discards them). A
-    // length below the header's or past the IP payload is malformed. A frame
-    // cut before the length carries no payload anyway.
+    // length below the header's is malformed, and so is one past the IP
+    // payload of a whole datagram; a first fragment holds only the start of
+    // its datagram, and its part is the payload. A frame cut before the
+    // length carries no payload anyway.
     std::uint16_t udpLength = 0;
     if (transport.Read16(4, &udpLength)) {
-      if (udpLength < kUdpHeader || static_cast<int>(udpLength) > payloadLength) {
+      const bool whole = (fragment & kMoreFragments) == 0;
+      if (udpLength < kUdpHeader || (whole && static_cast<int>(udpLength) > payloadLength)) {
         return FrameOfKind(FrameKind::kTruncated);
       }
-      payloadLength = udpLength;
+      payloadLength = std::min<int>(payloadLength, udpLength);
     }
   }
   decoded.key = key;

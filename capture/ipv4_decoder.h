@@ -27,7 +27,8 @@ enum class FrameKind {
   kFragment,    // a fragment of a TCP or UDP packet after the first: no TCP or UDP header in it
   kTruncated,   // cut short before a header that is read (the link header, the 20 bytes of
                 // IPv4, 4 of UDP, 13 of TCP), a header length below its minimum, or a
-                // UDP length below its header's or past the IP payload
+                // UDP length below its header's or past the IP payload of a
+                // datagram that is not fragmented
   kNotTcpUdp,   // IPv4 carrying another protocol: ICMP, IGMP, GRE, ...
 };
 
@@ -58,8 +59,9 @@ inline constexpr DecodedFrame FrameOfKind(FrameKind kind) {
 // bytes. A packet too short for the 20-byte IPv4 header, or for the 4 bytes
 // of UDP or 13 bytes of TCP header that are read, is kTruncated; a payload
 // that runs past the captured bytes is cut to them. A UDP payload is what the
-// UDP length holds, when the capture shows it (a UDP length below 8 or past
-// the IP payload is kTruncated). Only version 4 (else
+// UDP length holds, when the capture shows it, up to the IP payload (a UDP
+// length below 8, or past the IP payload of an unfragmented datagram, is
+// kTruncated). Only version 4 (else
 // kNotIpv4) with a header of at least 5 words and TCP with a data offset of
 // at least 5 words (else kTruncated), carrying TCP or UDP (else kNotTcpUdp),
 // and the first fragment of a packet (else kFragment) are read.

@@ -115,6 +115,18 @@ TEST(DecodeFrame, ReadsEthernetIpv4TcpAndUdpAndGivesTheReasonForTheRest) {
       {"first fragment (more fragments follow): its part of the payload",
        BuildFrame(With(Udp("first part"), [](FrameFields& s) { s.fragment = 0x2000; })),
        FrameKind::kPayload, "first part"},
+      {"first fragment whose UDP length counts the later fragments too",
+       BuildFrame(With(Udp("first part"), [](FrameFields& s) {
+         s.fragment = 0x2000;
+         s.udpLength = 8 + 3000;
+       })),
+       FrameKind::kPayload, "first part"},
+      {"first fragment with a UDP length below its header",
+       BuildFrame(With(Udp("first part"), [](FrameFields& s) {
+         s.fragment = 0x2000;
+         s.udpLength = 7;
+       })),
+       FrameKind::kTruncated, ""},
       {"later fragment: no transport header in it",
        BuildFrame(With(Tcp("abc"), [](FrameFields& s) { s.fragment = 0x2000 | 185; })),
        FrameKind::kFragment, ""},
