@@ -141,7 +141,7 @@ TEST(Program, FindsItsFilesInALongDirectory) {
   while (directory.size() < 300) directory += std::string(100, 'd') + "/";
   boost::filesystem::create_directories(directory);
   const std::string program = directory + "tillwire";
-  boost::filesystem::copy_file(TILLWIRE_PROGRAM, program);
+  CopyWholeFile(TILLWIRE_PROGRAM, program);
   WriteFile(directory + "Tillwire.xml", "<?xml version=\"1.0\"?>");
   const int status = std::system((program + " -f none.pcap > /dev/null").c_str());
   ASSERT_TRUE(WIFEXITED(status));

@@ -12,14 +12,14 @@ namespace tillwire {
 ProgramDirectoryFixture::ProgramDirectoryFixture(const std::string& executable) {
   const boost::filesystem::path source(executable);
   program = Path() + source.filename().string();
-  boost::filesystem::copy_file(source, program);
+  CopyWholeFile(executable, program);
   // A Windows build finds libpcap's wpcap.dll beside it.
   const boost::filesystem::path sourceDirectory = source.parent_path().empty()
                                                       ? boost::filesystem::path(".")
                                                       : source.parent_path();
   for (const auto& entry : boost::filesystem::directory_iterator(sourceDirectory)) {
     if (entry.path().extension() == ".dll") {
-      boost::filesystem::copy_file(entry.path(), Path() + entry.path().filename().string());
+      CopyWholeFile(entry.path().string(), Path() + entry.path().filename().string());
     }
   }
 }

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 
 namespace tillwire {
 
@@ -28,6 +29,15 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
+}
+
+void CopyWholeFile(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  if (!in || !out || !(out << in.rdbuf()) || !out.flush()) {
+    throw std::runtime_error("cannot copy \"" + from + "\" to \"" + to + "\"");
+  }
+  boost::filesystem::permissions(to, boost::filesystem::status(from).permissions());
 }
 
 }  // namespace tillwire

@@ -24,6 +24,11 @@ class TempDirectory {
 std::string ReadFile(const std::string& path);
 // Writes content to a file (binary), replacing it.
 void WriteFile(const std::string& path, const std::string& content);
+// Copies a file's bytes and permissions to a new file; throws when it cannot.
+// Unlike Boost 1.74's copy_file, it copies between file systems of different
+// kinds on current Linux kernels, whose copy_file_range refuses those with
+// EXDEV: from a build tree on disk to a /tmp on tmpfs, say.
+void CopyWholeFile(const std::string& from, const std::string& to);
 
 }  // namespace tillwire
 
