@@ -20,11 +20,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string>
-#include <vector>
 
 using namespace tillwire;
 
@@ -131,10 +129,7 @@ TEST(MetricsLive, NodeExporterServesTheBytesTheNvrReceived) {
   // The handshake ends in the kernel's backlog; until the program has taken
   // the connection, the terminal's bytes have no NVR to go to.
   const std::string accepted = "Accepted connection from NVR address: 127.0.0.1 Port: " + nvrPort;
-  ASSERT_TRUE(PollUntil(eventQueue, [&] {
-    const std::vector<std::string> texts = program.LogTexts();
-    return std::find(texts.begin(), texts.end(), accepted) != texts.end();
-  }));
+  ASSERT_TRUE(PollUntil(eventQueue, [&] { return program.Logged(accepted); }));
   std::string sent;
   for (int i = 0; i < 40; ++i) {
     const std::string line = "receipt line " + std::to_string(i) + "\n";

@@ -43,11 +43,6 @@ class PlaybackTest : public testing::Test {
     return nvr;
   }
 
-  bool LogHas(const std::string& text) const {
-    const std::vector<std::string> texts = run.LogTexts();
-    return std::find(texts.begin(), texts.end(), text) != texts.end();
-  }
-
   ProgramDirectoryFixture run;
   boost::asio::io_context eventQueue;
 };
@@ -106,7 +101,7 @@ TEST_F(PlaybackTest, NvrsReceiveExactlyTheirTerminalsBytes) {
 
   auto nvrA = ConnectNvr(static_cast<unsigned short>(std::stoi(portA)));
   ASSERT_TRUE(PollUntil(eventQueue, [&] {
-    return LogHas("Accepted connection from NVR address: 127.0.0.1 Port: " + portA);
+    return run.Logged("Accepted connection from NVR address: 127.0.0.1 Port: " + portA);
   }));
   auto nvrB = ConnectNvr(static_cast<unsigned short>(std::stoi(portB)));
   ASSERT_TRUE(PollUntil(

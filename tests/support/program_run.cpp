@@ -5,6 +5,7 @@
 
 #include <boost/filesystem.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace tillwire {
@@ -59,6 +60,11 @@ std::string ProgramDirectoryFixture::StandardOutput() const {
 
 std::vector<std::string> ProgramDirectoryFixture::LogTexts() const {
   return tillwire::LogTexts(ReadFile(Path() + "Tillwire.log"));
+}
+
+bool ProgramDirectoryFixture::Logged(const std::string& text) const {
+  const std::vector<std::string> texts = LogTexts();
+  return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
 }  // namespace tillwire

@@ -35,6 +35,8 @@ class ProgramDirectoryFixture {
   std::string StandardOutput() const;
   // The texts of Tillwire.log's lines, without their prefix.
   std::vector<std::string> LogTexts() const;
+  // Whether Tillwire.log has a line of exactly this text.
+  bool Logged(const std::string& text) const;
 
  private:
   TempDirectory directory;
